@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+namespace qrb {
+
+// The one way a screen asks (OK / Cancel) or tells (OK). Lines of a message are separated by CR LF.
+// An empty title means the application's name, "QRB".
+class Dialogs
+{
+public:
+    virtual ~Dialogs() = default;
+    // True when the user answered OK.
+    virtual bool ask(const QString &text, const QString &title = QString()) = 0;
+    virtual void tell(const QString &text, const QString &title = QString()) = 0;
+};
+
+// Modal message boxes over the active window.
+class MessageBoxDialogs final : public Dialogs
+{
+public:
+    bool ask(const QString &text, const QString &title = QString()) override;
+    void tell(const QString &text, const QString &title = QString()) override;
+};
+
+} // namespace qrb

@@ -1,0 +1,121 @@
+#include "IniFile.h"
+
+#include "shared/Cp932.h"
+
+#include <QFile>
+#include <QStringList>
+
+using namespace Qt::StringLiterals;
+
+namespace qrb {
+
+namespace {
+
+constexpr qsizetype MaxValueBytes = 255;
+
+bool isLeadByte(unsigned char b)
+{
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+
+// The first 255 bytes of a CP932 value; a double-byte character that would straddle the limit is
+// left out whole.
+QByteArray cutValue(const QByteArray &bytes)
+{
+    if (bytes.size() <= MaxValueBytes) {
+        return bytes;
+    }
+    qsizetype end = 0;
+    while (end < bytes.size()) {
+        const qsizetype width = isLeadByte(static_cast<unsigned char>(bytes.at(end))) ? 2 : 1;
+        if (end + width > MaxValueBytes) {
+            break;
+        }
+        end += width;
+    }
+    return bytes.left(end);
+}
+
+QString trimBlanks(const QString &text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    const auto blank = [](QChar c) { return c == u' ' || c == u'\t'; };
+    while (begin < end && blank(text.at(begin))) {
+        ++begin;
+    }
+    while (end > begin && blank(text.at(end - 1))) {
+        --end;
+    }
+    return text.mid(begin, end - begin);
+}
+
+} // namespace
+
+QString ini_read(const QString &startDir, const QString &section, const QString &key, const QString &defaultValue)
+{
+    QFile file(startDir + u"/setting.ini"_s);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return defaultValue;
+    }
+    // Decoded before any parsing: a CP932 trail byte may be 0x5B "[" or 0x3D "=".
+    const QStringList lines = decodeCp932(file.readAll()).split(u'\n');
+    bool inSection = false;
+    bool sectionSeen = false;
+    for (const QString &raw : lines) {
+        const QString line = trimBlanks(QString(raw).remove(u'\r'));
+        if (line.startsWith(u'[')) {
+            const qsizetype close = line.indexOf(u']');
+            const QString name = trimBlanks(line.mid(1, close < 0 ? -1 : close - 1));
+            if (sectionSeen && inSection) {
+                break; // only the first section of that name counts
+            }
+            inSection = name.compare(section, Qt::CaseInsensitive) == 0;
+            sectionSeen = sectionSeen || inSection;
+            continue;
+        }
+        if (!inSection) {
+            continue;
+        }
+        const qsizetype equals = line.indexOf(u'=');
+        if (equals < 0) {
+            continue;
+        }
+        if (trimBlanks(line.left(equals)).compare(key, Qt::CaseInsensitive) == 0) {
+            const QString value = trimBlanks(line.mid(equals + 1));
+            return decodeCp932(cutValue(encodeCp932(value).bytes));
+        }
+    }
+    return defaultValue;
+}
+
+Config ini_read_all(const QString &startDir)
+{
+    const auto read = [&](const QString &section, const QString &key) {
+        return ini_read(startDir, section, key, QString());
+    };
+    Config c;
+    c.PNM = read(u"PROJECT_NAME"_s, u"PNM"_s);
+    c.SYSNM = read(u"PROJECT_NAME"_s, u"SYSNM"_s);
+    c.TITLE = read(u"PROJECT_NAME"_s, u"TITLE"_s);
+    c.SYS0 = read(u"DATABASE"_s, u"SYS0"_s);
+    QString *const others[] = {&c.SYS1, &c.SYS2, &c.SYS3, &c.SYS4, &c.SYS5, &c.SYS6, &c.SYS7, &c.SYS8, &c.SYS9};
+    for (int i = 0; i < 9; ++i) {
+        *others[i] = read(u"DATABASE"_s, u"SYS"_s + QString::number(i + 1));
+    }
+    c.SVNM = read(u"SERVER"_s, u"SVNM"_s);
+    c.CLNM = read(u"SERVER"_s, u"CLNM"_s);
+    bool ok = false;
+    const qint32 tax = read(u"TAX"_s, u"TAX"_s).toInt(&ok);
+    c.TAX = ok ? tax : 0;
+    c.MODE = read(u"MODE"_s, u"MODE"_s);
+    c.TXTPATH = read(u"TEXTFILE"_s, u"TXTPATH"_s);
+    return c;
+}
+
+QString Config::databasePath() const
+{
+    return SVNM + u'/' + SYS0;
+}
+
+} // namespace qrb

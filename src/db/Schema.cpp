@@ -1,0 +1,72 @@
+#include "Schema.h"
+
+#include "Database.h"
+#include "shared/Dates.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+using namespace Qt::StringLiterals;
+
+namespace qrb {
+
+void createSchema(Database &db)
+{
+    // Codes are whole numbers (YNO 32-bit: a clinic passes 32767 reservations within a season or two);
+    // every other field is text, compared and sorted as text ("2009/10/09", "08").
+    const QStringList statements = {
+        u"CREATE TABLE YOYAKU ("
+        "YNO INTEGER NOT NULL, KNO TEXT, KNM TEXT, KKNM TEXT, YDATE TEXT, YTIME TEXT, BFLG INTEGER, "
+        "BIRTHDAY TEXT, TEL1 TEXT, TEL2 TEXT, RFLG INTEGER, KFLG INTEGER, KMNO TEXT, BIKO TEXT, "
+        "SFLG INTEGER, SCNT INTEGER, CFLG INTEGER, Category INTEGER)"_s,
+        u"CREATE UNIQUE INDEX YOYAKU_YNO ON YOYAKU (YNO)"_s,
+        u"CREATE INDEX YOYAKU_YDATE_YTIME ON YOYAKU (YDATE, YTIME)"_s,
+        u"CREATE INDEX YOYAKU_KNO ON YOYAKU (KNO)"_s,
+        u"CREATE TABLE SETTING (SWEEKDAY INTEGER NOT NULL, STIME TEXT NOT NULL, NINZU INTEGER)"_s,
+        u"CREATE UNIQUE INDEX SETTING_SWEEKDAY_STIME ON SETTING (SWEEKDAY, STIME)"_s,
+    };
+    Database::WriteTransaction transaction(db);
+    for (const QString &sql : statements) {
+        db.write(sql);
+    }
+    transaction.commit();
+}
+
+void insertAllCapacities(Database &db, int places)
+{
+    Database::WriteTransaction transaction(db);
+    for (int weekday = 1; weekday <= 7; ++weekday) {
+        for (int slot = 0; slot < SlotCount; ++slot) {
+            db.write(u"INSERT INTO SETTING (SWEEKDAY, STIME, NINZU) VALUES (?, ?, ?)"_s,
+                     {weekday, slotKey(slot), places});
+        }
+    }
+    transaction.commit();
+}
+
+void createDatabaseFile(const QString &path, int places)
+{
+    if (QFileInfo::exists(path)) {
+        throw DbError(u"すでにファイルがあります。上書きはしません。\n%1"_s.arg(QDir::toNativeSeparators(path)));
+    }
+    // Claiming the name first means two callers can never both believe they made the file.
+    QFile claim(path);
+    if (!claim.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        throw DbError(u"ファイルを作成できません。\n%1\n理由: %2"_s.arg(QDir::toNativeSeparators(path),
+                                                                   claim.errorString()));
+    }
+    claim.close();
+    try {
+        Database db(u"qrb-create"_s);
+        db.openNewFile(path);
+        createSchema(db);
+        insertAllCapacities(db, places);
+        db.DB_close();
+    } catch (const DbError &) {
+        QFile::remove(path);
+        throw;
+    }
+}
+
+} // namespace qrb

@@ -1,0 +1,41 @@
+#include "Text.h"
+
+using namespace Qt::StringLiterals;
+
+namespace qrb {
+
+QString nvl_str(const QVariant &value, const QString &defaultText)
+{
+    if (value.isNull() || !value.isValid()) {
+        return defaultText;
+    }
+    const QString text = value.toString();
+    return text.isEmpty() ? defaultText : text;
+}
+
+QString pct(qint64 numerator, qint64 denominator)
+{
+    if (denominator == 0) {
+        return u"***%"_s;
+    }
+    // Tenths of a percent in whole numbers, so that 1/16 (6.25) rounds up as the pattern does and no
+    // binary fraction gets in the way.
+    const bool negative = (numerator < 0) != (denominator < 0);
+    const qint64 n = numerator < 0 ? -numerator : numerator;
+    const qint64 d = denominator < 0 ? -denominator : denominator;
+    const qint64 tenths = (n * 2000 + d) / (2 * d);
+    const QString digits = QString::number(tenths / 10) + u'.' + QString::number(tenths % 10) + u'%';
+    return (negative && tenths != 0) ? u'-' + digits : digits;
+}
+
+QString padRight(const QString &text, int width, QChar blank)
+{
+    return text.size() >= width ? text : text + QString(width - text.size(), blank);
+}
+
+QString padLeft(const QString &text, int width, QChar blank)
+{
+    return text.size() >= width ? text : QString(width - text.size(), blank) + text;
+}
+
+} // namespace qrb

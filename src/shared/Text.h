@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+
+namespace qrb {
+
+// The default text when the value is Null or empty, otherwise the value as text. Every screen reads
+// the text fields of YOYAKU through it.
+QString nvl_str(const QVariant &value, const QString &defaultText);
+
+// A rate shown with the pattern "0.0%": numerator/denominator × 100, one decimal, rounded half away
+// from zero (2/3 → "66.7%", 1/16 → "6.3%"); "***%" when the denominator is 0.
+QString pct(qint64 numerator, qint64 denominator);
+
+// The text padded with blanks on the right (left) up to width characters; a longer text stays whole.
+QString padRight(const QString &text, int width, QChar blank = u' ');
+QString padLeft(const QString &text, int width, QChar blank = u' ');
+
+} // namespace qrb

@@ -1,0 +1,25 @@
+#include "Fakes.h"
+
+namespace qrb::test {
+
+bool FakeDialogs::ask(const QString &text, const QString &title)
+{
+    messages.append({text, title, true});
+    return answers.isEmpty() ? true : answers.takeFirst();
+}
+
+void FakeDialogs::tell(const QString &text, const QString &title)
+{
+    messages.append({text, title, false});
+}
+
+QStringList FakeDialogs::texts() const
+{
+    QStringList out;
+    for (const Message &m : messages) {
+        out << m.text;
+    }
+    return out;
+}
+
+} // namespace qrb::test

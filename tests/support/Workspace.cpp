@@ -1,0 +1,43 @@
+#include "Workspace.h"
+
+#include "db/Schema.h"
+
+#include <QDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace qrb::test {
+
+Workspace::Workspace(int places, const QString &connection)
+    : clock(QDateTime(QDate(2009, 10, 9), QTime(10, 30)))
+    , db(connection)
+{
+    Config config;
+    config.SVNM = dir.path();
+    config.SYS0 = u"yoyaku.db"_s;
+    config.TXTPATH = dir.path() + u"/reports/"_s;
+    createDatabaseFile(config.databasePath(), places);
+    db.DB_open(config.databasePath());
+    state.reset(new ProgramState{dir.path(), config, db, clock, dialogs, viewer});
+}
+
+Workspace::~Workspace() = default;
+
+int Workspace::addReservation(const QString &ydate, const QString &ytime, const QString &knm, int cflg,
+                              const QString &kno)
+{
+    const int yno = db.scalar(u"SELECT COALESCE(MAX(YNO), 0) + 1 FROM YOYAKU"_s).toInt();
+    db.write(u"INSERT INTO YOYAKU (YNO, KNO, KNM, KKNM, YDATE, YTIME, SFLG, SCNT, CFLG, Category) "
+             "VALUES (?, ?, ?, '', ?, ?, 1, 1, ?, 0)"_s,
+             {yno, kno, knm, ydate, ytime, cflg});
+    return yno;
+}
+
+QString binDir()
+{
+    const QByteArray dir = qgetenv("QRB_BIN_DIR");
+    return dir.isEmpty() ? QDir::currentPath() + u"/.."_s : QString::fromLocal8Bit(dir);
+}
+
+} // namespace qrb::test
