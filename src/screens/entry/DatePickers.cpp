@@ -1,0 +1,154 @@
+#include "DatePickers.h"
+
+#include "app/base/Clock.h"
+#include "shared/Dates.h"
+
+#include <QComboBox>
+#include <QFocusEvent>
+#include <QLabel>
+
+using namespace Qt::StringLiterals;
+
+namespace qrb {
+
+DatePickers::DatePickers(const Clock &clock, QComboBox *year, QComboBox *month, QComboBox *day, QComboBox *hour,
+                         QLabel *weekday, QObject *parent)
+    : QObject(parent)
+    , m_clock(clock)
+    , m_year(year)
+    , m_month(month)
+    , m_day(day)
+    , m_hour(hour)
+    , m_weekday(weekday)
+{
+    for (QComboBox *combo : {m_year, m_month, m_day, m_hour}) {
+        if (combo != nullptr) {
+            combo->installEventFilter(this);
+        }
+    }
+}
+
+DatePickers::~DatePickers() = default;
+
+void DatePickers::Combo_0_set()
+{
+    const int thisYear = m_clock.today().year();
+    for (int i = 0; i <= 1; ++i) {
+        m_year->addItem(QString::number(thisYear + i));
+    }
+    m_year->setCurrentText(QString::number(thisYear));
+}
+
+void DatePickers::Combo_1_set()
+{
+    for (int i = 1; i <= 12; ++i) {
+        m_month->addItem(twoDigits(i));
+    }
+    m_month->setCurrentText(twoDigits(m_clock.today().month()));
+}
+
+void DatePickers::Combo_2_set()
+{
+    const int days = daysInMonth(year(), month()).value_or(0);
+    for (int i = 1; i <= days; ++i) {
+        m_day->addItem(twoDigits(i));
+    }
+    m_day->setCurrentText(twoDigits(m_clock.today().day()));
+}
+
+void DatePickers::Combo_2_set2()
+{
+    const QString chosen = day();
+    const auto days = daysInMonth(year(), month());
+    if (!days) {
+        return; // a year or month that is no number: leave the day list alone
+    }
+    m_day->clear();
+    for (int i = 1; i <= *days; ++i) {
+        m_day->addItem(twoDigits(i));
+    }
+    bool ok = false;
+    const int wanted = chosen.toInt(&ok);
+    if (!ok) {
+        m_day->setCurrentText(chosen);
+    } else {
+        m_day->setCurrentText(twoDigits(std::min(wanted, *days)));
+    }
+}
+
+void DatePickers::Combo_3_set()
+{
+    for (int i = 0; i < SlotCount; ++i) {
+        m_hour->addItem(slotKey(i));
+    }
+    m_hour->setCurrentText(clampedSlot(m_clock.now().time()));
+}
+
+void DatePickers::today_set()
+{
+    setDate(m_clock.today());
+}
+
+void DatePickers::setDate(const QDate &date)
+{
+    m_year->setCurrentText(QString::number(date.year()));
+    m_month->setCurrentText(twoDigits(date.month()));
+    m_day->setCurrentText(twoDigits(date.day()));
+    updateWeekday();
+}
+
+void DatePickers::updateWeekday()
+{
+    if (const auto d = date()) {
+        m_weekday->setText(weekdayLabel(weekdayNumber(*d)));
+    }
+}
+
+QString DatePickers::year() const
+{
+    return m_year->currentText();
+}
+
+QString DatePickers::month() const
+{
+    return m_month->currentText();
+}
+
+QString DatePickers::day() const
+{
+    return m_day->currentText();
+}
+
+QString DatePickers::hour() const
+{
+    return m_hour != nullptr ? m_hour->currentText() : QString();
+}
+
+QString DatePickers::dateKey() const
+{
+    return qrb::dateKey(year(), month(), day());
+}
+
+std::optional<QDate> DatePickers::date() const
+{
+    return dateFromTexts(year(), month(), day());
+}
+
+bool DatePickers::eventFilter(QObject *watched, QEvent *event)
+{
+    // Opening a combo's own list moves the focus to the list for a moment; that is no leaving.
+    if (event->type() == QEvent::FocusOut && static_cast<QFocusEvent *>(event)->reason() != Qt::PopupFocusReason) {
+        const QComboBox *const combos[] = {m_year, m_month, m_day, m_hour};
+        for (int index = 0; index < 4; ++index) {
+            if (combos[index] != nullptr && watched == combos[index]) {
+                Combo_2_set2();
+                updateWeekday();
+                emit pickerLeft(index);
+                break;
+            }
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+} // namespace qrb
