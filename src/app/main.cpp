@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QScreen>
 
 using namespace Qt::StringLiterals;
 
@@ -32,6 +33,8 @@ int main(int argc, char *argv[])
     qrb::ProgramState state{startDir, std::move(config), db, clock, dialogs, viewer};
 
     qrb::MainWindow window(state);
+    // Without a window manager (a kiosk session) "maximised" means nothing; fill the screen anyway.
+    window.setGeometry(window.screen()->availableGeometry());
     window.showMaximized();
     return QApplication::exec();
 }
