@@ -1,0 +1,9 @@
+#pragma once
+
+#include <QStringList>
+
+namespace qrb::bench {
+
+int run(const QStringList &arguments);
+
+} // namespace qrb::bench

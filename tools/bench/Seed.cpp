@@ -1,0 +1,81 @@
+#include "Seed.h"
+
+#include "db/Database.h"
+#include "shared/Dates.h"
+
+#include <QStringList>
+
+#include <random>
+#include <vector>
+
+using namespace Qt::StringLiterals;
+
+namespace qrb::bench {
+
+namespace {
+
+const QStringList surnames = {u"佐藤"_s, u"鈴木"_s, u"高橋"_s, u"田中"_s, u"伊藤"_s, u"渡辺"_s, u"山本"_s,
+                              u"中村"_s, u"小林"_s, u"加藤"_s, u"吉田"_s, u"山田"_s, u"佐々木"_s, u"山口"_s,
+                              u"松本"_s, u"井上"_s, u"木村"_s, u"林"_s, u"斎藤"_s, u"清水"_s};
+const QStringList surnameKana = {u"ｻﾄｳ"_s, u"ｽｽﾞｷ"_s, u"ﾀｶﾊｼ"_s, u"ﾀﾅｶ"_s, u"ｲﾄｳ"_s, u"ﾜﾀﾅﾍﾞ"_s, u"ﾔﾏﾓﾄ"_s,
+                                 u"ﾅｶﾑﾗ"_s, u"ｺﾊﾞﾔｼ"_s, u"ｶﾄｳ"_s, u"ﾖｼﾀﾞ"_s, u"ﾔﾏﾀﾞ"_s, u"ｻｻｷ"_s, u"ﾔﾏｸﾞﾁ"_s,
+                                 u"ﾏﾂﾓﾄ"_s, u"ｲﾉｳｴ"_s, u"ｷﾑﾗ"_s, u"ﾊﾔｼ"_s, u"ｻｲﾄｳ"_s, u"ｼﾐｽﾞ"_s};
+const QStringList givenNames = {u"太郎"_s, u"花子"_s, u"一郎"_s, u"陽子"_s, u"健"_s, u"美咲"_s, u"翔太"_s,
+                                u"さくら"_s, u"大輔"_s, u"恵"_s, u"誠"_s, u"愛"_s, u"蓮"_s, u"結衣"_s,
+                                u"悠真"_s, u"陽菜"_s};
+const QStringList givenKana = {u"ﾀﾛｳ"_s, u"ﾊﾅｺ"_s, u"ｲﾁﾛｳ"_s, u"ﾖｳｺ"_s, u"ｹﾝ"_s, u"ﾐｻｷ"_s, u"ｼｮｳﾀ"_s,
+                               u"ｻｸﾗ"_s, u"ﾀﾞｲｽｹ"_s, u"ﾒｸﾞﾐ"_s, u"ﾏｺﾄ"_s, u"ｱｲ"_s, u"ﾚﾝ"_s, u"ﾕｲ"_s,
+                               u"ﾕｳﾏ"_s, u"ﾋﾅ"_s};
+
+} // namespace
+
+QString seededName(int surname, int given)
+{
+    return surnames.at(surname % surnames.size()) + u'　' + givenNames.at(given % givenNames.size());
+}
+
+QString seededKana(int surname)
+{
+    return surnameKana.at(surname % surnameKana.size());
+}
+
+void seed(Database &db, qint64 rows)
+{
+    std::mt19937_64 random(20091009);
+    std::vector<QString> days;
+    for (QDate d = SeedFirstDay; d <= SeedLastDay; d = d.addDays(1)) {
+        if (d.dayOfWeek() != 7) { // the clinic is closed on Sundays
+            days.push_back(dateKey(d));
+        }
+    }
+    std::uniform_int_distribution<size_t> dayOf(0, days.size() - 1);
+    std::uniform_int_distribution<int> slotOf(0, SlotCount - 1);
+    std::uniform_int_distribution<int> percent(0, 99);
+    std::uniform_int_distribution<int> digits(0, 9999);
+    const QString today = dateKey(QDate::currentDate());
+
+    Database::WriteTransaction transaction(db);
+    db.write(u"UPDATE SETTING SET NINZU = 20"_s);
+    for (qint64 i = 0; i < rows; ++i) {
+        const int s = percent(random) % surnames.size();
+        const int g = percent(random) % givenNames.size();
+        const QString &day = days[dayOf(random)];
+        const int kind = percent(random);
+        const int sflg = kind < 70 ? 1 : kind < 85 ? 2 : kind < 93 ? 3 : 4;
+        const int scnt = sflg == 4 || (sflg == 2 && kind % 2 == 1) ? 2 : 1;
+        const int cflg = (day < today && percent(random) < 85) ? 1 : 0;
+        const QString tel = u"090-%1-%2"_s.arg(digits(random), 4, 10, QChar(u'0')).arg(digits(random), 4, 10, QChar(u'0'));
+        db.write(u"INSERT INTO YOYAKU (YNO, KNO, KNM, KKNM, YDATE, YTIME, BFLG, BIRTHDAY, TEL1, TEL2, RFLG, KFLG, "
+                 "KMNO, BIKO, SFLG, SCNT, CFLG, Category) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 0)"_s,
+                 {qint64(i + 1), QString::number(100000 + i % 400000), seededName(s, g),
+                  QString(seededKana(s) + u' ' + givenKana.at(g)), day, slotKey(slotOf(random)), 3,
+                  u"%1年%2月%3日"_s.arg(30 + percent(random) % 34).arg(twoDigits(1 + percent(random) % 12),
+                                                                   twoDigits(1 + percent(random) % 28)),
+                  tel, percent(random) < 30 ? u"03-1234-5678"_s : QString(), 1 + percent(random) % 2,
+                  1 + percent(random) % 2, QString(), percent(random) < 5 ? u"アレルギーあり"_s : QString(), sflg,
+                  scnt, cflg});
+    }
+    transaction.commit();
+}
+
+} // namespace qrb::bench
