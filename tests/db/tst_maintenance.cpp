@@ -3,7 +3,6 @@
 #include "db/Reservation.h"
 #include "support/Workspace.h"
 
-#include <QDir>
 #include <QFile>
 #include <QSqlQuery>
 #include <QTest>
@@ -33,9 +32,7 @@ private slots:
     void periodDeletesBothEndsIncluded_data();
     void periodDeletesBothEndsIncluded();
     void deleteAllEmptiesTheTable();
-    void backupIsACopyNamedWithDateAndTime();
     void backupsInOneSecondDoNotMeet();
-    void backupRefusedWhenItsFolderCannotBeMade();
 };
 
 void MaintenanceTest::periodDeletesBothEndsIncluded_data()
@@ -81,19 +78,6 @@ void MaintenanceTest::deleteAllEmptiesTheTable()
     QCOMPARE(ws.db.scalar(u"SELECT COUNT(*) FROM SETTING"_s).toInt(), 70);
 }
 
-void MaintenanceTest::backupIsACopyNamedWithDateAndTime()
-{
-    Workspace ws;
-    ws.addReservation(u"2009/10/09"_s, u"08"_s, u"山田"_s);
-    const QString copy = qrb::backupDatabase(ws.db, moment);
-    QCOMPARE(copy, ws.folder() + u"/backup/yoyaku_20091009_103005.db"_s);
-    qrb::deleteAllReservations(ws.db);
-
-    qrb::Database restored(u"restored"_s);
-    restored.DB_open(copy);
-    QCOMPARE(remainingDates(restored), QStringList{u"2009/10/09"_s});
-}
-
 void MaintenanceTest::backupsInOneSecondDoNotMeet()
 {
     Workspace ws;
@@ -103,15 +87,6 @@ void MaintenanceTest::backupsInOneSecondDoNotMeet()
     QCOMPARE(second, ws.folder() + u"/backup/yoyaku_20091009_103005_2.db"_s);
     QVERIFY(QFile::exists(first));
     QVERIFY(QFile::exists(second));
-}
-
-void MaintenanceTest::backupRefusedWhenItsFolderCannotBeMade()
-{
-    Workspace ws;
-    QFile blocker(ws.folder() + u"/backup"_s);
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    QVERIFY_THROWS_EXCEPTION(qrb::DbError, qrb::backupDatabase(ws.db, moment));
 }
 
 QTEST_GUILESS_MAIN(MaintenanceTest)

@@ -52,9 +52,6 @@ class SearchTest final : public QObject
 private slots:
     void findsWhatEachBoxPromises_data();
     void findsWhatEachBoxPromises();
-    void patternTranslation_data();
-    void patternTranslation();
-    void reservationByNumberFindsOnlyThatOne();
 };
 
 void SearchTest::findsWhatEachBoxPromises_data()
@@ -116,33 +113,6 @@ void SearchTest::findsWhatEachBoxPromises()
         found = qrb::reservationsWithPatientNumber(ws.db, typed);
     }
     QCOMPARE(numbers(found), expected);
-}
-
-void SearchTest::patternTranslation_data()
-{
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("pattern");
-    QTest::newRow("wildcards") << u"a*b?c"_s << u"a%b_c"_s;
-    QTest::newRow("engine characters escaped") << u"5%_\\"_s << u"5\\%\\_\\\\"_s;
-    QTest::newRow("quote and kana untouched") << u"O'ﾔﾏ"_s << u"O'ﾔﾏ"_s;
-}
-
-void SearchTest::patternTranslation()
-{
-    QFETCH(QString, typed);
-    QFETCH(QString, pattern);
-    QCOMPARE(qrb::likePattern(typed), pattern);
-}
-
-void SearchTest::reservationByNumberFindsOnlyThatOne()
-{
-    Workspace ws;
-    seed(ws);
-    const auto found = qrb::reservationByNumber(ws.db, 7);
-    QVERIFY(found.has_value());
-    QCOMPARE(found->knm, u"山田＊花子"_s);
-    QCOMPARE(found->kknm, u"ヤマダハナコ"_s);
-    QVERIFY(!qrb::reservationByNumber(ws.db, 99).has_value());
 }
 
 QTEST_GUILESS_MAIN(SearchTest)

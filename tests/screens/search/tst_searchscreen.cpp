@@ -1,5 +1,4 @@
 #include "screens/search/SearchScreen.h"
-#include "screens/search/SearchTexts.h"
 
 #include "support/Workspace.h"
 
@@ -81,8 +80,6 @@ private slots:
     void unknownCodesLeaveTheLabelAsItWas();
     void clickShowsExactlyThatReservation();
     void vanishedReservationLeavesTheDetails();
-    void hourRangeText_data();
-    void hourRangeText();
 };
 
 void SearchScreenTest::leavingABoxListsEveryReservationInOrder()
@@ -246,22 +243,6 @@ void SearchScreenTest::vanishedReservationLeavesTheDetails()
     s.click(1);
     QCOMPARE(s.value(13), u"山田"_s);
     QVERIFY(ws.dialogs.messages.isEmpty());
-}
-
-void SearchScreenTest::hourRangeText_data()
-{
-    QTest::addColumn<QString>("ytime");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("first slot") << u"08"_s << u"08時 ～ 09時"_s;
-    QTest::newRow("last slot") << u"17"_s << u"17時 ～ 18時"_s;
-    QTest::newRow("no number") << QString() << QString();
-}
-
-void SearchScreenTest::hourRangeText()
-{
-    QFETCH(QString, ytime);
-    QFETCH(QString, text);
-    QCOMPARE(qrb::hourRange(ytime), text);
 }
 
 QTEST_MAIN(SearchScreenTest)
