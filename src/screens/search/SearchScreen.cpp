@@ -102,6 +102,8 @@ SearchScreen::SearchScreen(ProgramState &state, QWidget *parent)
         value->setFrameShape(QFrame::Panel);
         value->setFrameShadow(QFrame::Sunken);
         value->setMinimumWidth(150);
+        // An empty label keeps the height of a filled one, so the rows do not jump on the first click.
+        value->setMinimumHeight(value->fontMetrics().height() + 2 * value->frameWidth() + 4);
         value->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
         m_values[i] = value;
     }
