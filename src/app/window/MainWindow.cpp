@@ -5,6 +5,8 @@
 #include "app/base/ProgramState.h"
 #include "db/Database.h"
 #include "screens/help/HelpScreen.h"
+#include "screens/maintenance/DBAdminScreen.h"
+#include "screens/search/SearchScreen.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -46,13 +48,13 @@ MainWindow::MainWindow(ProgramState &state, QWidget *parent)
 
     // Entries without a screen yet stay in their place, disabled, so the menu always reads the same.
     addEntry(u"mnu予約登録"_s, u"予約登録"_s, nullptr);
-    addEntry(u"mnu検索"_s, u"検索"_s, nullptr);
+    addEntry(u"mnu検索"_s, u"検索"_s, make<SearchScreen>);
     addEntry(u"mnu来院記録"_s, u"来院記録"_s, nullptr);
     addEntry(u"mnu予約状況"_s, u"予約状況"_s, nullptr);
     addEntry(u"mnu帳票"_s, u"帳票"_s, nullptr);
     addEntry(u"mnu設定"_s, u"設定"_s, nullptr);
     addEntry(u"mnuHELP"_s, u"HELP"_s, make<HelpScreen>);
-    addEntry(u"mnuDB管理"_s, u"DB管理"_s, nullptr);
+    addEntry(u"mnuDB管理"_s, u"DB管理"_s, make<DBAdminScreen>);
     auto *exit = menuBar()->addAction(u"プログラム終了"_s);
     exit->setObjectName(u"mnu終了"_s);
     connect(exit, &QAction::triggered, this, &MainWindow::confirmExit);

@@ -1,0 +1,218 @@
+#include "DBAdminScreen.h"
+
+#include "app/base/Clock.h"
+#include "app/base/Dialogs.h"
+#include "app/base/ProgramState.h"
+#include "db/Database.h"
+#include "db/Maintenance.h"
+#include "shared/Dates.h"
+
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+using namespace Qt::StringLiterals;
+
+namespace qrb {
+
+namespace {
+
+constexpr int dateBoxWidth = 140;
+
+QString crlf(const QString &text)
+{
+    return QString(text).replace(u"\r\n"_s, u"\n"_s).replace(u"\n"_s, u"\r\n"_s);
+}
+
+} // namespace
+
+DBAdminScreen::DBAdminScreen(ProgramState &state, QWidget *parent)
+    : QWidget(parent)
+    , m_state(state)
+{
+    setObjectName(u"frmDBAdmin"_s);
+    setWindowTitle(u"DB管理"_s);
+
+    const auto button = [this](const QString &name, const QString &text) {
+        auto *b = new QPushButton(text, this);
+        b->setObjectName(name);
+        b->setMinimumHeight(36);
+        return b;
+    };
+    m_commands[0] = button(u"Command1(0)"_s, u"データベース最適化"_s);
+    m_commands[1] = button(u"Command1(1)"_s, u"データ削除"_s);
+    m_deletions[0] = button(u"Command2(0)"_s, u"すべての予約データを削除"_s);
+    m_deletions[1] = button(u"Command2(1)"_s, u"期間を指定して予約データを削除"_s);
+    const QString labelTexts[] = {u"削除期間"_s, u"↓"_s, u"入力例） 2002/01/01"_s};
+    for (int i = 0; i < 3; ++i) {
+        m_labels[i] = new QLabel(labelTexts[i], this);
+        m_labels[i]->setObjectName(u"Label1(%1)"_s.arg(i));
+    }
+    m_labels[1]->setAlignment(Qt::AlignCenter);
+    for (int i = 0; i < 2; ++i) {
+        m_period[i] = new QLineEdit(this);
+        m_period[i]->setObjectName(u"Text1(%1)"_s.arg(i));
+        m_period[i]->setMaxLength(10);
+        m_period[i]->setFixedWidth(dateBoxWidth);
+    }
+
+    auto *layout = new QGridLayout(this);
+    layout->setContentsMargins(24, 16, 24, 16);
+    layout->setHorizontalSpacing(24);
+    layout->setVerticalSpacing(10);
+    layout->addWidget(m_commands[0], 0, 0);
+    layout->addWidget(m_commands[1], 1, 0);
+    layout->addWidget(m_deletions[0], 0, 1);
+    auto *period = new QVBoxLayout;
+    period->setSpacing(4);
+    period->addWidget(m_labels[0]);
+    period->addWidget(m_period[0]);
+    period->addWidget(m_labels[1], 0, Qt::AlignLeft);
+    period->addWidget(m_period[1]);
+    period->addWidget(m_labels[2]);
+    period->addWidget(m_deletions[1]);
+    layout->addLayout(period, 1, 1, 2, 1);
+    m_labels[1]->setFixedWidth(dateBoxWidth);
+    layout->setColumnMinimumWidth(0, 240);
+    layout->setColumnMinimumWidth(1, 280);
+    layout->setColumnStretch(2, 1);
+    layout->setRowStretch(3, 1);
+
+    setTabOrder(m_commands[0], m_commands[1]);
+    setTabOrder(m_commands[1], m_deletions[0]);
+    setTabOrder(m_deletions[0], m_period[0]);
+    setTabOrder(m_period[0], m_period[1]);
+    setTabOrder(m_period[1], m_deletions[1]);
+
+    connect(m_commands[0], &QPushButton::clicked, this, &DBAdminScreen::compact);
+    connect(m_commands[1], &QPushButton::clicked, this, [this] { showDeletionControls(true); });
+    connect(m_deletions[0], &QPushButton::clicked, this, &DBAdminScreen::deleteAll);
+    connect(m_deletions[1], &QPushButton::clicked, this, &DBAdminScreen::deletePeriod);
+
+    showDeletionControls(false);
+}
+
+DBAdminScreen::~DBAdminScreen() = default;
+
+void DBAdminScreen::showDeletionControls(bool visible)
+{
+    for (QPushButton *b : m_deletions) {
+        b->setVisible(visible);
+    }
+    for (QLabel *label : m_labels) {
+        label->setVisible(visible);
+    }
+    for (QLineEdit *box : m_period) {
+        box->clear();
+        box->setVisible(visible);
+    }
+}
+
+void DBAdminScreen::compact()
+{
+    showDeletionControls(false);
+    if (!m_state.dialogs.ask(u"データベースの最適化を行います。\r\n\r\n"
+                             u"他端末で本システムを使用中の時は、終了してください。\r\n"
+                             u"ＯＫを押すと最適化を始めます。"_s)) {
+        return;
+    }
+    Database &db = m_state.db;
+    const QString path = m_state.config.databasePath();
+    try {
+        db.DB_close();
+        db.DB_compact(path);
+        db.DB_open(path);
+    } catch (const DbError &error) {
+        // Whatever step failed, the program goes on with its database open again.
+        QString message = u"データベースの最適化ができませんでした。\r\n"_s + crlf(error.message());
+        if (!db.isOpen()) {
+            try {
+                db.DB_open(path);
+            } catch (const DbError &reopen) {
+                message += u"\r\n\r\nデータベースを開き直せませんでした。\r\n"_s + crlf(reopen.message())
+                           + u"\r\nプログラムを終了し、原因を取り除いてから起動し直してください。"_s;
+            }
+        }
+        m_state.dialogs.tell(message);
+        return;
+    }
+    m_state.dialogs.tell(u"最適化が終了いたしました。"_s);
+}
+
+void DBAdminScreen::deleteAll()
+{
+    if (!m_state.dialogs.ask(u"予約データの削除を行います。\r\n\r\n"
+                             u"すべての予約データを削除します。\r\n"
+                             u"一旦、削除すると復元はできません。\r\n"
+                             u"他端末で本システムを使用中の時は、終了してください。\r\n"
+                             u"後悔しない方は、ＯＫを押してください。"_s)) {
+        return;
+    }
+    YOYAKU_all_delete();
+}
+
+void DBAdminScreen::YOYAKU_all_delete()
+{
+    if (!backUp()) {
+        return;
+    }
+    try {
+        deleteAllReservations(m_state.db);
+    } catch (const DbError &error) {
+        tellFailure(u"予約データを削除できませんでした。予約データはそのままです。"_s, error.message());
+        return;
+    }
+    m_state.dialogs.tell(u"すべての予約データを削除いたしました。"_s);
+}
+
+void DBAdminScreen::deletePeriod()
+{
+    // Only real dates written as stored reach the deletion, which asks no question and cannot be undone.
+    for (QLineEdit *box : m_period) {
+        if (box->text().isEmpty()) {
+            box->setFocus();
+            return;
+        }
+        if (!dateFromKey(box->text())) {
+            m_state.dialogs.tell(u"日付が正しくありません。見直してください。"_s);
+            box->setFocus();
+            return;
+        }
+    }
+    YOYAKU_period_delete();
+}
+
+void DBAdminScreen::YOYAKU_period_delete()
+{
+    if (!backUp()) {
+        return;
+    }
+    try {
+        deleteReservationsBetween(m_state.db, m_period[0]->text(), m_period[1]->text());
+    } catch (const DbError &error) {
+        tellFailure(u"予約データを削除できませんでした。予約データはそのままです。"_s, error.message());
+        return;
+    }
+    m_state.dialogs.tell(u"指定期間内の予約データを削除いたしました。"_s);
+}
+
+bool DBAdminScreen::backUp()
+{
+    try {
+        backupDatabase(m_state.db, m_state.clock.now());
+    } catch (const DbError &error) {
+        tellFailure(u"削除の前のバックアップができなかったため、削除を中止しました。予約データはそのままです。"_s,
+                    error.message());
+        return false;
+    }
+    return true;
+}
+
+void DBAdminScreen::tellFailure(const QString &doing, const QString &reason)
+{
+    m_state.dialogs.tell(doing + u"\r\n"_s + crlf(reason));
+}
+
+} // namespace qrb

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QWidget>
+
+#include <array>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace qrb {
+
+struct ProgramState;
+
+// Database maintenance (objectName "frmDBAdmin"): compaction of the database file and deletion of
+// all reservations or of those of a period.
+class DBAdminScreen final : public QWidget
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(DBAdminScreen)
+
+public:
+    explicit DBAdminScreen(ProgramState &state, QWidget *parent = nullptr);
+    ~DBAdminScreen() override;
+
+private:
+    void YOYAKU_all_delete();
+    void YOYAKU_period_delete();
+    void compact();
+    void showDeletionControls(bool visible);
+    void deleteAll();
+    void deletePeriod();
+    // Copies the database aside before a deletion; false (the user told why) when no copy was made.
+    bool backUp();
+    void tellFailure(const QString &doing, const QString &reason);
+
+    ProgramState &m_state;
+    std::array<QPushButton *, 2> m_commands{};  // Command1(0) compaction, Command1(1) deletion controls
+    std::array<QPushButton *, 2> m_deletions{}; // Command2(0) all, Command2(1) period
+    std::array<QLabel *, 3> m_labels{};         // Label1(0) … Label1(2)
+    std::array<QLineEdit *, 2> m_period{};      // Text1(0) first date, Text1(1) last date
+};
+
+} // namespace qrb

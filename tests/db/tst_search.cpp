@@ -1,0 +1,119 @@
+#include "db/Search.h"
+
+#include "support/Workspace.h"
+
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using qrb::test::Workspace;
+
+namespace {
+
+enum Box { Name, Kana, Telephone, PatientNumber };
+
+// Rows chosen so that each case below tells a right answer from a near miss.
+void seed(Workspace &ws)
+{
+    const struct {
+        int yno;
+        QString knm, kknm, tel1, tel2, kno, ydate, ytime;
+    } rows[] = {
+        {1, u"山田太郎"_s, u"ﾔﾏﾀﾞﾀﾛｳ"_s, u"0312345678"_s, {}, u"1001"_s, u"2009/10/10"_s, u"09"_s},
+        {2, u"田中山子"_s, u"ﾀﾅｶﾔﾏｺ"_s, {}, u"0312999999"_s, u"1002"_s, u"2009/10/09"_s, u"10"_s},
+        {3, u"山田太郎"_s, u"ﾔﾏﾀﾞﾀﾛｳ"_s, {}, {}, u"1001"_s, u"2009/10/09"_s, u"10"_s},
+        {4, u"O'Brien"_s, u"ｵﾌﾞﾗｲｴﾝ"_s, {}, {}, u"A7"_s, u"2009/10/11"_s, u"08"_s},
+        {5, u"100%_Test"_s, u"abc"_s, u"090-1"_s, {}, {}, u"2009/10/11"_s, u"08"_s},
+        {6, u"100xxTest"_s, u"abd"_s, u"090x1"_s, {}, {}, u"2009/10/11"_s, u"08"_s},
+        {7, u"山田＊花子"_s, u"ヤマダハナコ"_s, {}, {}, {}, u"2009/10/09"_s, u"10"_s},
+        {8, u"山田次郎"_s, u"やまだじろう"_s, {}, {}, {}, u"2009/10/09"_s, u"08"_s},
+        {9, u"back\\slash"_s, {}, {}, {}, {}, u"2009/10/12"_s, u"08"_s},
+    };
+    for (const auto &r : rows) {
+        ws.db.write(u"INSERT INTO YOYAKU (YNO, KNM, KKNM, TEL1, TEL2, KNO, YDATE, YTIME) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"_s,
+                    {r.yno, r.knm, r.kknm, r.tel1, r.tel2, r.kno, r.ydate, r.ytime});
+    }
+}
+
+QList<int> numbers(const QList<qrb::Reservation> &found)
+{
+    QList<int> out;
+    for (const auto &r : found) {
+        out << r.yno;
+    }
+    return out;
+}
+
+} // namespace
+
+class SearchTest final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void findsWhatEachBoxPromises_data();
+    void findsWhatEachBoxPromises();
+};
+
+void SearchTest::findsWhatEachBoxPromises_data()
+{
+    QTest::addColumn<int>("box");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QList<int>>("expected");
+
+    // Ordered by date, hour and reservation number, over all dates.
+    QTest::newRow("name contains, in date hour number order") << int(Name) << u"山田"_s << QList<int>{8, 3, 7, 1};
+    QTest::newRow("name contains in the middle") << int(Name) << u"太郎"_s << QList<int>{3, 1};
+    QTest::newRow("name star is any run") << int(Name) << u"山*郎"_s << QList<int>{8, 3, 1};
+    QTest::newRow("name question is one character") << int(Name) << u"山田?郎"_s << QList<int>{8, 3, 1};
+    QTest::newRow("name question is exactly one") << int(Name) << u"山?郎"_s << QList<int>{};
+    QTest::newRow("name percent is literal") << int(Name) << u"%"_s << QList<int>{5};
+    QTest::newRow("name underscore is literal") << int(Name) << u"0%_"_s << QList<int>{5};
+    QTest::newRow("name backslash is literal") << int(Name) << u"\\"_s << QList<int>{9};
+    QTest::newRow("name quote, any case") << int(Name) << u"o'brien"_s << QList<int>{4};
+    QTest::newRow("name full-width asterisk") << int(Name) << u"＊"_s << QList<int>{7};
+    QTest::newRow("name no match") << int(Name) << u"佐藤"_s << QList<int>{};
+    QTest::newRow("kana half-width finds all three forms") << int(Kana) << u"ﾔﾏﾀﾞ"_s << QList<int>{8, 3, 7, 1};
+    QTest::newRow("kana hiragana") << int(Kana) << u"やまだ"_s << QList<int>{8, 3, 7, 1};
+    QTest::newRow("kana full-width") << int(Kana) << u"ヤマダ"_s << QList<int>{8, 3, 7, 1};
+    QTest::newRow("kana voiced in the middle") << int(Kana) << u"ﾔﾏﾀﾞｼﾞ"_s << QList<int>{8};
+    QTest::newRow("kana begins, not contains") << int(Kana) << u"ﾏﾀﾞ"_s << QList<int>{};
+    QTest::newRow("kana hiragana of half-width stored") << int(Kana) << u"たなか"_s << QList<int>{2};
+    QTest::newRow("kana ASCII any case") << int(Kana) << u"AB"_s << QList<int>{5, 6};
+    QTest::newRow("kana underscore is literal") << int(Kana) << u"a_"_s << QList<int>{};
+    QTest::newRow("telephone either number") << int(Telephone) << u"0312"_s << QList<int>{2, 1};
+    QTest::newRow("telephone begins, not contains") << int(Telephone) << u"1234"_s << QList<int>{};
+    QTest::newRow("telephone hyphen as typed") << int(Telephone) << u"090-"_s << QList<int>{5};
+    QTest::newRow("telephone question wildcard") << int(Telephone) << u"090?1"_s << QList<int>{5, 6};
+    QTest::newRow("patient number exact") << int(PatientNumber) << u"1001"_s << QList<int>{3, 1};
+    QTest::newRow("patient number not a prefix") << int(PatientNumber) << u"100"_s << QList<int>{};
+    QTest::newRow("patient number no wildcard") << int(PatientNumber) << u"100*"_s << QList<int>{};
+    QTest::newRow("patient number any case") << int(PatientNumber) << u"a7"_s << QList<int>{4};
+}
+
+void SearchTest::findsWhatEachBoxPromises()
+{
+    QFETCH(int, box);
+    QFETCH(QString, typed);
+    QFETCH(QList<int>, expected);
+
+    Workspace ws;
+    seed(ws);
+    QList<qrb::Reservation> found;
+    switch (box) {
+    case Name:
+        found = qrb::reservationsWithNameContaining(ws.db, typed);
+        break;
+    case Kana:
+        found = qrb::reservationsWithKanaStartingWith(ws.db, typed);
+        break;
+    case Telephone:
+        found = qrb::reservationsWithTelephoneStartingWith(ws.db, typed);
+        break;
+    default:
+        found = qrb::reservationsWithPatientNumber(ws.db, typed);
+    }
+    QCOMPARE(numbers(found), expected);
+}
+
+QTEST_GUILESS_MAIN(SearchTest)
+#include "tst_search.moc"
