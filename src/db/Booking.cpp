@@ -12,8 +12,8 @@ namespace qrb {
 StoredBooking registerReservation(Database &db, const BookingRecord &r)
 {
     Database::WriteTransaction transaction(db);
-    const QVariant existing = db.scalar(
-        u"SELECT MIN(YNO) FROM YOYAKU WHERE YDATE = ? AND YTIME = ? AND KNM = ?"_s, {r.ydate, r.ytime, r.knm});
+    const QVariant existing = db.scalar(u"SELECT MIN(YNO) FROM YOYAKU WHERE YDATE = ? AND YTIME = ? AND KNM = ?"_s,
+                                        {r.ydate, r.ytime, r.knm});
     StoredBooking stored;
     if (!existing.isNull()) {
         stored.yno = existing.toInt();
@@ -74,8 +74,8 @@ std::optional<Reservation> reservationInSlot(Database &db, const QString &dateKe
                                              const QString &name)
 {
     std::optional<Reservation> found;
-    db.forEachRow(u"SELECT "_s + reservationColumns()
-                      + u" FROM YOYAKU WHERE YDATE = ? AND YTIME = ? AND KNM = ? ORDER BY YNO"_s,
+    db.forEachRow(u"SELECT "_s + reservationColumns() +
+                      u" FROM YOYAKU WHERE YDATE = ? AND YTIME = ? AND KNM = ? ORDER BY YNO"_s,
                   {dateKey, hour, name}, [&](const QSqlQuery &q) {
                       if (!found) {
                           found = readReservation(q);

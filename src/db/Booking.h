@@ -21,8 +21,8 @@ struct BookingRecord {
     QString kno;
     QString knm;
     QString kknm;
-    QString ydate; // "YYYY/MM/DD"
-    QString ytime; // "08" … "17"
+    QString ydate;           // "YYYY/MM/DD"
+    QString ytime;           // "08" … "17"
     std::optional<int> bflg; // left unwritten when the era text is none of the known calendars
     QString birthday;
     QString tel1;

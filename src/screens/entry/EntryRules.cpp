@@ -11,8 +11,8 @@ namespace qrb {
 
 QString slotLine(int reservations, int places)
 {
-    return u"現在の予約人数："_s + QString::number(reservations) + u"人"_s + u"    予約可能人数：あと"_s
-           + QString::number(places - reservations) + u"人"_s;
+    return u"現在の予約人数："_s + QString::number(reservations) + u"人"_s + u"    予約可能人数：あと"_s +
+           QString::number(places - reservations) + u"人"_s;
 }
 
 std::optional<Slot> slotFromTexts(const QString &year, const QString &month, const QString &day, const QString &hour)

@@ -21,8 +21,7 @@ struct Slot {
 };
 // Nothing when the texts are no real day written as the lists write it (four-digit year, two-digit
 // month and day) or the hour is none of the ten slots: such a slot could be stored but never shown.
-std::optional<Slot> slotFromTexts(const QString &year, const QString &month, const QString &day,
-                                  const QString &hour);
+std::optional<Slot> slotFromTexts(const QString &year, const QString &month, const QString &day, const QString &hour);
 
 // The birth-date box as it reads after leaving it: eight digits are a western date ("20020101" →
 // "2002年01月01日", age mode 0), six an era date ("190101" → "19年01月01日", mode 1). Any other

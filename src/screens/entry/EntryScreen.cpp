@@ -66,8 +66,7 @@ QComboBox *makeCombo(const QString &name, int width, QWidget *parent)
     return combo;
 }
 
-template<std::size_t N>
-int checkedIndex(const std::array<QRadioButton *, N> &buttons)
+template <std::size_t N> int checkedIndex(const std::array<QRadioButton *, N> &buttons)
 {
     for (std::size_t i = 0; i < N; ++i) {
         if (buttons[i]->isChecked()) {
@@ -78,8 +77,7 @@ int checkedIndex(const std::array<QRadioButton *, N> &buttons)
 }
 
 // Option buttons of one frame exclude each other; unchecking the checked one needs that rule lifted.
-template<std::size_t N>
-void selectOption(const std::array<QRadioButton *, N> &buttons, int index)
+template <std::size_t N> void selectOption(const std::array<QRadioButton *, N> &buttons, int index)
 {
     for (std::size_t i = 0; i < N; ++i) {
         QRadioButton *button = buttons[i];
@@ -338,10 +336,10 @@ void EntryScreen::buildControls()
     lists->addWidget(m_grid, 5);
     root->addLayout(lists, 1);
 
-    QWidget *order[] = {m_lineEdits[8], m_name,       m_lineEdits[1], m_combo1[4],  m_lineEdits[2], m_lineEdits[3],
-                        m_lineEdits[4], m_remarks,    m_combo1[0],    m_combo1[1],  m_combo1[2],    m_combo1[3],
-                        m_command2[0],  m_combo2[0],  m_combo2[1],    m_combo2[2],  m_combo2[3],    m_command2[1],
-                        m_command1[0],  m_command1[1], m_names,       m_lineEdits[5]};
+    QWidget *order[] = {m_lineEdits[8], m_name,        m_lineEdits[1], m_combo1[4],   m_lineEdits[2], m_lineEdits[3],
+                        m_lineEdits[4], m_remarks,     m_combo1[0],    m_combo1[1],   m_combo1[2],    m_combo1[3],
+                        m_command2[0],  m_combo2[0],   m_combo2[1],    m_combo2[2],   m_combo2[3],    m_command2[1],
+                        m_command1[0],  m_command1[1], m_names,        m_lineEdits[5]};
     for (std::size_t i = 1; i < std::size(order); ++i) {
         setTabOrder(order[i - 1], order[i]);
     }
@@ -529,8 +527,9 @@ std::optional<Slot> EntryScreen::checkedSlot(int row)
     const DatePickers &pickers = row == 0 ? *m_row1 : *m_row2;
     const auto slot = slotFromTexts(pickers.year(), pickers.month(), pickers.day(), pickers.hour());
     if (!slot) {
-        m_state.dialogs.tell(row == 0 ? u"日付が正しくありません。\r\n予約日の年・月・日・時を一覧から選び直してください。"_s
-                                      : u"日付が正しくありません。\r\n2回目の摂取日の年・月・日・時を一覧から選び直してください。"_s);
+        m_state.dialogs.tell(
+            row == 0 ? u"日付が正しくありません。\r\n予約日の年・月・日・時を一覧から選び直してください。"_s
+                     : u"日付が正しくありません。\r\n2回目の摂取日の年・月・日・時を一覧から選び直してください。"_s);
     }
     return slot;
 }
@@ -774,8 +773,8 @@ void EntryScreen::Text1_LostFocus(int index)
             return;
         }
         setText(2, rewritten->text);
-        const auto age = get_age(rewritten->ageMode, m_combo1[4]->currentText(), rewritten->text,
-                                 m_state.clock.today());
+        const auto age =
+            get_age(rewritten->ageMode, m_combo1[4]->currentText(), rewritten->text, m_state.clock.today());
         m_age->setText(age ? QString::number(*age) + u"才"_s : QString());
     } else if (index == 8) {
         yoyaku_set(2, text(8));

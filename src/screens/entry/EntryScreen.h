@@ -110,19 +110,19 @@ private:
     DatePickers *m_row1 = nullptr;
     DatePickers *m_row2 = nullptr;
 
-    QLabel *m_age = nullptr;         // Label6
-    QLabel *m_ageValue = nullptr;    // Label3(1), only ever emptied
-    QLabel *m_slotLine1 = nullptr;   // Label3(0)
-    QLabel *m_slotLine2 = nullptr;   // Label4(0)
+    QLabel *m_age = nullptr;       // Label6
+    QLabel *m_ageValue = nullptr;  // Label3(1), only ever emptied
+    QLabel *m_slotLine1 = nullptr; // Label3(0)
+    QLabel *m_slotLine2 = nullptr; // Label4(0)
     QGroupBox *m_memberFrame = nullptr;
     std::array<QRadioButton *, 2> m_visited{};
     std::array<QRadioButton *, 2> m_member{};
     std::array<QRadioButton *, 4> m_type{};
     std::array<QPushButton *, 2> m_command1{};
     std::array<QPushButton *, 2> m_command2{};
-    QList<QWidget *> m_rowTwo; // shown and hidden together
-    QListWidget *m_names = nullptr;  // List1
-    QTreeWidget *m_grid = nullptr;   // ListView1
+    QList<QWidget *> m_rowTwo;      // shown and hidden together
+    QListWidget *m_names = nullptr; // List1
+    QTreeWidget *m_grid = nullptr;  // ListView1
 
     int m_kakuninRow = 0; // the row whose slot List1 shows
 };
