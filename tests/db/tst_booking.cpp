@@ -217,7 +217,8 @@ private slots:
         b.join();
         QVERIFY2(failures[0].isEmpty() && failures[1].isEmpty(), qPrintable((failures[0] + failures[1]).join(u'\n')));
         QSet<int> numbers;
-        ws.db.forEachRow(u"SELECT YNO FROM YOYAKU"_s, {}, [&](const QSqlQuery &q) { numbers.insert(q.value(0).toInt()); });
+        ws.db.forEachRow(u"SELECT YNO FROM YOYAKU"_s, {},
+                         [&](const QSqlQuery &q) { numbers.insert(q.value(0).toInt()); });
         QCOMPARE(numbers.size(), 2 * perWorkstation);
         QCOMPARE(ws.db.scalar(u"SELECT MAX(YNO) FROM YOYAKU"_s).toInt(), 2 * perWorkstation);
     }

@@ -95,11 +95,10 @@ private slots:
         QTest::newRow("six digits with western era")
             << u"190101"_s << u"西暦"_s << QDate(2009, 12, 1) << u"19年01月01日"_s << -1;
         QTest::newRow("letters") << u"2002ab01"_s << u"西暦"_s << QDate(2009, 12, 1) << u"2002年ab月01日"_s << -1;
-        QTest::newRow("born after today") << u"20100101"_s << u"西暦"_s << QDate(2009, 12, 1) << u"2010年01月01日"_s
-                                          << -1;
+        QTest::newRow("born after today")
+            << u"20100101"_s << u"西暦"_s << QDate(2009, 12, 1) << u"2010年01月01日"_s << -1;
         QTest::newRow("seven digits") << u"2002010"_s << u"西暦"_s << QDate(2009, 12, 1) << QString() << -1;
-        QTest::newRow("already rewritten") << u"2002年01月01日"_s << u"西暦"_s << QDate(2009, 12, 1) << QString()
-                                           << -1;
+        QTest::newRow("already rewritten") << u"2002年01月01日"_s << u"西暦"_s << QDate(2009, 12, 1) << QString() << -1;
     }
 
     void birthDateRewriteAndAge()
