@@ -49,31 +49,6 @@ private slots:
         QCOMPARE(slotLine(booked, places), line);
     }
 
-    void onlyARealDayAndSlotIsASlot_data()
-    {
-        QTest::addColumn<QStringList>("texts");
-        QTest::addColumn<bool>("valid");
-        QTest::newRow("chosen from the lists") << QStringList{u"2009"_s, u"10"_s, u"09"_s, u"08"_s} << true;
-        QTest::newRow("year not a number") << QStringList{u"20x6"_s, u"10"_s, u"09"_s, u"08"_s} << false;
-        QTest::newRow("month 13") << QStringList{u"2009"_s, u"13"_s, u"09"_s, u"08"_s} << false;
-        QTest::newRow("31 April") << QStringList{u"2009"_s, u"04"_s, u"31"_s, u"08"_s} << false;
-        QTest::newRow("one-digit month") << QStringList{u"2009"_s, u"4"_s, u"09"_s, u"08"_s} << false;
-        QTest::newRow("before the first slot") << QStringList{u"2009"_s, u"10"_s, u"09"_s, u"07"_s} << false;
-        QTest::newRow("after the last slot") << QStringList{u"2009"_s, u"10"_s, u"09"_s, u"18"_s} << false;
-        QTest::newRow("last slot") << QStringList{u"2009"_s, u"10"_s, u"09"_s, u"17"_s} << true;
-    }
-
-    void onlyARealDayAndSlotIsASlot()
-    {
-        QFETCH(QStringList, texts);
-        QFETCH(bool, valid);
-        const auto slot = slotFromTexts(texts[0], texts[1], texts[2], texts[3]);
-        QCOMPARE(slot.has_value(), valid);
-        if (valid) {
-            QCOMPARE(slot->dateKey, texts[0] + u'/' + texts[1] + u'/' + texts[2]);
-        }
-    }
-
     void birthDateRewriteAndAge_data()
     {
         QTest::addColumn<QString>("typed");
@@ -117,58 +92,12 @@ private slots:
         QCOMPARE(get_age(rewritten->ageMode, era, rewritten->text, today).value_or(-1), age);
     }
 
-    void typeOptionsAndCodes_data()
-    {
-        QTest::addColumn<int>("type");
-        QTest::addColumn<int>("sflg");
-        QTest::addColumn<int>("scnt");
-        QTest::newRow("none") << -1 << 0 << 0;
-        QTest::newRow("季節性") << 0 << 1 << 1;
-        QTest::newRow("新型") << 1 << 2 << 1;
-        QTest::newRow("新型　１回目") << 2 << 3 << 1;
-        QTest::newRow("新型  ２回目") << 3 << 4 << 2;
-    }
-
-    void typeOptionsAndCodes()
-    {
-        QFETCH(int, type);
-        QFETCH(int, sflg);
-        QFETCH(int, scnt);
-        QCOMPARE(doseCodesOfType(type).sflg, sflg);
-        QCOMPARE(doseCodesOfType(type).scnt, scnt);
-        if (type != 1) { // a stored 新型 row shows the dose it is, not the pair
-            QCOMPARE(typeOfCodes(sflg, scnt), type);
-        }
-    }
-
     void storedPairRowsSelectTheirDose()
     {
         QCOMPARE(typeOfCodes(2, 1), 2);
         QCOMPARE(typeOfCodes(2, 2), 3);
         QCOMPARE(typeOfCodes(2, 0), std::nullopt);
         QCOMPARE(typeOfCodes(std::nullopt, 1), -1);
-    }
-
-    void secondDoseIsProposedThreeWeeksLater()
-    {
-        QCOMPARE(proposedSecondDose(QDate(2009, 12, 24)), QDate(2010, 1, 14));
-        QCOMPARE(proposedSecondDose(QDate(2009, 2, 10)), QDate(2009, 3, 3));
-    }
-
-    void kanaCaptureKeepsReadingsInTypingOrder()
-    {
-        KanaCaptureEdit box;
-        box.startCapture();
-        preedit(&box, u"やまだ"_s);
-        preedit(&box, u"山田"_s);
-        commit(&box, u"山田"_s);
-        QVERIFY(box.text() == u"山田"_s);
-        preedit(&box, u"はなこ"_s);
-        preedit(&box, u"花子"_s);
-        commit(&box, u"花子"_s);
-        QCOMPARE(box.text(), u"山田花子"_s);
-        QCOMPARE(box.takeCapturedReadings(), u"ﾔﾏﾀﾞﾊﾅｺ"_s);
-        QCOMPARE(box.takeCapturedReadings(), QString());
     }
 
     void kanaCaptureCases_data()
@@ -200,16 +129,6 @@ private slots:
         QCOMPARE(box.takeCapturedReadings(), readings);
     }
 
-    void newStayForgetsEarlierReadings()
-    {
-        KanaCaptureEdit box;
-        box.startCapture();
-        preedit(&box, u"やまだ"_s);
-        commit(&box, u"山田"_s);
-        box.startCapture();
-        commit(&box, u"漢字"_s); // no reading of its own, and the earlier one is gone
-        QCOMPARE(box.takeCapturedReadings(), QString());
-    }
 };
 
 QTEST_MAIN(TestEntryRules)
