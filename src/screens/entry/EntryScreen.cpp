@@ -22,6 +22,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -139,53 +140,62 @@ void EntryScreen::buildControls()
         m_lineEdits[i]->setInputMethodHints(Qt::ImhPreferNumbers | Qt::ImhPreferLatin);
     }
 
-    auto *root = new QVBoxLayout(this);
+    // A window smaller than the form scrolls it rather than cutting its right side off.
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto *scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    outer->addWidget(scroll);
+    auto *form = new QWidget(scroll);
+    form->setAutoFillBackground(true);
+    auto *root = new QVBoxLayout(form);
     root->setContentsMargins(12, 10, 12, 10);
     root->setSpacing(8);
 
-    // The patient line.
-    auto *patient = new QHBoxLayout;
-    patient->addWidget(new QLabel(u"患者番号"_s, this));
-    m_lineEdits[8]->setFixedWidth(110);
-    patient->addWidget(m_lineEdits[8]);
-    patient->addSpacing(12);
-    patient->addWidget(new QLabel(u"氏名"_s, this));
-    patient->addWidget(makeRequiredLabel(QString(), this));
-    m_name->setMinimumWidth(180);
-    patient->addWidget(m_name, 2);
-    patient->addSpacing(12);
-    patient->addWidget(new QLabel(u"カナ氏名"_s, this));
-    m_lineEdits[1]->setMinimumWidth(160);
-    patient->addWidget(m_lineEdits[1], 2);
-    root->addLayout(patient);
+    // The patient line: number, name and kana, then the birth date with the age and the telephones.
+    auto *patient = new QGridLayout;
+    patient->setHorizontalSpacing(6);
+    patient->addWidget(new QLabel(u"患者番号"_s, this), 0, 0);
+    patient->addWidget(m_lineEdits[8], 0, 1);
+    auto *nameCaption = new QHBoxLayout;
+    nameCaption->addWidget(new QLabel(u"氏名"_s, this));
+    nameCaption->addWidget(makeRequiredLabel(QString(), this));
+    patient->addLayout(nameCaption, 0, 2);
+    patient->addWidget(m_name, 0, 3);
+    patient->addWidget(new QLabel(u"カナ氏名"_s, this), 0, 4);
+    patient->addWidget(m_lineEdits[1], 0, 5);
 
+    patient->addWidget(new QLabel(u"生年月日 "_s, this), 1, 0);
     auto *birth = new QHBoxLayout;
-    birth->addWidget(new QLabel(u"生年月日 "_s, this));
     m_combo1[4] = new QComboBox(this);
     m_combo1[4]->setObjectName(u"Combo1(4)"_s);
     m_combo1[4]->setEditable(true);
     m_combo1[4]->setInsertPolicy(QComboBox::NoInsert);
-    m_combo1[4]->setFixedWidth(80);
+    m_combo1[4]->setFixedWidth(72);
     birth->addWidget(m_combo1[4]);
-    m_lineEdits[2]->setFixedWidth(130);
+    m_lineEdits[2]->setFixedWidth(132);
     birth->addWidget(m_lineEdits[2]);
+    birth->addSpacing(8);
     birth->addWidget(makeLabel(u"年齢"_s, u"Label2(4)"_s, this));
+    birth->addSpacing(6);
     m_age = makeLabel(QString(), u"Label6"_s, this);
-    m_age->setMinimumWidth(48);
+    m_age->setMinimumWidth(40);
     birth->addWidget(m_age);
     m_ageValue = makeLabel(QString(), u"Label3(1)"_s, this);
     birth->addWidget(m_ageValue);
-    birth->addWidget(makeLabel(u"入力例）　西暦：20020101 和暦：190101"_s, u"Label2(5)"_s, this));
-    birth->addSpacing(16);
-    birth->addWidget(new QLabel(u"電話番号１"_s, this));
-    m_lineEdits[3]->setFixedWidth(140);
-    birth->addWidget(m_lineEdits[3]);
-    birth->addSpacing(12);
-    birth->addWidget(new QLabel(u"電話番号２"_s, this));
-    m_lineEdits[4]->setFixedWidth(140);
-    birth->addWidget(m_lineEdits[4]);
     birth->addStretch(1);
-    root->addLayout(birth);
+    patient->addLayout(birth, 1, 1);
+    patient->addWidget(new QLabel(u"電話番号１"_s, this), 1, 2);
+    patient->addWidget(m_lineEdits[3], 1, 3);
+    patient->addWidget(new QLabel(u"電話番号２"_s, this), 1, 4);
+    patient->addWidget(m_lineEdits[4], 1, 5);
+    patient->addWidget(makeLabel(u"入力例）　西暦：20020101 和暦：190101"_s, u"Label2(5)"_s, this), 2, 1, 1, 3);
+    m_lineEdits[8]->setMinimumWidth(100);
+    patient->setColumnStretch(1, 1);
+    patient->setColumnStretch(3, 2);
+    patient->setColumnStretch(5, 2);
+    root->addLayout(patient);
 
     // The frames and the remarks.
     auto *frames = new QHBoxLayout;
@@ -244,7 +254,7 @@ void EntryScreen::buildControls()
     dateCaption->addWidget(makeRequiredLabel(u"Label1(15)"_s, this));
     rows->addLayout(dateCaption, 0, 0);
 
-    const std::array<int, 4> widths = {80, 58, 58, 58};
+    const std::array<int, 4> widths = {72, 52, 52, 52};
     QLabel *marker1 = makeLabel(u"1)"_s, u"Label1(11)"_s, this);
     rows->addWidget(marker1, 0, 1);
     const std::array<int, 4> row1Units = {2, 3, 4, 5};
@@ -282,7 +292,6 @@ void EntryScreen::buildControls()
     rows->addWidget(m_slotLine2, 1, 12);
     QLabel *rowTwoExtra = makeLabel(QString(), u"Label4(1)"_s, this);
     rows->addWidget(rowTwoExtra, 1, 13);
-    rows->setColumnMinimumWidth(12, 420);
     rows->setColumnStretch(14, 1);
     m_rowTwo << weekday2 << m_command2[1] << m_slotLine2 << rowTwoExtra;
     // Showing and hiding row 2 must not shift row 1 or the lists below.
@@ -332,9 +341,10 @@ void EntryScreen::buildControls()
         m_grid->headerItem()->setTextAlignment(column, Qt::AlignCenter);
     }
     m_grid->setColumnHidden(GridColumns - 1, true);
-    m_grid->installEventFilter(this);
+    m_grid->viewport()->installEventFilter(this);
     lists->addWidget(m_grid, 5);
     root->addLayout(lists, 1);
+    scroll->setWidget(form);
 
     QWidget *order[] = {m_lineEdits[8], m_name,        m_lineEdits[1], m_combo1[4],   m_lineEdits[2], m_lineEdits[3],
                         m_lineEdits[4], m_remarks,     m_combo1[0],    m_combo1[1],   m_combo1[2],    m_combo1[3],
@@ -839,7 +849,7 @@ void EntryScreen::fillFromReservation(const Reservation &r, bool wholeReservatio
 
 bool EntryScreen::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_grid && event->type() == QEvent::Resize) {
+    if (m_grid != nullptr && watched == m_grid->viewport() && event->type() == QEvent::Resize) {
         applyGridWidths();
     }
     if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {

@@ -97,6 +97,7 @@ private slots:
         QFETCH(QString, hour);
         QFETCH(QString, weekday);
         Desk desk(3, at);
+        desk.screen->show(); // showing lays out and resizes every control before the first use
         QCOMPARE(desk.screen->objectName(), u"frmYoyaku"_s);
         QCOMPARE(desk.screen->windowTitle(), u"予約管理"_s);
         QCOMPARE(desk.combo(1, 3)->currentText(), hour);
