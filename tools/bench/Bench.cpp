@@ -6,6 +6,8 @@
 #include "db/Database.h"
 #include "db/Reservation.h"
 #include "db/Schema.h"
+#include "db/Search.h"
+#include "shared/Kana.h"
 #include "shared/Dates.h"
 
 #include <QCoreApplication>
@@ -127,6 +129,45 @@ int run(const QStringList &arguments)
                 floor.query("SELECT NINZU FROM SETTING WHERE SWEEKDAY = ? AND STIME = ?", {weekday, u"10"_s});
             });
             results.push_back(r);
+        }
+
+        // Search: the four boxes of the search screen, with the SQL they run as the floor.
+        {
+            const QString name = seededName(11, 0); // 山田　太郎
+            const QString kana = seededKana(11) + u" ﾀ"_s;
+            const QString like = u"SELECT "_s + reservationColumns()
+                                 + u" FROM YOYAKU WHERE %1 ORDER BY YDATE, YTIME, YNO"_s;
+            const QByteArray nameSql =
+                like.arg(u"UPPER(KNM) LIKE UPPER(?) ESCAPE '\\'"_s).toUtf8();
+            const QByteArray kanaSql =
+                like.arg(u"(UPPER(KKNM) LIKE UPPER(?) ESCAPE '\\' OR UPPER(KKNM) LIKE UPPER(?) ESCAPE '\\' OR "
+                         u"UPPER(KKNM) LIKE UPPER(?) ESCAPE '\\')"_s)
+                    .toUtf8();
+            const QByteArray telSql =
+                like.arg(u"(UPPER(TEL1) LIKE UPPER(?) ESCAPE '\\' OR UPPER(TEL2) LIKE UPPER(?) ESCAPE '\\')"_s)
+                    .toUtf8();
+            const QByteArray knoSql = like.arg(u"KNO = ?"_s).toUtf8();
+            qsizetype found = 0;
+            const auto add = [&](const QString &operation, const std::function<qsizetype()> &ours,
+                                 const std::function<void()> &raw) {
+                Result r{operation, o.rows, {}, {}, std::nullopt, {}};
+                r.ours = measure(o.runs, [&] { found = ours(); });
+                r.floor = measure(o.runs, raw);
+                r.note = u"%1 found"_s.arg(found);
+                results.push_back(r);
+            };
+            add(u"search: name contains"_s, [&] { return reservationsWithNameContaining(db, name).size(); },
+                [&] { floor.query(nameSql.constData(), {QString(u'%' + name + u'%')}); });
+            add(u"search: kana prefix"_s, [&] { return reservationsWithKanaStartingWith(db, kana).size(); },
+                [&] {
+                    floor.query(kanaSql.constData(), {QString(kana + u'%'), QString(toFullwidthKatakana(kana) + u'%'),
+                                                      QString(toHiragana(kana) + u'%')});
+                });
+            add(u"search: telephone prefix"_s,
+                [&] { return reservationsWithTelephoneStartingWith(db, u"090-1234"_s).size(); },
+                [&] { floor.query(telSql.constData(), {u"090-1234%"_s, u"090-1234%"_s}); });
+            add(u"search: patient number"_s, [&] { return reservationsWithPatientNumber(db, u"123456"_s).size(); },
+                [&] { floor.query(knoSql.constData(), {u"123456"_s}); });
         }
 
         // Compaction: close, compact through TEMP.mdb, open again.

@@ -16,16 +16,24 @@ namespace {
 
 const QStringList surnames = {u"佐藤"_s, u"鈴木"_s, u"高橋"_s, u"田中"_s, u"伊藤"_s, u"渡辺"_s, u"山本"_s,
                               u"中村"_s, u"小林"_s, u"加藤"_s, u"吉田"_s, u"山田"_s, u"佐々木"_s, u"山口"_s,
-                              u"松本"_s, u"井上"_s, u"木村"_s, u"林"_s, u"斎藤"_s, u"清水"_s};
+                              u"松本"_s, u"井上"_s, u"木村"_s, u"林"_s, u"斎藤"_s, u"清水"_s,
+                              u"山崎"_s, u"森"_s, u"池田"_s, u"橋本"_s, u"阿部"_s, u"石川"_s, u"山下"_s,
+                              u"中島"_s, u"石井"_s, u"小川"_s, u"前田"_s, u"岡田"_s, u"長谷川"_s, u"藤田"_s,
+                              u"後藤"_s, u"近藤"_s, u"村上"_s, u"遠藤"_s, u"青木"_s, u"坂本"_s};
 const QStringList surnameKana = {u"ｻﾄｳ"_s, u"ｽｽﾞｷ"_s, u"ﾀｶﾊｼ"_s, u"ﾀﾅｶ"_s, u"ｲﾄｳ"_s, u"ﾜﾀﾅﾍﾞ"_s, u"ﾔﾏﾓﾄ"_s,
                                  u"ﾅｶﾑﾗ"_s, u"ｺﾊﾞﾔｼ"_s, u"ｶﾄｳ"_s, u"ﾖｼﾀﾞ"_s, u"ﾔﾏﾀﾞ"_s, u"ｻｻｷ"_s, u"ﾔﾏｸﾞﾁ"_s,
-                                 u"ﾏﾂﾓﾄ"_s, u"ｲﾉｳｴ"_s, u"ｷﾑﾗ"_s, u"ﾊﾔｼ"_s, u"ｻｲﾄｳ"_s, u"ｼﾐｽﾞ"_s};
+                                 u"ﾏﾂﾓﾄ"_s, u"ｲﾉｳｴ"_s, u"ｷﾑﾗ"_s, u"ﾊﾔｼ"_s, u"ｻｲﾄｳ"_s, u"ｼﾐｽﾞ"_s,
+                                 u"ﾔﾏｻﾞｷ"_s, u"ﾓﾘ"_s, u"ｲｹﾀﾞ"_s, u"ﾊｼﾓﾄ"_s, u"ｱﾍﾞ"_s, u"ｲｼｶﾜ"_s, u"ﾔﾏｼﾀ"_s,
+                                 u"ﾅｶｼﾏ"_s, u"ｲｼｲ"_s, u"ｵｶﾞﾜ"_s, u"ﾏｴﾀﾞ"_s, u"ｵｶﾀﾞ"_s, u"ﾊｾｶﾞﾜ"_s, u"ﾌｼﾞﾀ"_s,
+                                 u"ｺﾞﾄｳ"_s, u"ｺﾝﾄﾞｳ"_s, u"ﾑﾗｶﾐ"_s, u"ｴﾝﾄﾞｳ"_s, u"ｱｵｷ"_s, u"ｻｶﾓﾄ"_s};
 const QStringList givenNames = {u"太郎"_s, u"花子"_s, u"一郎"_s, u"陽子"_s, u"健"_s, u"美咲"_s, u"翔太"_s,
                                 u"さくら"_s, u"大輔"_s, u"恵"_s, u"誠"_s, u"愛"_s, u"蓮"_s, u"結衣"_s,
-                                u"悠真"_s, u"陽菜"_s};
+                                u"悠真"_s, u"陽菜"_s, u"浩"_s, u"明美"_s, u"隆"_s, u"裕子"_s, u"修"_s, u"直子"_s,
+                                u"大翔"_s, u"芽依"_s};
 const QStringList givenKana = {u"ﾀﾛｳ"_s, u"ﾊﾅｺ"_s, u"ｲﾁﾛｳ"_s, u"ﾖｳｺ"_s, u"ｹﾝ"_s, u"ﾐｻｷ"_s, u"ｼｮｳﾀ"_s,
                                u"ｻｸﾗ"_s, u"ﾀﾞｲｽｹ"_s, u"ﾒｸﾞﾐ"_s, u"ﾏｺﾄ"_s, u"ｱｲ"_s, u"ﾚﾝ"_s, u"ﾕｲ"_s,
-                               u"ﾕｳﾏ"_s, u"ﾋﾅ"_s};
+                               u"ﾕｳﾏ"_s, u"ﾋﾅ"_s, u"ﾋﾛｼ"_s, u"ｱｹﾐ"_s, u"ﾀｶｼ"_s, u"ﾕｳｺ"_s, u"ｵｻﾑ"_s, u"ﾅｵｺ"_s,
+                               u"ﾋﾛﾄ"_s, u"ﾒｲ"_s};
 
 } // namespace
 
@@ -57,8 +65,8 @@ void seed(Database &db, qint64 rows)
     Database::WriteTransaction transaction(db);
     db.write(u"UPDATE SETTING SET NINZU = 20"_s);
     for (qint64 i = 0; i < rows; ++i) {
-        const int s = percent(random) % surnames.size();
-        const int g = percent(random) % givenNames.size();
+        const int s = int(random() % quint64(surnames.size()));
+        const int g = int(random() % quint64(givenNames.size()));
         const QString &day = days[dayOf(random)];
         const int kind = percent(random);
         const int sflg = kind < 70 ? 1 : kind < 85 ? 2 : kind < 93 ? 3 : 4;

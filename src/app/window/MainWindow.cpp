@@ -4,6 +4,7 @@
 #include "app/base/Dialogs.h"
 #include "app/base/ProgramState.h"
 #include "db/Database.h"
+#include "screens/entry/EntryScreen.h"
 #include "screens/help/HelpScreen.h"
 #include "screens/maintenance/DBAdminScreen.h"
 #include "screens/search/SearchScreen.h"
@@ -47,7 +48,7 @@ MainWindow::MainWindow(ProgramState &state, QWidget *parent)
     setCentralWidget(m_mdi);
 
     // Entries without a screen yet stay in their place, disabled, so the menu always reads the same.
-    addEntry(u"mnu予約登録"_s, u"予約登録"_s, nullptr);
+    addEntry(u"mnu予約登録"_s, u"予約登録"_s, make<EntryScreen>);
     addEntry(u"mnu検索"_s, u"検索"_s, make<SearchScreen>);
     addEntry(u"mnu来院記録"_s, u"来院記録"_s, nullptr);
     addEntry(u"mnu予約状況"_s, u"予約状況"_s, nullptr);

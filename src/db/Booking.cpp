@@ -1,0 +1,137 @@
+#include "Booking.h"
+
+#include "Database.h"
+
+#include <QHash>
+#include <QSqlQuery>
+
+using namespace Qt::StringLiterals;
+
+namespace qrb {
+
+StoredBooking registerReservation(Database &db, const BookingRecord &r)
+{
+    Database::WriteTransaction transaction(db);
+    const QVariant existing = db.scalar(u"SELECT MIN(YNO) FROM YOYAKU WHERE YDATE = ? AND YTIME = ? AND KNM = ?"_s,
+                                        {r.ydate, r.ytime, r.knm});
+    StoredBooking stored;
+    if (!existing.isNull()) {
+        stored.yno = existing.toInt();
+        // An era the form does not know leaves the stored one as it was.
+        if (r.bflg) {
+            db.write(u"UPDATE YOYAKU SET KNO = ?, KNM = ?, KKNM = ?, YDATE = ?, YTIME = ?, BFLG = ?, BIRTHDAY = ?, "
+                     "TEL1 = ?, TEL2 = ?, RFLG = ?, KFLG = ?, BIKO = ?, SFLG = ?, SCNT = ?, KMNO = ?, CFLG = 0, "
+                     "Category = 0 WHERE YNO = ?"_s,
+                     {r.kno, r.knm, r.kknm, r.ydate, r.ytime, *r.bflg, r.birthday, r.tel1, r.tel2, r.rflg, r.kflg,
+                      r.biko, r.sflg, r.scnt, r.kmno, stored.yno});
+        } else {
+            db.write(u"UPDATE YOYAKU SET KNO = ?, KNM = ?, KKNM = ?, YDATE = ?, YTIME = ?, BIRTHDAY = ?, "
+                     "TEL1 = ?, TEL2 = ?, RFLG = ?, KFLG = ?, BIKO = ?, SFLG = ?, SCNT = ?, KMNO = ?, CFLG = 0, "
+                     "Category = 0 WHERE YNO = ?"_s,
+                     {r.kno, r.knm, r.kknm, r.ydate, r.ytime, r.birthday, r.tel1, r.tel2, r.rflg, r.kflg, r.biko,
+                      r.sflg, r.scnt, r.kmno, stored.yno});
+        }
+    } else {
+        stored.yno = db.scalar(u"SELECT COALESCE(MAX(YNO), 0) + 1 FROM YOYAKU"_s).toInt();
+        stored.added = true;
+        if (r.bflg) {
+            db.write(u"INSERT INTO YOYAKU (YNO, KNO, KNM, KKNM, YDATE, YTIME, BFLG, BIRTHDAY, TEL1, TEL2, RFLG, KFLG, "
+                     "BIKO, SFLG, SCNT, KMNO, CFLG, Category) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+                     "0, 0)"_s,
+                     {stored.yno, r.kno, r.knm, r.kknm, r.ydate, r.ytime, *r.bflg, r.birthday, r.tel1, r.tel2, r.rflg,
+                      r.kflg, r.biko, r.sflg, r.scnt, r.kmno});
+        } else {
+            db.write(u"INSERT INTO YOYAKU (YNO, KNO, KNM, KKNM, YDATE, YTIME, BIRTHDAY, TEL1, TEL2, RFLG, KFLG, "
+                     "BIKO, SFLG, SCNT, KMNO, CFLG, Category) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+                     "0, 0)"_s,
+                     {stored.yno, r.kno, r.knm, r.kknm, r.ydate, r.ytime, r.birthday, r.tel1, r.tel2, r.rflg, r.kflg,
+                      r.biko, r.sflg, r.scnt, r.kmno});
+        }
+    }
+    transaction.commit();
+    return stored;
+}
+
+bool cancelReservation(Database &db, const QString &dateKey, const QString &hour, const QString &name)
+{
+    Database::WriteTransaction transaction(db);
+    const int deleted = db.write(u"DELETE FROM YOYAKU WHERE YNO = (SELECT MIN(YNO) FROM YOYAKU "
+                                 "WHERE YDATE = ? AND YTIME = ? AND KNM = ?)"_s,
+                                 {dateKey, hour, name});
+    transaction.commit();
+    return deleted > 0;
+}
+
+QStringList namesInSlot(Database &db, const QString &dateKey, const QString &hour)
+{
+    QStringList names;
+    db.forEachRow(u"SELECT KNM FROM YOYAKU WHERE YDATE = ? AND YTIME = ? ORDER BY YNO"_s, {dateKey, hour},
+                  [&](const QSqlQuery &q) { names << q.value(0).toString(); });
+    return names;
+}
+
+std::optional<Reservation> reservationInSlot(Database &db, const QString &dateKey, const QString &hour,
+                                             const QString &name)
+{
+    std::optional<Reservation> found;
+    db.forEachRow(u"SELECT "_s + reservationColumns() +
+                      u" FROM YOYAKU WHERE YDATE = ? AND YTIME = ? AND KNM = ? ORDER BY YNO"_s,
+                  {dateKey, hour, name}, [&](const QSqlQuery &q) {
+                      if (!found) {
+                          found = readReservation(q);
+                      }
+                  });
+    return found;
+}
+
+std::optional<Reservation> latestReservationOfPatient(Database &db, const QString &patientNumber)
+{
+    std::optional<Reservation> found;
+    db.forEachRow(u"SELECT "_s + reservationColumns() + u" FROM YOYAKU WHERE KNO = ? ORDER BY YNO DESC"_s,
+                  {patientNumber}, [&](const QSqlQuery &q) {
+                      if (!found) {
+                          found = readReservation(q);
+                      }
+                  });
+    return found;
+}
+
+int placesInSlot(Database &db, QDate date, const QString &hour)
+{
+    return NINZU_cnt(db, weekdayNumber(date), hour);
+}
+
+std::optional<QList<GridDay>> monthGrid(Database &db, const QString &year, const QString &month, const QString &day)
+{
+    const auto days = daysInMonth(year, month);
+    bool ok = false;
+    const int firstDay = day.toInt(&ok);
+    if (!days || !ok || firstDay < 1) {
+        return std::nullopt;
+    }
+    QList<GridDay> grid;
+    if (firstDay > *days) {
+        return grid;
+    }
+    // The keys are built from the pickers' texts exactly as a count of one day and slot would be, and
+    // only rows matching such a key are taken, so the numbers equal those of YOYAKU_cnt.
+    const auto keyOf = [&](int d) { return dateKey(year, month, twoDigits(d)); };
+    QHash<QString, int> counts;
+    db.forEachRow(u"SELECT YDATE, YTIME, COUNT(*) FROM YOYAKU WHERE YDATE >= ? AND YDATE <= ? "
+                  "GROUP BY YDATE, YTIME"_s,
+                  {keyOf(firstDay), keyOf(*days)}, [&](const QSqlQuery &q) {
+                      counts.insert(q.value(0).toString() + u' ' + q.value(1).toString(), q.value(2).toInt());
+                  });
+    for (int d = firstDay; d <= *days; ++d) {
+        GridDay row;
+        const QDate date(year.toInt(), month.toInt(), d);
+        row.label = twoDigits(d) + u"日 "_s + weekdayName(weekdayNumber(date));
+        for (int slot = 0; slot < SlotCount; ++slot) {
+            row.counts[slot] = counts.value(keyOf(d) + u' ' + slotKey(slot));
+        }
+        grid.append(row);
+    }
+    return grid;
+}
+
+} // namespace qrb

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "Reservation.h"
+#include "shared/Dates.h"
+
+#include <QDate>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <optional>
+
+namespace qrb {
+
+class Database;
+
+// Everything the entry screen stores for one slot: the patient's fields as typed and the codes the
+// form chose. YNO, CFLG and Category are the store's business, not the caller's.
+struct BookingRecord {
+    QString kno;
+    QString knm;
+    QString kknm;
+    QString ydate;           // "YYYY/MM/DD"
+    QString ytime;           // "08" … "17"
+    std::optional<int> bflg; // left unwritten when the era text is none of the known calendars
+    QString birthday;
+    QString tel1;
+    QString tel2;
+    int rflg = 0;
+    int kflg = 0;
+    QString biko;
+    int sflg = 0;
+    int scnt = 0;
+    QString kmno;
+};
+
+struct StoredBooking {
+    int yno = 0;
+    bool added = false; // false when the patient's earlier record of the slot was overwritten
+};
+
+// Stores a booking: a patient already booked under the same name in the same slot has that record
+// overwritten (its YNO kept, the visit flag back to 0); otherwise a new record gets the largest YNO
+// plus one. The number is drawn inside the write transaction, so two workstations registering at the
+// same moment never draw the same one.
+StoredBooking registerReservation(Database &db, const BookingRecord &record);
+
+// Deletes the first record (lowest YNO) of the name in the slot; false when there is none.
+bool cancelReservation(Database &db, const QString &dateKey, const QString &hour, const QString &name);
+
+// Names booked in a slot, in the order they were booked.
+QStringList namesInSlot(Database &db, const QString &dateKey, const QString &hour);
+
+// The reservation of a name in a slot (the first booked, should there be several).
+std::optional<Reservation> reservationInSlot(Database &db, const QString &dateKey, const QString &hour,
+                                             const QString &name);
+
+// The newest reservation (highest YNO) of a patient number.
+std::optional<Reservation> latestReservationOfPatient(Database &db, const QString &patientNumber);
+
+// Places the settings offer in the slot of a day.
+int placesInSlot(Database &db, QDate date, const QString &hour);
+
+// One line of the month grid: a day and its reservations in each of the ten slots.
+struct GridDay {
+    QString label; // "09日 金"
+    std::array<int, SlotCount> counts{};
+};
+
+// The chosen day and every later day of its month, with the reservations per slot, read in one
+// grouped query. Nothing when the texts are no year, month and day number; an empty list when the
+// day lies beyond the month's end.
+std::optional<QList<GridDay>> monthGrid(Database &db, const QString &year, const QString &month, const QString &day);
+
+} // namespace qrb

@@ -1,0 +1,178 @@
+#include "support/Workspace.h"
+
+#include "db/Booking.h"
+#include "db/Database.h"
+
+#include <QSet>
+#include <QTest>
+
+#include <numeric>
+#include <thread>
+
+using namespace Qt::StringLiterals;
+using namespace qrb;
+
+namespace {
+
+BookingRecord booking(const QString &name, const QString &ydate = u"2009/10/09"_s, const QString &ytime = u"10"_s)
+{
+    BookingRecord r;
+    r.knm = name;
+    r.ydate = ydate;
+    r.ytime = ytime;
+    r.sflg = 1;
+    r.scnt = 1;
+    return r;
+}
+
+} // namespace
+
+class TestBooking : public QObject
+{
+    Q_OBJECT
+
+private slots:
+
+    void textsAreStoredAndFoundAsTyped_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("lookalike");
+        QTest::newRow("apostrophe") << u"O'Brien"_s << u"OBrien"_s;
+        QTest::newRow("percent") << u"100%"_s << u"1000"_s;
+        QTest::newRow("underscore") << u"a_b"_s << u"axb"_s;
+        QTest::newRow("full-width asterisk") << u"山田＊"_s << u"山田花子"_s;
+        QTest::newRow("emoji") << u"山田😀"_s << u"山田"_s;
+        QTest::newRow("outside Shift-JIS") << u"𠮷野"_s << u"吉野"_s;
+        QTest::newRow("1000 characters") << QString(1000, u'名') << QString(999, u'名');
+    }
+
+    void textsAreStoredAndFoundAsTyped()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, lookalike);
+        test::Workspace ws;
+        registerReservation(ws.db, booking(lookalike));
+        BookingRecord r = booking(name);
+        r.kno = name;
+        r.biko = name + u"\n"_s + name;
+        registerReservation(ws.db, r);
+        QCOMPARE(namesInSlot(ws.db, u"2009/10/09"_s, u"10"_s), (QStringList{lookalike, name}));
+        const auto found = reservationInSlot(ws.db, u"2009/10/09"_s, u"10"_s, name);
+        QCOMPARE(found->knm, name);
+        QVERIFY(!found->bflg); // no era chosen: left unwritten
+        QCOMPARE(found->biko, name + u"\n"_s + name);
+        QCOMPARE(latestReservationOfPatient(ws.db, name)->knm, name);
+        QVERIFY(cancelReservation(ws.db, u"2009/10/09"_s, u"10"_s, name));
+        QCOMPARE(namesInSlot(ws.db, u"2009/10/09"_s, u"10"_s), QStringList{lookalike});
+    }
+
+    void cancelDeletesOneRecordOfTheSlot()
+    {
+        test::Workspace ws;
+        ws.addReservation(u"2009/10/09"_s, u"10"_s, u"山田"_s);
+        ws.addReservation(u"2009/10/09"_s, u"10"_s, u"山田"_s); // written twice by an older program
+        ws.addReservation(u"2009/10/09"_s, u"11"_s, u"山田"_s);
+        QVERIFY(!cancelReservation(ws.db, u"2009/10/09"_s, u"10"_s, u"佐藤"_s));
+        QVERIFY(cancelReservation(ws.db, u"2009/10/09"_s, u"10"_s, u"山田"_s));
+        QCOMPARE(ws.db.scalar(u"SELECT COUNT(*) FROM YOYAKU"_s).toInt(), 2);
+        QCOMPARE(reservationInSlot(ws.db, u"2009/10/09"_s, u"10"_s, u"山田"_s)->yno, 2);
+    }
+
+    void monthGridRows_data()
+    {
+        QTest::addColumn<QString>("year");
+        QTest::addColumn<QString>("month");
+        QTest::addColumn<QString>("day");
+        QTest::addColumn<int>("rows"); // -1: no grid at all
+        QTest::addColumn<QString>("firstLabel");
+        QTest::addColumn<QString>("lastLabel");
+        QTest::newRow("last day of February") << u"2009"_s << u"02"_s << u"28"_s << 1 << u"28日 土"_s << u"28日 土"_s;
+        QTest::newRow("leap February") << u"2008"_s << u"02"_s << u"28"_s << 2 << u"28日 木"_s << u"29日 金"_s;
+        QTest::newRow("December to its end") << u"2009"_s << u"12"_s << u"01"_s << 31 << u"01日 火"_s << u"31日 木"_s;
+        QTest::newRow("day beyond the month") << u"2009"_s << u"04"_s << u"31"_s << 0 << QString() << QString();
+        QTest::newRow("year typed as no number") << u"20x6"_s << u"04"_s << u"01"_s << -1 << QString() << QString();
+        QTest::newRow("month 13") << u"2009"_s << u"13"_s << u"01"_s << -1 << QString() << QString();
+        QTest::newRow("empty day") << u"2009"_s << u"10"_s << QString() << -1 << QString() << QString();
+    }
+
+    void monthGridRows()
+    {
+        QFETCH(QString, year);
+        QFETCH(QString, month);
+        QFETCH(QString, day);
+        QFETCH(int, rows);
+        QFETCH(QString, firstLabel);
+        QFETCH(QString, lastLabel);
+        test::Workspace ws;
+        const auto grid = monthGrid(ws.db, year, month, day);
+        if (rows < 0) {
+            QVERIFY(!grid);
+            return;
+        }
+        QCOMPARE(grid->size(), rows);
+        if (rows > 0) {
+            QCOMPARE(grid->constFirst().label, firstLabel);
+            QCOMPARE(grid->constLast().label, lastLabel);
+        }
+    }
+
+    void monthGridCountsEqualTheSlotCounts()
+    {
+        test::Workspace ws;
+        const QStringList days = {u"2009/10/08"_s, u"2009/10/09"_s, u"2009/10/31"_s, u"2009/11/01"_s, u"2009/10/1"_s};
+        int n = 0;
+        int onTheNinth = 0;
+        for (const QString &day : days) {
+            for (const QString &hour : {u"08"_s, u"12"_s, u"17"_s, u"18"_s}) {
+                const int patients = 1 + n % 3;
+                for (int i = 0; i < patients; ++i) {
+                    ++n;
+                    ws.addReservation(day, hour, u"患者%1"_s.arg(n), n % 2); // every other one has come
+                    onTheNinth += day == u"2009/10/09"_s && hour != u"18"_s;
+                }
+            }
+        }
+        const auto grid = monthGrid(ws.db, u"2009"_s, u"10"_s, u"09"_s);
+        QCOMPARE(grid->size(), 23);
+        for (int row = 0; row < grid->size(); ++row) {
+            const QString key = u"2009/10/%1"_s.arg(9 + row, 2, 10, QChar(u'0'));
+            for (int slot = 0; slot < SlotCount; ++slot) {
+                QCOMPARE(grid->at(row).counts[slot], YOYAKU_cnt(ws.db, key, slotKey(slot)));
+            }
+        }
+        const auto &ninth = grid->constFirst().counts;
+        QCOMPARE(std::accumulate(ninth.begin(), ninth.end(), 0), onTheNinth);
+    }
+
+    void twoConnectionsNeverShareANumber()
+    {
+        test::Workspace ws;
+        constexpr int perWorkstation = 150;
+        QStringList failures[2];
+        const auto workstation = [&](int which) {
+            Database db(u"workstation-%1"_s.arg(which));
+            try {
+                db.DB_open(ws.dbPath());
+                for (int i = 0; i < perWorkstation; ++i) {
+                    registerReservation(db, booking(u"端末%1-%2"_s.arg(which).arg(i)));
+                }
+            } catch (const DbError &error) {
+                failures[which] << error.message();
+            }
+        };
+        std::thread a(workstation, 0);
+        std::thread b(workstation, 1);
+        a.join();
+        b.join();
+        QVERIFY2(failures[0].isEmpty() && failures[1].isEmpty(), qPrintable((failures[0] + failures[1]).join(u'\n')));
+        QSet<int> numbers;
+        ws.db.forEachRow(u"SELECT YNO FROM YOYAKU"_s, {},
+                         [&](const QSqlQuery &q) { numbers.insert(q.value(0).toInt()); });
+        QCOMPARE(numbers.size(), 2 * perWorkstation);
+        QCOMPARE(ws.db.scalar(u"SELECT MAX(YNO) FROM YOYAKU"_s).toInt(), 2 * perWorkstation);
+    }
+
+};
+
+QTEST_GUILESS_MAIN(TestBooking)
+#include "tst_booking.moc"
