@@ -27,9 +27,9 @@ WrittenReport writeReportFile(const QString &folder, const QString &fileName, co
     const QFileInfo folderInfo(folder);
     if (!folderInfo.exists()) {
         if (!QDir().mkdir(folder)) {
-            throw ReportFileError(u"帳票の保存先フォルダを作成できません。\r\n%1\r\n"
-                                  u"setting.ini の TXTPATH と、フォルダの場所に書き込めるかを確かめてください。"_s.arg(
-                                      shownFolder));
+            throw ReportFileError(
+                u"帳票の保存先フォルダを作成できません。\r\n%1\r\n"
+                u"setting.ini の TXTPATH と、フォルダの場所に書き込めるかを確かめてください。"_s.arg(shownFolder));
         }
     } else if (!folderInfo.isDir()) {
         throw ReportFileError(u"帳票の保存先がフォルダではありません。\r\n%1\r\n"
@@ -41,8 +41,8 @@ WrittenReport writeReportFile(const QString &folder, const QString &fileName, co
     QSaveFile file(path);
     const auto fail = [&](const QString &reason) {
         file.cancelWriting();
-        return ReportFileError(u"帳票ファイルを書き込めません。\r\n%1\r\n理由: %2"_s.arg(QDir::toNativeSeparators(path),
-                                                                                 reason));
+        return ReportFileError(
+            u"帳票ファイルを書き込めません。\r\n%1\r\n理由: %2"_s.arg(QDir::toNativeSeparators(path), reason));
     };
     if (!file.open(QIODevice::WriteOnly)) {
         throw fail(file.errorString());

@@ -93,8 +93,8 @@ bool ReportViewerWindow::load(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        m_dialogs.tell(u"帳票ファイルを開けません。\r\n%1\r\n理由: %2"_s.arg(QDir::toNativeSeparators(path),
-                                                                        file.errorString()));
+        m_dialogs.tell(
+            u"帳票ファイルを開けません。\r\n%1\r\n理由: %2"_s.arg(QDir::toNativeSeparators(path), file.errorString()));
         return false;
     }
     QString text = decodeCp932(file.readAll());
@@ -135,7 +135,8 @@ bool ReportViewerWindow::saveAsPdf(const QString &pdfPath)
     if (!file.open(QIODevice::WriteOnly) || file.write(pdf.data()) != pdf.data().size() || !file.commit()) {
         const QString reason = file.errorString();
         file.cancelWriting();
-        m_dialogs.tell(u"PDF ファイルを書き込めません。\r\n%1\r\n理由: %2"_s.arg(QDir::toNativeSeparators(pdfPath), reason));
+        m_dialogs.tell(
+            u"PDF ファイルを書き込めません。\r\n%1\r\n理由: %2"_s.arg(QDir::toNativeSeparators(pdfPath), reason));
         return false;
     }
     return true;
@@ -155,8 +156,7 @@ void ReportViewerWindow::askAndSavePdf()
 {
     const QFileInfo report(m_path);
     const QString suggested = report.absoluteDir().filePath(report.completeBaseName() + u".pdf"_s);
-    const QString chosen =
-        QFileDialog::getSaveFileName(this, u"PDFに保存"_s, suggested, u"PDF ファイル (*.pdf)"_s);
+    const QString chosen = QFileDialog::getSaveFileName(this, u"PDFに保存"_s, suggested, u"PDF ファイル (*.pdf)"_s);
     if (!chosen.isEmpty()) {
         saveAsPdf(chosen);
     }

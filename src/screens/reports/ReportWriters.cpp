@@ -39,15 +39,13 @@ QString pad(const QString &value, int width)
 
 QString dateTitle(QDate day)
 {
-    return QString::number(day.year()) + u"年"_s + twoDigits(day.month()) + u"月"_s + twoDigits(day.day()) +
-           u"日"_s;
+    return QString::number(day.year()) + u"年"_s + twoDigits(day.month()) + u"月"_s + twoDigits(day.day()) + u"日"_s;
 }
 
 QString countsPiece(const QString &mark, const ReportCounts &c)
 {
     return mark + u"予約者数："_s + QString::number(c.reserved) + u"人"_s + u"    未来院者数："_s +
-           QString::number(c.notVisited) + u"人"_s + u"    摂取可能人数："_s + QString::number(c.places) +
-           u"人　　"_s;
+           QString::number(c.notVisited) + u"人"_s + u"    摂取可能人数："_s + QString::number(c.places) + u"人　　"_s;
 }
 
 QString ratesPiece(const QString &mark, const ReportCounts &c)
@@ -163,8 +161,8 @@ void writeEntry(Pieces &p, const Reservation &r, bool notVisitedList)
     }
 }
 
-QString dayReport(const QString &title, QDate day, const ReportCounts &counts,
-                  const QList<Reservation> &reservations, bool notVisitedList)
+QString dayReport(const QString &title, QDate day, const ReportCounts &counts, const QList<Reservation> &reservations,
+                  bool notVisitedList)
 {
     Pieces p;
     writeHeader(p, title + u"    "_s + dateTitle(day), counts);
