@@ -34,27 +34,6 @@ private slots:
         QCOMPARE(qrb::dayCounts(ws.db, QDate(2009, 10, 9)).places, 0);
     }
 
-    void dayListIsByHourThenByEntry()
-    {
-        qrb::test::Workspace ws;
-        const QList<QPair<QString, int>> rows = {{u"10"_s, 0}, {u"08"_s, 1}, {u"10"_s, 0}, {u"09"_s, 0}, {u"08"_s, 0}};
-        for (const auto &[hour, cflg] : rows) {
-            ws.addReservation(u"2009/10/09"_s, hour, u"O'Brien"_s, cflg);
-        }
-        ws.addReservation(u"2009/10/08"_s, u"08"_s, u"前日"_s);
-        QList<int> all;
-        for (const auto &r : qrb::reservationsOfDay(ws.db, QDate(2009, 10, 9), false)) {
-            all << r.yno;
-            QCOMPARE(r.knm, u"O'Brien"_s);
-        }
-        QCOMPARE(all, (QList<int>{2, 5, 4, 1, 3}));
-        QList<int> notCome;
-        for (const auto &r : qrb::reservationsOfDay(ws.db, QDate(2009, 10, 9), true)) {
-            notCome << r.yno;
-        }
-        QCOMPARE(notCome, (QList<int>{5, 4, 1, 3}));
-    }
-
     void monthCountsPerDayAndBeyondSixteenBits()
     {
         qrb::test::Workspace ws(200); // 2,000 places a day, 62,000 in October
