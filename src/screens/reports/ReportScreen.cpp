@@ -60,6 +60,7 @@ ReportScreen::ReportScreen(ProgramState &state, QWidget *parent)
     m_weekday->setMinimumWidth(40);
 
     auto *selectors = new QHBoxLayout;
+    selectors->setSpacing(6); // each caption stays next to its selector
     selectors->addWidget(m_year);
     selectors->addWidget(makeLabel(u"Label1(2)"_s, u"年"_s, this));
     selectors->addWidget(m_month);

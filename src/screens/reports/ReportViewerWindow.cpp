@@ -15,6 +15,7 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QSaveFile>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <QToolBar>
 
@@ -100,6 +101,7 @@ bool ReportViewerWindow::load(const QString &path)
     QString text = decodeCp932(file.readAll());
     text.replace(u"\r\n"_s, u"\n"_s);
     m_text->setPlainText(text);
+    m_text->moveCursor(QTextCursor::Start); // a report replacing another starts at its title
     m_path = path;
     setWindowTitle(QFileInfo(path).fileName() + u" - 帳票"_s);
     return true;
