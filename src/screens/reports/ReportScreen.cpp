@@ -145,7 +145,7 @@ void ReportScreen::Command1_Click(int index)
 void ReportScreen::Command2_Click(int index)
 {
     if (index == 0) {
-        // The day selector plays no part in the month's report.
+        // The month's report does not look at the day selector.
         makeReport(ReportKind::Monthly, reportMonth(m_pickers->year(), m_pickers->month()));
     }
 }
