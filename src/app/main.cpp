@@ -2,9 +2,9 @@
 #include "app/base/Dialogs.h"
 #include "app/base/IniFile.h"
 #include "app/base/ProgramState.h"
-#include "app/base/ReportViewer.h"
 #include "app/window/MainWindow.h"
 #include "db/Database.h"
+#include "screens/reports/ReportViewerWindow.h"
 
 #include <QApplication>
 #include <QDir>
@@ -30,7 +30,7 @@ int main(int argc, char *argv[])
         return 1;
     }
     qrb::SystemClock clock;
-    qrb::SystemEditorViewer viewer;
+    qrb::ReportViewerWindow viewer(dialogs);
     qrb::ProgramState state{startDir, std::move(config), db, clock, dialogs, viewer};
 
     qrb::MainWindow window(state);

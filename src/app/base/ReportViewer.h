@@ -19,11 +19,4 @@ namespace qrb {
 // Hands a report to the desktop's own text editor; false when the desktop has none.
 bool openWithSystemEditor(const QString &path);
 
-// The viewer used where the program has no window of its own for reports.
-class SystemEditorViewer final : public ReportViewer
-{
-public:
-    void showReport(const QString &path) override { openWithSystemEditor(path); }
-};
-
 } // namespace qrb

@@ -8,6 +8,7 @@
 #include "screens/help/HelpScreen.h"
 #include "screens/maintenance/DBAdminScreen.h"
 #include "screens/search/SearchScreen.h"
+#include "screens/reports/ReportScreen.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -52,7 +53,7 @@ MainWindow::MainWindow(ProgramState &state, QWidget *parent)
     addEntry(u"mnu検索"_s, u"検索"_s, make<SearchScreen>);
     addEntry(u"mnu来院記録"_s, u"来院記録"_s, nullptr);
     addEntry(u"mnu予約状況"_s, u"予約状況"_s, nullptr);
-    addEntry(u"mnu帳票"_s, u"帳票"_s, nullptr);
+    addEntry(u"mnu帳票"_s, u"帳票"_s, make<ReportScreen>);
     addEntry(u"mnu設定"_s, u"設定"_s, nullptr);
     addEntry(u"mnuHELP"_s, u"HELP"_s, make<HelpScreen>);
     addEntry(u"mnuDB管理"_s, u"DB管理"_s, make<DBAdminScreen>);

@@ -1,0 +1,176 @@
+#include "ReportViewerWindow.h"
+
+#include "app/base/Dialogs.h"
+#include "shared/Cp932.h"
+
+#include <QAction>
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QPdfWriter>
+#include <QPlainTextEdit>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QSaveFile>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QToolBar>
+
+#include <memory>
+
+using namespace Qt::StringLiterals;
+
+namespace qrb {
+
+namespace {
+
+// A monospaced face that holds Japanese, where full-width characters take exactly two columns:
+// the report columns are padded by character count and line up only in such a face.
+QFont reportFont(qreal pointSize)
+{
+    QFont font(QStringList{u"Noto Sans Mono CJK JP"_s, u"Noto Sans Mono CJK"_s, u"monospace"_s});
+    font.setStyleHint(QFont::TypeWriter);
+    font.setFixedPitch(true);
+    font.setPointSizeF(pointSize);
+    return font;
+}
+
+} // namespace
+
+ReportViewerWindow::ReportViewerWindow(Dialogs &dialogs, QWidget *parent)
+    : QMainWindow(parent)
+    , m_dialogs(dialogs)
+{
+    setObjectName(u"ReportViewer"_s);
+    setWindowTitle(u"帳票"_s);
+    // The main window's closing ends the program even while a report is still open here.
+    setAttribute(Qt::WA_QuitOnClose, false);
+
+    m_text = new QPlainTextEdit(this);
+    m_text->setObjectName(u"ReportText"_s);
+    m_text->setReadOnly(true);
+    m_text->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_text->setFont(reportFont(11));
+    setCentralWidget(m_text);
+
+    auto *tools = addToolBar(u"帳票"_s);
+    tools->setObjectName(u"ReportTools"_s);
+    tools->setMovable(false);
+    tools->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    const auto addAction = [&](const QString &name, const QString &caption) {
+        QAction *action = tools->addAction(caption);
+        action->setObjectName(name);
+        return action;
+    };
+    QAction *print = addAction(u"actPrint"_s, u"印刷..."_s);
+    print->setShortcut(QKeySequence::Print);
+    connect(print, &QAction::triggered, this, &ReportViewerWindow::askAndPrint);
+    connect(addAction(u"actPdf"_s, u"PDFに保存..."_s), &QAction::triggered, this, &ReportViewerWindow::askAndSavePdf);
+    connect(addAction(u"actEditor"_s, u"システムのエディタで開く"_s), &QAction::triggered, this,
+            &ReportViewerWindow::openInEditor);
+    QAction *close = addAction(u"actClose"_s, u"閉じる"_s);
+    close->setShortcut(QKeySequence::Close);
+    connect(close, &QAction::triggered, this, &QWidget::close);
+
+    resize(960, 720);
+}
+
+ReportViewerWindow::~ReportViewerWindow() = default;
+
+void ReportViewerWindow::showReport(const QString &path)
+{
+    if (!load(path)) {
+        return;
+    }
+    show();
+    raise();
+    activateWindow();
+}
+
+bool ReportViewerWindow::load(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_dialogs.tell(
+            u"帳票ファイルを開けません。\r\n%1\r\n理由: %2"_s.arg(QDir::toNativeSeparators(path), file.errorString()));
+        return false;
+    }
+    QString text = decodeCp932(file.readAll());
+    text.replace(u"\r\n"_s, u"\n"_s);
+    m_text->setPlainText(text);
+    m_text->moveCursor(QTextCursor::Start); // a report replacing another starts at its title
+    m_path = path;
+    setWindowTitle(QFileInfo(path).fileName() + u" - 帳票"_s);
+    return true;
+}
+
+QString ReportViewerWindow::text() const
+{
+    return m_text->toPlainText();
+}
+
+void ReportViewerWindow::printTo(QPagedPaintDevice &device) const
+{
+    // A copy of the text laid out for the page, a little smaller than on screen so that the widest
+    // line of the month's report fits an A4 page without wrapping.
+    const std::unique_ptr<QTextDocument> document(m_text->document()->clone());
+    document->setDefaultFont(reportFont(9));
+    document->print(&device);
+}
+
+bool ReportViewerWindow::saveAsPdf(const QString &pdfPath)
+{
+    // Made in memory first and written in one step, so a failed save never leaves half a PDF.
+    QBuffer pdf;
+    pdf.open(QIODevice::WriteOnly);
+    {
+        QPdfWriter writer(&pdf);
+        writer.setPageSize(QPageSize(QPageSize::A4));
+        writer.setResolution(300);
+        writer.setTitle(QFileInfo(m_path).fileName());
+        printTo(writer);
+    }
+    QSaveFile file(pdfPath);
+    if (!file.open(QIODevice::WriteOnly) || file.write(pdf.data()) != pdf.data().size() || !file.commit()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        m_dialogs.tell(
+            u"PDF ファイルを書き込めません。\r\n%1\r\n理由: %2"_s.arg(QDir::toNativeSeparators(pdfPath), reason));
+        return false;
+    }
+    return true;
+}
+
+void ReportViewerWindow::askAndPrint()
+{
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setDocName(QFileInfo(m_path).fileName());
+    QPrintDialog dialog(&printer, this);
+    if (dialog.exec() == QDialog::Accepted) {
+        printTo(printer);
+    }
+}
+
+void ReportViewerWindow::askAndSavePdf()
+{
+    const QFileInfo report(m_path);
+    const QString suggested = report.absoluteDir().filePath(report.completeBaseName() + u".pdf"_s);
+    const QString chosen = QFileDialog::getSaveFileName(this, u"PDFに保存"_s, suggested, u"PDF ファイル (*.pdf)"_s);
+    if (!chosen.isEmpty()) {
+        saveAsPdf(chosen);
+    }
+}
+
+void ReportViewerWindow::openInEditor()
+{
+    if (!openWithSystemEditor(m_path)) {
+        m_dialogs.tell(u"テキストエディタを起動できません。\r\n%1\r\n"
+                       u"ファイルはこの場所にあります。お使いのエディタで開いてください。"_s.arg(
+                           QDir::toNativeSeparators(m_path)));
+    }
+}
+
+} // namespace qrb

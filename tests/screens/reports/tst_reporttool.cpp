@@ -1,0 +1,119 @@
+// qrb-report, run as a scheduled job would run it.
+#include "screens/reports/ReportSeed.h"
+#include "support/Workspace.h"
+
+#include "screens/reports/ReportScreen.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Run runTool(const QString &folder, const QStringList &args)
+{
+    QProcess tool;
+    tool.setWorkingDirectory(folder);
+    tool.start(qrb::test::binDir() + u"/tools/qrb-report"_s, args);
+    tool.waitForFinished(60000);
+    return {tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1,
+            QString::fromUtf8(tool.readAllStandardOutput()).trimmed(), QString::fromUtf8(tool.readAllStandardError())};
+}
+
+void writeSettings(const QString &folder, const QString &database)
+{
+    QFile ini(folder + u"/setting.ini"_s);
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write("[DATABASE]\r\nSYS0=" + database.toUtf8() +
+              "\r\n[SERVER]\r\nSVNM=.\r\n[TEXTFILE]\r\nTXTPATH=./tool/\r\n");
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class ReportToolTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void writesTheBytesOfTheButton_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("daily") << u"daily"_s << u"Command1(0)"_s << u"日報.txt"_s;
+        QTest::newRow("unvisited") << u"unvisited"_s << u"Command1(1)"_s << u"未来院リスト.txt"_s;
+        QTest::newRow("monthly") << u"monthly"_s << u"Command2(0)"_s << u"月報.txt"_s;
+    }
+
+    void writesTheBytesOfTheButton()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, button);
+        QFETCH(QString, file);
+        qrb::test::Workspace ws(2);
+        ws.addReservation(u"2009/10/09"_s, u"08"_s, u"O'Brien"_s);
+        ws.addReservation(u"2009/10/09"_s, u"16"_s, u"山田太郎"_s, 1);
+        ws.addReservation(u"2009/10/20"_s, u"10"_s, u"佐藤花子"_s);
+        writeSettings(ws.folder(), u"yoyaku.db"_s);
+
+        qrb::ReportScreen screen(*ws.state);
+        if (button.startsWith(u"Command1"_s)) {
+            screen.Command1_Click(button.at(9).digitValue());
+        } else {
+            screen.Command2_Click(0);
+        }
+        const Run run = runTool(ws.folder(), {kind, u"2009/10/09"_s});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(QFileInfo(run.out).canonicalFilePath(),
+                 QFileInfo(ws.folder() + u"/tool/"_s + file).canonicalFilePath());
+        const QByteArray bytes = readFile(ws.folder() + u"/reports/"_s + file);
+        QVERIFY(!bytes.isEmpty());
+        QCOMPARE(readFile(run.out), bytes);
+    }
+
+    void failuresSayWhyAndExitNonZero_data()
+    {
+        QTest::addColumn<bool>("withSettings");
+        QTest::addColumn<QString>("database");
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("no setting.ini") << false << u"yoyaku.db"_s << QStringList{u"daily"_s, u"2009/10/09"_s};
+        QTest::newRow("missing database") << true << u"gone.db"_s << QStringList{u"daily"_s, u"2009/10/09"_s};
+        QTest::newRow("no such day") << true << u"yoyaku.db"_s << QStringList{u"daily"_s, u"2009/02/30"_s};
+        QTest::newRow("unknown report") << true << u"yoyaku.db"_s << QStringList{u"weekly"_s, u"2009/10/09"_s};
+    }
+
+    void failuresSayWhyAndExitNonZero()
+    {
+        QFETCH(bool, withSettings);
+        QFETCH(QString, database);
+        QFETCH(QStringList, args);
+        qrb::test::Workspace ws(2);
+        if (withSettings) {
+            writeSettings(ws.folder(), database);
+        }
+        const Run run = runTool(ws.folder(), args);
+        QVERIFY(run.exitCode > 0);
+        QVERIFY(!run.err.isEmpty());
+        QVERIFY(run.out.isEmpty());
+        QVERIFY(!QFileInfo::exists(ws.folder() + u"/tool"_s));
+        QVERIFY(!QFileInfo::exists(ws.folder() + u"/gone.db"_s));
+    }
+};
+
+QTEST_MAIN(ReportToolTest)
+#include "tst_reporttool.moc"

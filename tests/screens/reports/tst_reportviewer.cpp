@@ -1,0 +1,77 @@
+// The window that shows a written report.
+#include "support/Workspace.h"
+
+#include "screens/reports/ReportViewerWindow.h"
+#include "shared/Cp932.h"
+
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+class ReportViewerTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    static QString writeReport(const QString &folder)
+    {
+        const QString path = folder + u"/日報.txt"_s;
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly)) {
+            // 予 holds the byte 0x5C: it must come back as 予, not as a backslash.
+            file.write(qrb::encodeCp932(u"予約 08時 ～ 09時\r\n○山田\r\n"_s).bytes);
+        }
+        return path;
+    }
+
+private slots:
+    void showsTheDecodedFileReadOnlyInAMonospacedFont()
+    {
+        qrb::test::Workspace ws;
+        qrb::ReportViewerWindow viewer(ws.dialogs);
+        viewer.showReport(writeReport(ws.folder()));
+        QVERIFY(viewer.isVisible());
+        QCOMPARE(viewer.text(), u"予約 08時 ～ 09時\n○山田\n"_s);
+        QVERIFY(viewer.windowTitle().startsWith(u"日報.txt"_s));
+        auto *text = viewer.findChild<QPlainTextEdit *>(u"ReportText"_s);
+        QVERIFY(text->isReadOnly());
+        // Columns are padded by characters: a full-width character must take exactly two half-width ones.
+        const QFontMetricsF metrics(text->font());
+        QCOMPARE(metrics.horizontalAdvance(u"i"_s), metrics.horizontalAdvance(u"W"_s));
+        QCOMPARE(metrics.horizontalAdvance(u"予　"_s), 4 * metrics.horizontalAdvance(u"-"_s));
+        QVERIFY(ws.dialogs.messages.isEmpty());
+    }
+
+    void aMissingFileIsToldAndNotShown()
+    {
+        qrb::test::Workspace ws;
+        qrb::ReportViewerWindow viewer(ws.dialogs);
+        viewer.showReport(ws.folder() + u"/none.txt"_s);
+        QVERIFY(!viewer.isVisible());
+        QCOMPARE(ws.dialogs.messages.size(), 1);
+        QVERIFY(ws.dialogs.messages.first().text.startsWith(u"帳票ファイルを開けません。"_s));
+    }
+
+    void savesAPdfOrSaysWhyNot()
+    {
+        qrb::test::Workspace ws;
+        qrb::ReportViewerWindow viewer(ws.dialogs);
+        QVERIFY(viewer.load(writeReport(ws.folder())));
+        const QString pdf = ws.folder() + u"/日報.pdf"_s;
+        QVERIFY(viewer.saveAsPdf(pdf));
+        QFile file(pdf);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.read(5) == "%PDF-");
+        QVERIFY(ws.dialogs.messages.isEmpty());
+
+        QVERIFY(!viewer.saveAsPdf(ws.folder() + u"/missing/日報.pdf"_s));
+        QCOMPARE(ws.dialogs.messages.size(), 1);
+        QVERIFY(ws.dialogs.messages.first().text.startsWith(u"PDF ファイルを書き込めません。"_s));
+        QVERIFY(!QFileInfo::exists(ws.folder() + u"/missing"_s));
+    }
+};
+
+QTEST_MAIN(ReportViewerTest)
+#include "tst_reportviewer.moc"

@@ -1,0 +1,73 @@
+// qrb-report daily|unvisited|monthly YYYY/MM/DD: writes a report without the program's window, for a
+// scheduled job that prints tomorrow's list. Run in the folder that holds setting.ini; the file is the
+// one the reports screen writes, byte for byte, and its path is printed.
+#include "app/base/IniFile.h"
+#include "db/Database.h"
+#include "screens/reports/Reports.h"
+#include "shared/Dates.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStringList>
+#include <QTextStream>
+
+using namespace Qt::StringLiterals;
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QTextStream err(stderr);
+    const QString usage = u"使い方: qrb-report daily|unvisited|monthly YYYY/MM/DD\n"
+                          u"  daily      日報 (日報.txt)\n"
+                          u"  unvisited  未来院予約者一覧 (未来院リスト.txt)\n"
+                          u"  monthly    月報 (月報.txt、日付の月の分)\n"
+                          u"setting.ini のあるフォルダで実行してください。\n"_s;
+    const QStringList args = QCoreApplication::arguments().mid(1);
+    if (args.size() != 2) {
+        err << usage;
+        return 2;
+    }
+    qrb::ReportKind kind;
+    if (args.at(0) == u"daily"_s) {
+        kind = qrb::ReportKind::Daily;
+    } else if (args.at(0) == u"unvisited"_s) {
+        kind = qrb::ReportKind::NotVisited;
+    } else if (args.at(0) == u"monthly"_s) {
+        kind = qrb::ReportKind::Monthly;
+    } else {
+        err << u"帳票の種類が正しくありません: "_s << args.at(0) << '\n' << usage;
+        return 2;
+    }
+    const auto day = qrb::dateFromKey(args.at(1));
+    if (!day) {
+        err << u"日付が正しくありません。YYYY/MM/DD の形で指定してください: "_s << args.at(1) << '\n';
+        return 2;
+    }
+
+    const QString startDir = QDir::currentPath();
+    if (!QFileInfo(QDir(startDir).filePath(u"setting.ini"_s)).isFile()) {
+        err << u"setting.ini がありません: "_s << QDir::toNativeSeparators(startDir) << '\n'
+            << u"setting.ini のあるフォルダで実行してください。\n"_s;
+        return 1;
+    }
+    const qrb::Config config = qrb::ini_read_all(startDir);
+    qrb::Database db;
+    try {
+        db.DB_open(config.databasePath());
+        const qrb::WrittenReport written =
+            qrb::writeReport(db, qrb::reportFolder(startDir, config.TXTPATH), kind, *day);
+        if (written.replaced > 0) {
+            err << u"Shift-JIS で表せない文字が %1 文字あったため、「〓」に置き換えて書き込みました。\n"_s.arg(
+                written.replaced);
+        }
+        QTextStream(stdout) << QDir::toNativeSeparators(written.path) << '\n';
+    } catch (const qrb::DbError &error) {
+        err << qrb::reportName(kind) << u"を作成できませんでした。\n"_s << error.message() << '\n';
+        return 1;
+    } catch (const qrb::ReportFileError &error) {
+        err << qrb::reportName(kind) << u"を作成できませんでした。\n"_s << error.message() << '\n';
+        return 1;
+    }
+    return 0;
+}
