@@ -31,7 +31,8 @@ std::optional<Reservation> reservationOfEntry(Database &db, const VisitEntry &en
     std::optional<Reservation> found;
     db.forEachRow(u"SELECT "_s + reservationColumns()
                       + u" FROM YOYAKU WHERE YNO = ? AND YDATE = ? AND YTIME = ? AND COALESCE(KNM, '') = ?"_s,
-                  {entry.yno, dateKey, entry.ytime, entry.knm}, [&](const QSqlQuery &q) { found = readReservation(q); });
+                  {entry.yno, dateKey, entry.ytime, entry.knm},
+                  [&](const QSqlQuery &q) { found = readReservation(q); });
     return found;
 }
 
