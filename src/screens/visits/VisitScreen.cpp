@@ -222,26 +222,26 @@ void VisitScreen::Timer1_Timer()
 
 bool VisitScreen::moveSelected(QListWidget *from, QListWidget *to, int cflg)
 {
-    for (int row = 0; row < from->count();) {
-        QListWidgetItem *line = from->item(row);
-        if (!line->isSelected()) {
-            ++row;
-            continue;
-        }
+    // Taken first: removing the chosen line makes the list select its neighbour, which must not move too.
+    const QList<QListWidgetItem *> chosen = from->selectedItems();
+    bool done = true;
+    for (QListWidgetItem *line : chosen) {
         try {
             // Nothing is written for a reservation cancelled or changed meanwhile; the line moves all the
             // same and the next refresh shows where the database has it.
             setVisitFlag(m_state.db, entryOf(line), m_shownKey, cflg);
         } catch (const DbError &error) {
-            m_state.dialogs.tell((cflg == 1 ? u"来院を記録できませんでした。\r\n"_s : u"来院の取り消しができませんでした。\r\n"_s)
+            m_state.dialogs.tell((cflg == 1 ? u"来院を記録できませんでした。\r\n"_s
+                                            : u"来院の取り消しができませんでした。\r\n"_s)
                                  + error.message());
-            return false;
+            done = false;
+            break;
         }
-        QListWidgetItem *taken = from->takeItem(row);
-        taken->setSelected(false);
-        to->addItem(taken);
+        to->addItem(from->takeItem(from->row(line)));
     }
-    return true;
+    // A moved line leaves nothing chosen behind, so that the next "⇔" moves only what the user picks.
+    from->clearSelection();
+    return done;
 }
 
 void VisitScreen::Command1_Click()

@@ -37,6 +37,12 @@ QListWidgetItem *lineOf(QListWidget *list, int yno)
     return nullptr;
 }
 
+// As a click does: the line becomes the current one and, in a single-selection list, the selected one.
+void choose(QListWidget *list, int yno)
+{
+    list->setCurrentItem(lineOf(list, yno));
+}
+
 int flagOf(Workspace &ws, int yno)
 {
     return ws.db.scalar(u"SELECT CFLG FROM YOYAKU WHERE YNO = ?"_s, {yno}).toInt();
@@ -95,14 +101,17 @@ private slots:
         const int came = ws.addReservation(Today, u"09"_s, u"田中"_s, 1);
         const int other = ws.addReservation(Today, u"11"_s, u"山田"_s);
         VisitScreen screen(*ws.state);
-        lineOf(list(screen, 1), waiting)->setSelected(true);
-        lineOf(list(screen, 2), came)->setSelected(true);
+        choose(list(screen, 1), waiting);
+        choose(list(screen, 2), came);
         screen.findChild<QPushButton *>(u"Command1"_s)->click();
         QCOMPARE(flagOf(ws, waiting), 1);
         QCOMPARE(flagOf(ws, came), 0);
         QCOMPARE(flagOf(ws, other), 0);
         QCOMPARE(lines(list(screen, 1)), (QStringList{u"09時 --- 田中"_s, u"11時 --- 山田"_s}));
         QCOMPARE(lines(list(screen, 2)), QStringList{u"08時 --- 佐藤"_s});
+        // No neighbour is left chosen for the next click.
+        QVERIFY(list(screen, 1)->selectedItems().isEmpty());
+        QVERIFY(list(screen, 2)->selectedItems().isEmpty());
     }
 
     void nothingSelectedChangesNothing()
@@ -125,7 +134,7 @@ private slots:
         const int first = ws.addReservation(Today, u"10"_s, u"山田太郎"_s);
         const int second = ws.addReservation(Today, u"10"_s, u"山田太郎"_s);
         VisitScreen screen(*ws.state);
-        lineOf(list(screen, 1), second)->setSelected(true);
+        choose(list(screen, 1), second);
         screen.Command1_Click();
         QCOMPARE(flagOf(ws, first), 0);
         QCOMPARE(flagOf(ws, second), 1);
@@ -149,7 +158,7 @@ private slots:
         const int yno = ws.addReservation(Today, u"08"_s, u"佐藤"_s, source == 2 ? 1 : 0);
         const int stays = ws.addReservation(Today, u"09"_s, u"田中"_s, source == 2 ? 1 : 0);
         VisitScreen screen(*ws.state);
-        lineOf(list(screen, source), yno)->setSelected(true);
+        choose(list(screen, source), yno);
         if (target == 2) {
             screen.List2_DragDrop();
         } else {
@@ -169,7 +178,7 @@ private slots:
         ws.db.write(u"DELETE FROM YOYAKU WHERE YNO = ?"_s, {gone});
         // Another workstation books a new patient, who draws the freed number.
         QCOMPARE(ws.addReservation(Today, u"08"_s, u"鈴木"_s), gone);
-        lineOf(list(screen, 1), gone)->setSelected(true);
+        choose(list(screen, 1), gone);
         screen.Command1_Click();
         QCOMPARE(flagOf(ws, gone), 0);
         QVERIFY(ws.dialogs.messages.isEmpty());
@@ -267,7 +276,7 @@ private slots:
         Workspace ws;
         const int yno = ws.addReservation(Today, u"08"_s, u"佐藤"_s);
         VisitScreen screen(*ws.state);
-        lineOf(list(screen, 1), yno)->setSelected(true);
+        choose(list(screen, 1), yno);
         ws.db.DB_close();
         screen.Command1_Click();
         QCOMPARE(ws.dialogs.messages.size(), 1);
