@@ -121,26 +121,29 @@ StatusScreen::StatusScreen(ProgramState &state, QWidget *parent)
         m_list->horizontalHeader()->setSectionResizeMode(slot, QHeaderView::Stretch);
     }
 
-    auto *controls = new QHBoxLayout;
-    controls->addWidget(visitorFrame);
-    controls->addWidget(autoFrame);
-    controls->addWidget(m_refresh, 0, Qt::AlignBottom);
-    controls->addStretch(1);
-
-    auto *side = new QVBoxLayout;
-    side->addWidget(m_selected);
-    side->addWidget(m_statistics);
-    side->addLayout(controls);
-    side->addStretch(1);
+    // The options beside the calendar; the day's heading and counts below it, across the whole width,
+    // so that the long statistics line never pushes the screen wider than the window.
+    auto *options = new QVBoxLayout;
+    options->addWidget(visitorFrame);
+    options->addWidget(autoFrame);
+    options->addWidget(m_refresh, 0, Qt::AlignLeft);
+    options->addStretch(1);
 
     auto *top = new QHBoxLayout;
     top->addWidget(m_calendar);
     top->addSpacing(16);
-    top->addLayout(side, 1);
+    top->addLayout(options);
+    top->addStretch(1);
+
+    auto *day = new QHBoxLayout;
+    day->addWidget(m_selected, 0, Qt::AlignTop);
+    day->addSpacing(24);
+    day->addWidget(m_statistics, 1);
 
     auto *page = new QVBoxLayout(this);
     page->setContentsMargins(12, 12, 12, 12);
     page->addLayout(top);
+    page->addLayout(day);
     page->addWidget(m_list, 1);
 
     const QDate today = state.clock.today();

@@ -84,7 +84,10 @@ VisitScreen::VisitScreen(ProgramState &state, QWidget *parent)
 
     m_move = new QPushButton(u"⇔"_s, this);
     m_move->setObjectName(u"Command1"_s);
-    m_move->setMinimumSize(56, 40);
+    m_move->setMinimumSize(64, 44);
+    QFont arrow = m_move->font();
+    arrow.setPointSizeF(arrow.pointSizeF() * 1.8);
+    m_move->setFont(arrow);
     connect(m_move, &QPushButton::clicked, this, &VisitScreen::Command1_Click);
 
     auto *lists = new QGridLayout;
