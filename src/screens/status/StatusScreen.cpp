@@ -149,9 +149,7 @@ StatusScreen::StatusScreen(ProgramState &state, QWidget *parent)
     const QDate today = state.clock.today();
     m_calendar->setSelectedDate(today);
     m_selected->setText(selectedDayText(today));
-    m_showVisited->setChecked(true);
-    setAutoRefresh(false);
-    refreshDay();
+    option_set();
 }
 
 StatusScreen::~StatusScreen() = default;
@@ -160,7 +158,7 @@ void StatusScreen::option_set()
 {
     setAutoRefresh(false);
     m_showVisited->setChecked(true);
-    refreshList();
+    refreshDay();
 }
 
 void StatusScreen::setAutoRefresh(bool on)

@@ -25,7 +25,7 @@ public:
     explicit StatusScreen(ProgramState &state, QWidget *parent = nullptr);
     ~StatusScreen() override;
 
-    // Automatic refresh off, "手動更新" available, visited patients shown; the list is read again.
+    // Automatic refresh off, "手動更新" available, visited patients shown; the day is read again.
     void option_set();
     // A day chosen on the calendar: its heading, counts and names.
     void MonthView1_DateClick(QDate day);

@@ -156,11 +156,6 @@ void VisitScreen::Combo1_2_set()
     m_pickers->Combo_2_set();
 }
 
-void VisitScreen::Combo1_2_set2()
-{
-    m_pickers->Combo_2_set2();
-}
-
 void VisitScreen::option_set()
 {
     setAutoRefresh(false);

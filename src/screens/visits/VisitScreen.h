@@ -39,7 +39,6 @@ public:
     void Combo1_0_set();
     void Combo1_1_set();
     void Combo1_2_set();
-    void Combo1_2_set2();
     // Automatic refresh off, "手動更新" available.
     void option_set();
 
