@@ -10,28 +10,6 @@ using namespace Qt::StringLiterals;
 
 namespace qrb {
 
-namespace {
-
-qint64 placesOfWeekday(Database &db, int weekday)
-{
-    return db.scalar(u"SELECT COALESCE(SUM(NINZU), 0) FROM SETTING WHERE SWEEKDAY = ?"_s, {weekday}).toLongLong();
-}
-
-} // namespace
-
-ReportCounts dayCounts(Database &db, QDate day)
-{
-    ReportCounts counts;
-    db.forEachRow(u"SELECT COUNT(*), COALESCE(SUM(CASE WHEN CFLG = 0 THEN 1 ELSE 0 END), 0) FROM YOYAKU "
-                  "WHERE YDATE = ?"_s,
-                  {dateKey(day)}, [&](const QSqlQuery &q) {
-                      counts.reserved = q.value(0).toLongLong();
-                      counts.notVisited = q.value(1).toLongLong();
-                  });
-    counts.places = placesOfWeekday(db, weekdayNumber(day));
-    return counts;
-}
-
 QList<Reservation> reservationsOfDay(Database &db, QDate day, bool notVisitedOnly)
 {
     const QString sql = u"SELECT "_s + reservationColumns() + u" FROM YOYAKU WHERE YDATE = ?"_s +

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DayStatus.h"
 #include "Reservation.h"
 
 #include <QDate>
@@ -10,16 +11,8 @@ namespace qrb {
 
 class Database;
 
-// The three numbers a report line shows for a day or a month. Wider than the screens' counts: a month
-// of places easily passes 32767 (31 days × 10 slots × 110 places).
-struct ReportCounts {
-    qint64 reserved = 0;   // every reservation, come or not
-    qint64 notVisited = 0; // of those, the ones whose patient has not come yet (CFLG 0)
-    qint64 places = 0;     // places offered over the day's weekday (a weekday without SETTING rows offers 0)
-};
-
-// The counts of one day: its reservations and the places of its weekday.
-ReportCounts dayCounts(Database &db, QDate day);
+// A report line shows the day's (or month's) reservations, those not come yet and the places offered.
+using ReportCounts = DayCounts;
 
 // The reservations of one day in the order the reports list them: by hour, then by reservation
 // number (the order of entry). With notVisitedOnly, only those whose patient has not come yet.

@@ -7,8 +7,11 @@
 #include "screens/entry/EntryScreen.h"
 #include "screens/help/HelpScreen.h"
 #include "screens/maintenance/DBAdminScreen.h"
-#include "screens/search/SearchScreen.h"
 #include "screens/reports/ReportScreen.h"
+#include "screens/search/SearchScreen.h"
+#include "screens/settings/SettingsScreen.h"
+#include "screens/status/StatusScreen.h"
+#include "screens/visits/VisitScreen.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -51,10 +54,10 @@ MainWindow::MainWindow(ProgramState &state, QWidget *parent)
     // Entries without a screen yet stay in their place, disabled, so the menu always reads the same.
     addEntry(u"mnu予約登録"_s, u"予約登録"_s, make<EntryScreen>);
     addEntry(u"mnu検索"_s, u"検索"_s, make<SearchScreen>);
-    addEntry(u"mnu来院記録"_s, u"来院記録"_s, nullptr);
-    addEntry(u"mnu予約状況"_s, u"予約状況"_s, nullptr);
+    addEntry(u"mnu来院記録"_s, u"来院記録"_s, make<VisitScreen>);
+    addEntry(u"mnu予約状況"_s, u"予約状況"_s, make<StatusScreen>);
     addEntry(u"mnu帳票"_s, u"帳票"_s, make<ReportScreen>);
-    addEntry(u"mnu設定"_s, u"設定"_s, nullptr);
+    addEntry(u"mnu設定"_s, u"設定"_s, make<SettingsScreen>);
     addEntry(u"mnuHELP"_s, u"HELP"_s, make<HelpScreen>);
     addEntry(u"mnuDB管理"_s, u"DB管理"_s, make<DBAdminScreen>);
     auto *exit = menuBar()->addAction(u"プログラム終了"_s);

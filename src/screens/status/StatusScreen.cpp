@@ -1,0 +1,246 @@
+#include "StatusScreen.h"
+
+#include "MonthView.h"
+#include "StatusTexts.h"
+#include "app/base/Clock.h"
+#include "app/base/Dialogs.h"
+#include "app/base/ProgramState.h"
+#include "db/Database.h"
+#include "db/DayStatus.h"
+#include "shared/Dates.h"
+
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace qrb {
+
+namespace {
+
+constexpr int RefreshInterval = 10000;
+// The list always shows at least this many numbered rows, and more when an hour holds more names.
+constexpr int ListedRows = 30;
+
+QString slotHeading(int slot)
+{
+    const int hour = FirstSlotHour + slot;
+    return twoDigits(hour) + u":00～"_s + twoDigits(hour + 1) + u":00"_s;
+}
+
+QTableWidgetItem *cell(const QString &text)
+{
+    auto *item = new QTableWidgetItem(text);
+    item->setTextAlignment(Qt::AlignCenter);
+    return item;
+}
+
+QRadioButton *option(const QString &name, const QString &caption, QWidget *parent)
+{
+    auto *button = new QRadioButton(caption, parent);
+    button->setObjectName(name);
+    return button;
+}
+
+} // namespace
+
+StatusScreen::StatusScreen(ProgramState &state, QWidget *parent)
+    : QWidget(parent)
+    , m_state(state)
+{
+    setObjectName(u"frmKakunin"_s);
+    setWindowTitle(u"予約状況"_s);
+
+    m_calendar = new MonthView(this);
+    connect(m_calendar, &MonthView::dateClicked, this, &StatusScreen::MonthView1_DateClick);
+
+    m_selected = new QLabel(this);
+    m_selected->setObjectName(u"Label1"_s);
+    QFont large = m_selected->font();
+    large.setPointSizeF(large.pointSizeF() * 1.3);
+    large.setBold(true);
+    m_selected->setFont(large);
+    m_statistics = new QLabel(this);
+    m_statistics->setObjectName(u"Label2"_s);
+    m_statistics->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    auto *visitorFrame = new QGroupBox(u"来院者　表示"_s, this);
+    visitorFrame->setObjectName(u"Frame2"_s);
+    m_showVisited = option(u"Option2(0)"_s, u"表示"_s, visitorFrame);
+    m_hideVisited = option(u"Option2(1)"_s, u"非表示"_s, visitorFrame);
+    auto *visitorRow = new QHBoxLayout(visitorFrame);
+    visitorRow->addWidget(m_showVisited);
+    visitorRow->addWidget(m_hideVisited);
+    connect(m_showVisited, &QRadioButton::clicked, this, &StatusScreen::refreshList);
+    connect(m_hideVisited, &QRadioButton::clicked, this, &StatusScreen::refreshList);
+
+    auto *autoFrame = new QGroupBox(u"自動更新"_s, this);
+    autoFrame->setObjectName(u"Frame1"_s);
+    m_autoOn = option(u"Option1(0)"_s, u"ON"_s, autoFrame);
+    m_autoOff = option(u"Option1(1)"_s, u"OFF"_s, autoFrame);
+    auto *autoRow = new QHBoxLayout(autoFrame);
+    autoRow->addWidget(m_autoOn);
+    autoRow->addWidget(m_autoOff);
+    connect(m_autoOn, &QRadioButton::clicked, this, [this] { setAutoRefresh(true); });
+    connect(m_autoOff, &QRadioButton::clicked, this, [this] { setAutoRefresh(false); });
+
+    m_refresh = new QPushButton(u"手動更新"_s, this);
+    m_refresh->setObjectName(u"Command1"_s);
+    connect(m_refresh, &QPushButton::clicked, this, &StatusScreen::Command1_Click);
+
+    m_timer = new QTimer(this);
+    m_timer->setObjectName(u"Timer1"_s);
+    m_timer->setInterval(RefreshInterval);
+    connect(m_timer, &QTimer::timeout, this, &StatusScreen::Timer1_Timer);
+
+    m_list = new QTableWidget(this);
+    m_list->setObjectName(u"ListView1"_s);
+    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_list->verticalHeader()->setVisible(false);
+    m_list->setColumnCount(SlotCount + 1);
+    QStringList headings{QString()};
+    for (int slot = 0; slot < SlotCount; ++slot) {
+        headings << slotHeading(slot);
+    }
+    m_list->setHorizontalHeaderLabels(headings);
+    // The number column stays narrow; the ten hours share the rest of the width equally.
+    m_list->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Fixed);
+    m_list->setColumnWidth(0, 40);
+    for (int slot = 1; slot <= SlotCount; ++slot) {
+        m_list->horizontalHeader()->setSectionResizeMode(slot, QHeaderView::Stretch);
+    }
+
+    // The options beside the calendar; the day's heading and counts below it, across the whole width,
+    // so that the long statistics line never pushes the screen wider than the window.
+    auto *options = new QVBoxLayout;
+    options->addWidget(visitorFrame);
+    options->addWidget(autoFrame);
+    options->addWidget(m_refresh, 0, Qt::AlignLeft);
+    options->addStretch(1);
+
+    auto *top = new QHBoxLayout;
+    top->addWidget(m_calendar);
+    top->addSpacing(16);
+    top->addLayout(options);
+    top->addStretch(1);
+
+    auto *day = new QHBoxLayout;
+    day->addWidget(m_selected, 0, Qt::AlignTop);
+    day->addSpacing(24);
+    day->addWidget(m_statistics, 1);
+
+    auto *page = new QVBoxLayout(this);
+    page->setContentsMargins(12, 12, 12, 12);
+    page->addLayout(top);
+    page->addLayout(day);
+    page->addWidget(m_list, 1);
+
+    const QDate today = state.clock.today();
+    m_calendar->setSelectedDate(today);
+    m_selected->setText(selectedDayText(today));
+    option_set();
+}
+
+StatusScreen::~StatusScreen() = default;
+
+void StatusScreen::option_set()
+{
+    setAutoRefresh(false);
+    m_showVisited->setChecked(true);
+    refreshDay();
+}
+
+void StatusScreen::setAutoRefresh(bool on)
+{
+    m_autoOn->setChecked(on);
+    m_autoOff->setChecked(!on);
+    if (on) {
+        m_timer->start();
+    } else {
+        m_timer->stop();
+    }
+    m_refresh->setEnabled(!on);
+}
+
+void StatusScreen::MonthView1_DateClick(QDate day)
+{
+    m_calendar->setSelectedDate(day);
+    m_selected->setText(selectedDayText(day));
+    refreshDay();
+}
+
+void StatusScreen::status_set(QDate day)
+{
+    m_statistics->setText(statusText(dayCounts(m_state.db, day)));
+}
+
+void StatusScreen::ListView1_set()
+{
+    const QList<QStringList> columns =
+        namesBySlot(namesOfDay(m_state.db, m_calendar->selectedDate(), m_showVisited->isChecked()));
+    qsizetype rows = ListedRows;
+    for (const QStringList &names : columns) {
+        rows = std::max(rows, names.size());
+    }
+    m_list->clearContents();
+    m_list->setRowCount(static_cast<int>(rows));
+    for (int row = 0; row < rows; ++row) {
+        m_list->setItem(row, 0, cell(QString::number(row + 1)));
+        for (int slot = 0; slot < SlotCount; ++slot) {
+            m_list->setItem(row, slot + 1, cell(columns[slot].value(row)));
+        }
+    }
+}
+
+bool StatusScreen::refreshDay()
+{
+    try {
+        status_set(m_calendar->selectedDate());
+        ListView1_set();
+    } catch (const DbError &error) {
+        m_state.dialogs.tell(u"予約状況を読み込めませんでした。\r\n"_s + error.message());
+        return false;
+    }
+    return true;
+}
+
+bool StatusScreen::refreshList()
+{
+    try {
+        ListView1_set();
+    } catch (const DbError &error) {
+        m_state.dialogs.tell(u"予約者の一覧を読み込めませんでした。\r\n"_s + error.message());
+        return false;
+    }
+    return true;
+}
+
+void StatusScreen::Timer1_Timer()
+{
+    try {
+        status_set(m_calendar->selectedDate());
+        ListView1_set();
+    } catch (const DbError &error) {
+        // Off before the message: the message box waits for the user while the timer would go on ticking.
+        setAutoRefresh(false);
+        m_state.dialogs.tell(u"予約状況を読み込めませんでした。自動更新を停止しました。\r\n"_s + error.message());
+    }
+}
+
+void StatusScreen::Command1_Click()
+{
+    refreshDay();
+}
+
+} // namespace qrb

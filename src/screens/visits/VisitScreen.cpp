@@ -1,0 +1,279 @@
+#include "VisitScreen.h"
+
+#include "VisitList.h"
+#include "VisitTexts.h"
+#include "app/base/Dialogs.h"
+#include "app/base/ProgramState.h"
+#include "db/Database.h"
+#include "db/Visits.h"
+#include "screens/entry/DatePickers.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+using namespace Qt::StringLiterals;
+
+namespace qrb {
+
+namespace {
+
+constexpr int RefreshInterval = 10000;
+
+QComboBox *pickerCombo(const QString &name, int width, QWidget *parent)
+{
+    auto *combo = new QComboBox(parent);
+    combo->setObjectName(name);
+    combo->setEditable(true);
+    combo->setInsertPolicy(QComboBox::NoInsert);
+    combo->setMinimumWidth(width);
+    return combo;
+}
+
+VisitEntry entryOf(const QListWidgetItem *line)
+{
+    return {line->data(VisitScreen::YnoRole).toInt(), line->data(VisitScreen::TimeRole).toString(),
+            line->data(VisitScreen::NameRole).toString()};
+}
+
+} // namespace
+
+VisitScreen::VisitScreen(ProgramState &state, QWidget *parent)
+    : QWidget(parent)
+    , m_state(state)
+{
+    setObjectName(u"frmRaiin"_s);
+    setWindowTitle(u"来院記録"_s);
+
+    m_year = pickerCombo(u"Combo1(0)"_s, 90, this);
+    m_month = pickerCombo(u"Combo1(1)"_s, 64, this);
+    m_day = pickerCombo(u"Combo1(2)"_s, 64, this);
+    m_weekday = new QLabel(this);
+    m_weekday->setObjectName(u"Label3(2)"_s);
+    auto *pickerRow = new QHBoxLayout;
+    pickerRow->addWidget(m_year);
+    pickerRow->addWidget(new QLabel(u"年"_s, this));
+    pickerRow->addWidget(m_month);
+    pickerRow->addWidget(new QLabel(u"月"_s, this));
+    pickerRow->addWidget(m_day);
+    pickerRow->addWidget(new QLabel(u"日"_s, this));
+    pickerRow->addWidget(m_weekday);
+    pickerRow->addStretch(1);
+    m_pickers = new DatePickers(state.clock, m_year, m_month, m_day, nullptr, m_weekday, this);
+    connect(m_pickers, &DatePickers::pickerLeft, this, &VisitScreen::refreshLists);
+
+    auto *waitingHeading = new QLabel(u"予防接種予約者"_s, this);
+    waitingHeading->setObjectName(u"Label2(0)"_s);
+    auto *visitedHeading = new QLabel(u"来院者"_s, this);
+    visitedHeading->setObjectName(u"Label2(1)"_s);
+    m_waiting = new VisitList(this);
+    m_waiting->setObjectName(u"List1"_s);
+    m_visited = new VisitList(this);
+    m_visited->setObjectName(u"List2"_s);
+    m_waiting->setPartner(m_visited);
+    m_visited->setPartner(m_waiting);
+    connect(m_waiting, &VisitList::dropped, this, &VisitScreen::List1_DragDrop);
+    connect(m_visited, &VisitList::dropped, this, &VisitScreen::List2_DragDrop);
+    connect(m_waiting, &QListWidget::itemDoubleClicked, this, &VisitScreen::detail_show);
+
+    m_move = new QPushButton(u"⇔"_s, this);
+    m_move->setObjectName(u"Command1"_s);
+    m_move->setMinimumSize(64, 44);
+    QFont arrow = m_move->font();
+    arrow.setPointSizeF(arrow.pointSizeF() * 1.8);
+    m_move->setFont(arrow);
+    connect(m_move, &QPushButton::clicked, this, &VisitScreen::Command1_Click);
+
+    auto *lists = new QGridLayout;
+    lists->addWidget(waitingHeading, 0, 0);
+    lists->addWidget(visitedHeading, 0, 2);
+    lists->addWidget(m_waiting, 1, 0);
+    lists->addWidget(m_move, 1, 1, Qt::AlignCenter);
+    lists->addWidget(m_visited, 1, 2);
+    lists->setColumnStretch(0, 1);
+    lists->setColumnStretch(2, 1);
+
+    auto *frame = new QGroupBox(u"自動更新"_s, this);
+    frame->setObjectName(u"Frame1"_s);
+    m_autoOn = new QRadioButton(u"ON"_s, frame);
+    m_autoOn->setObjectName(u"Option1(0)"_s);
+    m_autoOff = new QRadioButton(u"OFF"_s, frame);
+    m_autoOff->setObjectName(u"Option1(1)"_s);
+    auto *frameRow = new QHBoxLayout(frame);
+    frameRow->addWidget(m_autoOn);
+    frameRow->addWidget(m_autoOff);
+    connect(m_autoOn, &QRadioButton::clicked, this, [this] { setAutoRefresh(true); });
+    connect(m_autoOff, &QRadioButton::clicked, this, [this] { setAutoRefresh(false); });
+
+    m_refresh = new QPushButton(u"手動更新"_s, this);
+    m_refresh->setObjectName(u"Command3"_s);
+    connect(m_refresh, &QPushButton::clicked, this, &VisitScreen::refreshLists);
+
+    m_timer = new QTimer(this);
+    m_timer->setObjectName(u"Timer1"_s);
+    m_timer->setInterval(RefreshInterval);
+    connect(m_timer, &QTimer::timeout, this, &VisitScreen::Timer1_Timer);
+
+    auto *refreshRow = new QHBoxLayout;
+    refreshRow->addWidget(frame);
+    refreshRow->addWidget(m_refresh, 0, Qt::AlignBottom);
+    refreshRow->addStretch(1);
+
+    auto *page = new QVBoxLayout(this);
+    page->setContentsMargins(16, 12, 16, 12);
+    page->addLayout(pickerRow);
+    page->addLayout(lists, 1);
+    page->addLayout(refreshRow);
+
+    m_pickers->today_set();
+    Combo1_0_set();
+    Combo1_1_set();
+    Combo1_2_set();
+    refreshLists();
+    option_set();
+}
+
+VisitScreen::~VisitScreen() = default;
+
+void VisitScreen::Combo1_0_set()
+{
+    m_pickers->Combo_0_set();
+}
+
+void VisitScreen::Combo1_1_set()
+{
+    m_pickers->Combo_1_set();
+}
+
+void VisitScreen::Combo1_2_set()
+{
+    m_pickers->Combo_2_set();
+}
+
+void VisitScreen::option_set()
+{
+    setAutoRefresh(false);
+}
+
+void VisitScreen::setAutoRefresh(bool on)
+{
+    m_autoOn->setChecked(on);
+    m_autoOff->setChecked(!on);
+    if (on) {
+        m_timer->start();
+    } else {
+        m_timer->stop();
+    }
+    m_refresh->setEnabled(!on);
+}
+
+void VisitScreen::loadLists()
+{
+    const QString key = m_pickers->dateKey();
+    const QList<VisitEntry> waiting = reservationsOfDayByVisit(m_state.db, key, 0);
+    const QList<VisitEntry> visited = reservationsOfDayByVisit(m_state.db, key, 1);
+    fill(m_waiting, waiting);
+    fill(m_visited, visited);
+    m_shownKey = key;
+}
+
+bool VisitScreen::refreshLists()
+{
+    try {
+        loadLists();
+    } catch (const DbError &error) {
+        m_state.dialogs.tell(u"予約者の一覧を読み込めませんでした。\r\n"_s + error.message());
+        return false;
+    }
+    return true;
+}
+
+void VisitScreen::fill(QListWidget *list, const QList<VisitEntry> &entries)
+{
+    list->clear();
+    for (const VisitEntry &entry : entries) {
+        auto *line = new QListWidgetItem(visitLine(entry));
+        line->setData(YnoRole, entry.yno);
+        line->setData(TimeRole, entry.ytime);
+        line->setData(NameRole, entry.knm);
+        list->addItem(line);
+    }
+    list->sortItems();
+}
+
+void VisitScreen::Timer1_Timer()
+{
+    try {
+        loadLists();
+    } catch (const DbError &error) {
+        // Off before the message: the message box waits for the user while the timer would go on ticking.
+        setAutoRefresh(false);
+        m_state.dialogs.tell(u"予約者の一覧を読み込めませんでした。自動更新を停止しました。\r\n"_s + error.message());
+    }
+}
+
+bool VisitScreen::moveSelected(QListWidget *from, QListWidget *to, int cflg)
+{
+    // Taken first: removing the chosen line makes the list select its neighbour, which must not move too.
+    const QList<QListWidgetItem *> chosen = from->selectedItems();
+    bool done = true;
+    for (QListWidgetItem *line : chosen) {
+        try {
+            // Nothing is written for a reservation cancelled or changed meanwhile; the line moves all the
+            // same and the next refresh shows where the database has it.
+            setVisitFlag(m_state.db, entryOf(line), m_shownKey, cflg);
+        } catch (const DbError &error) {
+            m_state.dialogs.tell((cflg == 1 ? u"来院を記録できませんでした。\r\n"_s
+                                            : u"来院の取り消しができませんでした。\r\n"_s)
+                                 + error.message());
+            done = false;
+            break;
+        }
+        to->addItem(from->takeItem(from->row(line)));
+    }
+    // A moved line leaves nothing chosen behind, so that the next "⇔" moves only what the user picks.
+    from->clearSelection();
+    return done;
+}
+
+void VisitScreen::Command1_Click()
+{
+    if (moveSelected(m_waiting, m_visited, 1)) {
+        moveSelected(m_visited, m_waiting, 0);
+    }
+}
+
+void VisitScreen::List1_DragDrop()
+{
+    moveSelected(m_visited, m_waiting, 0);
+}
+
+void VisitScreen::List2_DragDrop()
+{
+    moveSelected(m_waiting, m_visited, 1);
+}
+
+void VisitScreen::detail_show(QListWidgetItem *line)
+{
+    if (line == nullptr) {
+        return;
+    }
+    std::optional<Reservation> reservation;
+    try {
+        reservation = reservationOfEntry(m_state.db, entryOf(line), m_shownKey);
+    } catch (const DbError &error) {
+        m_state.dialogs.tell(u"予約の詳細を読み込めませんでした。\r\n"_s + error.message());
+        return;
+    }
+    if (reservation) {
+        m_state.dialogs.tell(detailText(*reservation));
+    }
+}
+
+} // namespace qrb
