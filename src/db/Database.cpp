@@ -28,6 +28,20 @@ QString engineReason(const QSqlError &error)
     return text.isEmpty() ? u"(理由不明)"_s : text;
 }
 
+// What a failed statement tells the user. Waiting too long for another workstation's write is the
+// one failure the user can simply try again, so that one says so.
+QString statementFailure(const QSqlError &error)
+{
+    const QString code = error.nativeErrorCode();
+    const bool busy = code == u"55P03"_s    // PostgreSQL: lock_not_available (lock_timeout)
+                      || code == u"5"_s     // SQLITE_BUSY (busy timeout)
+                      || code == u"6"_s;    // SQLITE_LOCKED
+    const QString head = busy ? u"他の端末がデータベースに書き込み中のため、処理できませんでした。"
+                                u"しばらくしてからもう一度実行してください。"_s
+                              : u"データベースの処理に失敗しました。"_s;
+    return head + u"\n理由: "_s + engineReason(error);
+}
+
 QString systemReason()
 {
     return QString::fromLocal8Bit(std::strerror(errno));
@@ -564,7 +578,7 @@ void Database::execRaw(const QString &sql)
 {
     QSqlQuery query(connection());
     if (!query.exec(sql)) {
-        throw DbError(u"データベースの処理に失敗しました。\n理由: %1"_s.arg(engineReason(query.lastError())));
+        throw DbError(statementFailure(query.lastError()));
     }
 }
 
@@ -595,9 +609,9 @@ QSqlQuery &Database::run(const QString &sql, std::initializer_list<QVariant> val
         query.bindValue(index++, value);
     }
     if (!(direct ? query.exec(sql) : query.exec())) {
-        const QString reason = engineReason(query.lastError());
+        const QString failure = statementFailure(query.lastError());
         query.finish();
-        throw DbError(u"データベースの処理に失敗しました。\n理由: %1"_s.arg(reason));
+        throw DbError(failure);
     }
     return query;
 }

@@ -108,6 +108,27 @@ private slots:
                           [&](const QSqlQuery &q) { order << q.value(0).toString(); });
         QCOMPARE(order, (QStringList{u"先"_s, u"後"_s}));
     }
+
+    void aWriterKeptWaitingTooLongIsToldToTryAgain()
+    {
+        Workspace ws;
+        Database other(u"other"_s);
+        other.DB_open(ws.target());
+        auto holding = std::make_unique<Database::WriteTransaction>(ws.db);
+        ws.addReservation(u"2009/10/09"_s, u"10"_s, u"先"_s);
+        QString message;
+        try {
+            book(other, u"後"_s);
+        } catch (const DbError &error) {
+            message = error.message();
+        }
+        QVERIFY2(message.contains(u"もう一度実行してください"_s), qPrintable(message));
+        holding->commit();
+        holding.reset();
+        // Nothing of the refused booking is left behind, and the next try goes through.
+        QCOMPARE(book(other, u"後"_s), 2);
+        QCOMPARE(ws.db.scalar(u"SELECT COUNT(*) FROM YOYAKU"_s).toInt(), 2);
+    }
 };
 
 QTEST_GUILESS_MAIN(ConcurrencyTest)
