@@ -355,9 +355,9 @@ void Database::open(const DbTarget &target, bool requireTables)
         openServer(*target.postgres, requireTables);
     } else {
         openFile(target.sqlitePath, requireTables);
-        m_path = target.sqlitePath;
     }
     m_target = target;
+    m_path = target.sqlitePath;
 }
 
 void Database::openServer(const PgServer &server, bool requireTables)
@@ -442,7 +442,6 @@ void Database::openFile(const QString &path, bool requireTables)
 void Database::DB_close()
 {
     m_statements.clear();
-    m_path.clear();
     if (QSqlDatabase::contains(m_connectionName)) {
         {
             QSqlDatabase db = connection();

@@ -84,7 +84,7 @@ public:
     void DB_compact(const DbTarget &target);
 
     bool isOpen() const;
-    // The SQLite file; empty on PostgreSQL.
+    // The SQLite file opened last (kept after DB_close); empty on PostgreSQL.
     QString path() const { return m_path; }
     // What was opened last (kept after DB_close, so that the maintenance screen can reopen it).
     const DbTarget &target() const { return m_target; }
