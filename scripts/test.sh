@@ -1,8 +1,29 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test.
+# Installs what is missing, builds, starts a throwaway PostgreSQL server, and runs every test: each on
+# SQLite, and each database test a second time on that server (<name>_pg). A server that does not
+# start fails the run; the server and its folder are gone afterwards.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$PWD
 bash scripts/deps.sh
-bash scripts/build.sh "$@"
+bash scripts/build.sh -DQRB_TEST_POSTGRESQL=ON "$@"
+
+pgdir=$(mktemp -d /tmp/qrb-pg.XXXXXX)
+cleanup() {
+    if bash "$root/scripts/pg-server.sh" stop "$pgdir"; then
+        rm -rf "$pgdir"
+    else
+        echo "test.sh: the PostgreSQL server in $pgdir did not stop" >&2
+    fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+QRB_TEST_PG=$(bash "$root/scripts/pg-server.sh" start "$pgdir")
+export QRB_TEST_PG
+
 cd build
+if ! ctest -N -R '_pg$' | grep -q 'Total Tests: [1-9]'; then
+    echo "test.sh: no PostgreSQL tests registered" >&2
+    exit 1
+fi
 ctest --output-on-failure -j"$(nproc)"

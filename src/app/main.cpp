@@ -23,7 +23,7 @@ int main(int argc, char *argv[])
     qrb::MessageBoxDialogs dialogs;
     qrb::Database db;
     try {
-        db.DB_open(config.databasePath());
+        db.DB_open(config.databaseTarget());
     } catch (const qrb::DbError &error) {
         // Without its database the program cannot book anyone: say why, then stop.
         dialogs.tell(error.message() + u"\r\n\r\nプログラムを終了します。"_s);

@@ -7,6 +7,8 @@
 #include <QThread>
 #include <QUrl>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -24,6 +26,20 @@ QString engineReason(const QSqlError &error)
 {
     const QString text = error.text().trimmed();
     return text.isEmpty() ? u"(理由不明)"_s : text;
+}
+
+// What a failed statement tells the user. Waiting too long for another workstation's write is the
+// one failure the user can simply try again, so that one says so.
+QString statementFailure(const QSqlError &error)
+{
+    const QString code = error.nativeErrorCode();
+    const bool busy = code == u"55P03"_s    // PostgreSQL: lock_not_available (lock_timeout)
+                      || code == u"5"_s     // SQLITE_BUSY (busy timeout)
+                      || code == u"6"_s;    // SQLITE_LOCKED
+    const QString head = busy ? u"他の端末がデータベースに書き込み中のため、処理できませんでした。"
+                                u"しばらくしてからもう一度実行してください。"_s
+                              : u"データベースの処理に失敗しました。"_s;
+    return head + u"\n理由: "_s + engineReason(error);
 }
 
 QString systemReason()
@@ -69,7 +85,162 @@ bool syncPath(const QString &path)
     return ok;
 }
 
+// libpq's quoting: a value that is empty or holds blanks, quotes or backslashes goes between single
+// quotes, with quotes and backslashes escaped.
+QString quoteConnValue(const QString &value)
+{
+    const bool plain = !value.isEmpty() && std::none_of(value.begin(), value.end(), [](QChar c) {
+        return c.isSpace() || c == u'\'' || c == u'\\';
+    });
+    if (plain) {
+        return value;
+    }
+    QString quoted = value;
+    quoted.replace(u'\\', u"\\\\"_s).replace(u'\'', u"\\'"_s);
+    return u'\'' + quoted + u'\'';
+}
+
+int parsePort(const QString &text)
+{
+    bool ok = false;
+    const int port = text.trimmed().toInt(&ok);
+    if (!ok || port < 1 || port > 65535) {
+        throw DbError(u"ポート番号が正しくありません: %1\n1〜65535 の数字で指定してください。"_s.arg(text));
+    }
+    return port;
+}
+
+QString pgServerName(const PgServer &server)
+{
+    const QString host = server.host.isEmpty() ? u"(既定)"_s : server.host;
+    const QString port = server.port > 0 ? QString::number(server.port) : u"(既定)"_s;
+    const QString name = server.dbname.isEmpty() ? u"(既定)"_s : server.dbname;
+    return u"PostgreSQL データベース %1 (サーバー %2、ポート %3)"_s.arg(name, host, port);
+}
+
+// Both tables, looked up as every statement names them (unquoted, so folded to lower case).
+bool pgHasTables(QSqlDatabase &db, QString &failure)
+{
+    QSqlQuery probe(db);
+    if (!probe.exec(u"SELECT to_regclass('yoyaku') IS NOT NULL, to_regclass('setting') IS NOT NULL"_s)
+        || !probe.next()) {
+        failure = engineReason(probe.lastError());
+        return false;
+    }
+    return probe.value(0).toBool() && probe.value(1).toBool();
+}
+
 } // namespace
+
+QString PgServer::connInfo() const
+{
+    QStringList parts;
+    const auto add = [&](const QString &key, const QString &value) {
+        if (!value.isEmpty()) {
+            parts << key + u'=' + quoteConnValue(value);
+        }
+    };
+    add(u"host"_s, host);
+    add(u"port"_s, port > 0 ? QString::number(port) : QString());
+    add(u"dbname"_s, dbname);
+    add(u"user"_s, user);
+    add(u"password"_s, password);
+    return parts.join(u' ');
+}
+
+PgServer PgServer::fromConnInfo(const QString &text)
+{
+    PgServer server;
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    const auto skipBlanks = [&] {
+        while (i < n && text.at(i).isSpace()) {
+            ++i;
+        }
+    };
+    const auto malformed = [&] {
+        return DbError(u"接続文字列が正しくありません: %1\n"
+                       u"例: host=/var/run/postgresql port=5432 dbname=qrb user=qrb"_s.arg(text));
+    };
+    while (true) {
+        skipBlanks();
+        if (i >= n) {
+            break;
+        }
+        const qsizetype keyStart = i;
+        while (i < n && text.at(i) != u'=' && !text.at(i).isSpace()) {
+            ++i;
+        }
+        const QString key = text.mid(keyStart, i - keyStart);
+        skipBlanks();
+        if (key.isEmpty() || i >= n || text.at(i) != u'=') {
+            throw malformed();
+        }
+        ++i;
+        skipBlanks();
+        QString value;
+        if (i < n && text.at(i) == u'\'') {
+            ++i;
+            bool closed = false;
+            while (i < n) {
+                const QChar c = text.at(i++);
+                if (c == u'\\' && i < n) {
+                    value += text.at(i++);
+                } else if (c == u'\'') {
+                    closed = true;
+                    break;
+                } else {
+                    value += c;
+                }
+            }
+            if (!closed) {
+                throw malformed();
+            }
+        } else {
+            while (i < n && !text.at(i).isSpace()) {
+                const QChar c = text.at(i++);
+                if (c == u'\\' && i < n) {
+                    value += text.at(i++);
+                } else {
+                    value += c;
+                }
+            }
+        }
+        if (key == u"host"_s) {
+            server.host = value;
+        } else if (key == u"port"_s) {
+            server.port = parsePort(value);
+        } else if (key == u"dbname"_s) {
+            server.dbname = value;
+        } else if (key == u"user"_s) {
+            server.user = value;
+        } else if (key == u"password"_s) {
+            server.password = value;
+        } else {
+            throw DbError(u"接続文字列のキー %1 は使えません(使えるのは host, port, dbname, user, password)。"_s.arg(key));
+        }
+    }
+    return server;
+}
+
+DbTarget DbTarget::sqlite(const QString &path)
+{
+    DbTarget target;
+    target.sqlitePath = path;
+    return target;
+}
+
+DbTarget DbTarget::server(const PgServer &server)
+{
+    DbTarget target;
+    target.postgres = server;
+    return target;
+}
+
+QString DbTarget::displayName() const
+{
+    return postgres ? pgServerName(*postgres) : QDir::toNativeSeparators(sqlitePath);
+}
 
 DbError::DbError(const QString &message)
     : std::runtime_error(message.toStdString())
@@ -87,6 +258,54 @@ QSqlDatabase openSqliteFile(const QString &connectionName, const QString &path, 
     db.setConnectOptions(u"QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=10000"_s);
     db.open();
     return db;
+}
+
+QSqlDatabase connectPgServer(const QString &connectionName, const PgServer &server)
+{
+    QString failure;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(u"QPSQL"_s, connectionName);
+        db.setHostName(server.host);
+        if (server.port > 0) {
+            db.setPort(server.port);
+        }
+        db.setDatabaseName(server.dbname);
+        db.setUserName(server.user);
+        db.setPassword(server.password);
+        // A server that does not answer is reported within seconds rather than freezing the desk.
+        db.setConnectOptions(u"connect_timeout=10;application_name=QRB"_s);
+        if (!db.open()) {
+            failure = engineReason(db.lastError());
+        } else {
+            // The session settings every statement relies on, whatever the server's defaults:
+            // '\' in ESCAPE '\' is one backslash; a writer waits at most 10 s for another one's lock
+            // (as long as SQLite's busy timeout) and then fails with a message instead of hanging;
+            // a workstation that stops in the middle of a transaction (a frozen PC, a dropped
+            // network) loses its transaction after a minute instead of blocking the others.
+            const QStringList settings = {
+                u"SET standard_conforming_strings = on"_s,
+                u"SET lock_timeout = '10s'"_s,
+                u"SET idle_in_transaction_session_timeout = '60s'"_s,
+            };
+            for (const QString &sql : settings) {
+                QSqlQuery set(db);
+                if (!set.exec(sql)) {
+                    failure = engineReason(set.lastError());
+                    break;
+                }
+            }
+            if (!failure.isEmpty()) {
+                db.close();
+            }
+        }
+    }
+    if (!failure.isEmpty()) {
+        QSqlDatabase::removeDatabase(connectionName);
+        throw DbError(u"データベースサーバーに接続できません。\n%1\n理由: %2\n"
+                      u"setting.ini の [POSTGRESQL] (HOST, PORT, DBNAME, USER, PASSWORD) と、"
+                      u"サーバーが動いていることを確認してください。"_s.arg(pgServerName(server), failure));
+    }
+    return QSqlDatabase::database(connectionName, false);
 }
 
 Database::Database(QString connectionName)
@@ -111,17 +330,53 @@ bool Database::isOpen() const
 
 void Database::DB_open(const QString &path)
 {
-    openFile(path, true);
+    open(DbTarget::sqlite(path), true);
+}
+
+void Database::DB_open(const DbTarget &target)
+{
+    open(target, true);
 }
 
 void Database::openNewFile(const QString &path)
 {
-    openFile(path, false);
+    open(DbTarget::sqlite(path), false);
+}
+
+void Database::openEmpty(const DbTarget &target)
+{
+    open(target, false);
+}
+
+void Database::open(const DbTarget &target, bool requireTables)
+{
+    DB_close();
+    if (target.postgres) {
+        openServer(*target.postgres, requireTables);
+    } else {
+        openFile(target.sqlitePath, requireTables);
+    }
+    m_target = target;
+    m_path = target.sqlitePath;
+}
+
+void Database::openServer(const PgServer &server, bool requireTables)
+{
+    QSqlDatabase db = connectPgServer(m_connectionName, server);
+    QString failure;
+    if (!pgHasTables(db, failure) && requireTables && failure.isEmpty()) {
+        failure = u"予約データベース(YOYAKU, SETTING)ではありません。"_s;
+    }
+    if (!failure.isEmpty()) {
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(m_connectionName);
+        throw DbError(u"データベースを開けません。\n%1\n理由: %2"_s.arg(pgServerName(server), failure));
+    }
 }
 
 void Database::openFile(const QString &path, bool requireTables)
 {
-    DB_close();
     const QFileInfo info(path);
     if (!info.exists()) {
         throw DbError(u"データベースファイルが見つかりません。\n%1\n設定(setting.ini)の SVNM と SYS0、"
@@ -182,7 +437,6 @@ void Database::openFile(const QString &path, bool requireTables)
         throw DbError(u"データベースを開けません。\n%1\n理由: %2"_s.arg(QDir::toNativeSeparators(path), failure));
     }
     m_lockFd = fd;
-    m_path = path;
 }
 
 void Database::DB_close()
@@ -208,9 +462,58 @@ void Database::releaseFileLock()
 
 void Database::DB_compact(const QString &path)
 {
+    DB_compact(DbTarget::sqlite(path));
+}
+
+void Database::DB_compact(const DbTarget &target)
+{
     if (isOpen()) {
         throw DbError(u"最適化の前にデータベースを閉じてください。"_s);
     }
+    if (target.postgres) {
+        vacuumServer(*target.postgres);
+    } else {
+        compactFile(target.sqlitePath);
+    }
+}
+
+void Database::vacuumServer(const PgServer &server)
+{
+    const QString name = m_connectionName + u"-compact"_s;
+    QString failure;
+    {
+        QSqlDatabase db = connectPgServer(name, server);
+        QSqlQuery query(db);
+        // VACUUM only warns, and does nothing, on a table its user may not vacuum: ask first, so that
+        // the maintenance screen never reports a compaction that did not happen.
+        if (!query.exec(u"SELECT COUNT(*) FROM pg_class c, pg_database d "
+                        "WHERE d.datname = current_database() "
+                        "AND c.oid IN (to_regclass('yoyaku'), to_regclass('setting')) "
+                        "AND (pg_has_role(c.relowner, 'USAGE') OR pg_has_role(d.datdba, 'USAGE'))"_s)
+            || !query.next()) {
+            failure = engineReason(query.lastError());
+        } else if (query.value(0).toInt() != 2) {
+            failure = u"テーブル YOYAKU, SETTING を最適化(VACUUM)する権限がありません。"
+                      u"テーブルの所有者のユーザーで接続してください。"_s;
+        } else {
+            query.finish();
+            // Outside any transaction: VACUUM cannot run inside one.
+            if (!query.exec(u"VACUUM (ANALYZE) YOYAKU, SETTING"_s)) {
+                failure = engineReason(query.lastError());
+            }
+        }
+        query = QSqlQuery();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    if (!failure.isEmpty()) {
+        throw DbError(u"データベースの最適化に失敗しました。データベースは元のままです。\n%1\n理由: %2"_s.arg(
+            pgServerName(server), failure));
+    }
+}
+
+void Database::compactFile(const QString &path)
+{
     const QString native = QDir::toNativeSeparators(path);
     if (!QFileInfo(path).isFile()) {
         throw DbError(u"データベースファイルが見つかりません。\n%1"_s.arg(native));
@@ -274,7 +577,7 @@ void Database::execRaw(const QString &sql)
 {
     QSqlQuery query(connection());
     if (!query.exec(sql)) {
-        throw DbError(u"データベースの処理に失敗しました。\n理由: %1"_s.arg(engineReason(query.lastError())));
+        throw DbError(statementFailure(query.lastError()));
     }
 }
 
@@ -283,11 +586,17 @@ QSqlQuery &Database::run(const QString &sql, std::initializer_list<QVariant> val
     if (!isOpen()) {
         throw DbError(u"データベースが開かれていません。"_s);
     }
+    // PostgreSQL prepares only queries and data changes; statements without values (the schema,
+    // maintenance) go to the server as they are, which is just as safe since nothing is spliced in.
+    const bool direct = isPostgres() && values.size() == 0;
     auto it = m_statements.find(sql);
     if (it == m_statements.end()) {
         QSqlQuery query(connection());
-        query.setForwardOnly(true);
-        if (!query.prepare(sql)) {
+        // Forward-only reading streams rows on SQLite. On PostgreSQL it would leave the connection
+        // busy with the rest of the rows, and a count run while walking them would silently cut the
+        // walk short; there every result is fetched whole instead (a day's reservations at most).
+        query.setForwardOnly(!isPostgres());
+        if (!direct && !query.prepare(sql)) {
             throw DbError(u"データベースの処理に失敗しました。\n理由: %1"_s.arg(engineReason(query.lastError())));
         }
         it = m_statements.emplace(sql, std::move(query)).first;
@@ -298,10 +607,10 @@ QSqlQuery &Database::run(const QString &sql, std::initializer_list<QVariant> val
     for (const QVariant &value : values) {
         query.bindValue(index++, value);
     }
-    if (!query.exec()) {
-        const QString reason = engineReason(query.lastError());
+    if (!(direct ? query.exec(sql) : query.exec())) {
+        const QString failure = statementFailure(query.lastError());
         query.finish();
-        throw DbError(u"データベースの処理に失敗しました。\n理由: %1"_s.arg(reason));
+        throw DbError(failure);
     }
     return query;
 }
@@ -341,13 +650,27 @@ int Database::write(const QString &sql, std::initializer_list<QVariant> values)
     return affected;
 }
 
-Database::WriteTransaction::WriteTransaction(Database &db)
+Database::WriteTransaction::WriteTransaction(Database &db, Lock lock)
     : m_db(db)
 {
     if (!m_db.isOpen()) {
         throw DbError(u"データベースが開かれていません。"_s);
     }
-    m_db.execRaw(u"BEGIN IMMEDIATE"_s);
+    if (!m_db.isPostgres()) {
+        m_db.execRaw(u"BEGIN IMMEDIATE"_s);
+        return;
+    }
+    m_db.execRaw(u"BEGIN ISOLATION LEVEL READ COMMITTED"_s);
+    if (lock == Lock::Tables) {
+        try {
+            m_db.execRaw(u"LOCK TABLE YOYAKU, SETTING IN SHARE ROW EXCLUSIVE MODE"_s);
+        } catch (const DbError &) {
+            // The destructor does not run for a constructor that throws.
+            QSqlQuery rollback(m_db.connection());
+            rollback.exec(u"ROLLBACK"_s);
+            throw;
+        }
+    }
 }
 
 Database::WriteTransaction::~WriteTransaction()

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <initializer_list>
+#include <optional>
 #include <stdexcept>
 #include <unordered_map>
 
@@ -24,6 +25,33 @@ private:
     QString m_message;
 };
 
+// A PostgreSQL server and database shared by several workstations.
+struct PgServer {
+    QString host;     // name or address; a folder beginning with "/" is the folder of a unix socket
+    int port = 0;     // 0: the client library's default (5432)
+    QString dbname;
+    QString user;
+    QString password; // empty: the client library looks in the user's password file (~/.pgpass)
+
+    // "host=… port=… dbname=… user=…", the form psql and qrb-initdb --pg take; the password is
+    // written only when there is one. Values with blanks or quotes are quoted.
+    QString connInfo() const;
+    // Reads that form back. Only the keys above are known; anything else is refused with a DbError.
+    static PgServer fromConnInfo(const QString &text);
+};
+
+// Where the reservations live: a SQLite file on this workstation (the default), or a PostgreSQL server.
+struct DbTarget {
+    QString sqlitePath;
+    std::optional<PgServer> postgres;
+
+    static DbTarget sqlite(const QString &path);
+    static DbTarget server(const PgServer &server);
+    bool isPostgres() const { return postgres.has_value(); }
+    // For messages: the file, or the database and server.
+    QString displayName() const;
+};
+
 // The one open reservation database of the program (DB_open / DB_close / DB_compact) and the way
 // every query reaches it: prepared statements, every value bound, failures thrown as DbError.
 class Database final
@@ -37,15 +65,30 @@ public:
     // Opens an existing database file; a missing file is an error and creates nothing, because a
     // fresh empty file would split the clinic's reservations in two.
     void DB_open(const QString &path);
+    // The same for either engine. On PostgreSQL both tables must exist in the database; a database
+    // without them is refused, never filled.
+    void DB_open(const DbTarget &target);
     void DB_close();
     // Opens a file just made empty by createDatabaseFile, so that the schema can be written into it.
     void openNewFile(const QString &path);
+    // Opens a target without requiring the tables: the new file, or an existing but still empty
+    // PostgreSQL database, for writing the schema into it.
+    void openEmpty(const DbTarget &target);
     // Compacts the closed database file in place, through "TEMP.mdb" in its folder. Refuses while
     // another QRB has the file open; after a failure the file is as it was.
     void DB_compact(const QString &path);
+    // The same for either engine. On PostgreSQL the server's VACUUM (with ANALYZE) runs on both tables:
+    // it frees the room of deleted reservations for reuse while other workstations go on working, so
+    // there is nothing to refuse and no copy to make. The database must be closed here as well, so
+    // that the maintenance screen's steps are the same on both engines.
+    void DB_compact(const DbTarget &target);
 
     bool isOpen() const;
+    // The SQLite file opened last (kept after DB_close); empty on PostgreSQL.
     QString path() const { return m_path; }
+    // What was opened last (kept after DB_close, so that the maintenance screen can reopen it).
+    const DbTarget &target() const { return m_target; }
+    bool isPostgres() const { return m_target.isPostgres(); }
 
     // Runs one statement with its values bound in order; throws DbError on failure.
     // The returned query is positioned before the first row.
@@ -60,12 +103,18 @@ public:
     int write(const QString &sql, std::initializer_list<QVariant> values = {});
 
     // Writes that belong together: begun at construction, undone at destruction unless committed.
-    // On SQLite the write lock is taken at once (BEGIN IMMEDIATE), so two workstations drawing the
-    // next reservation number wait for each other instead of both drawing it.
+    // The write lock is taken at once, so two workstations drawing the next reservation number wait
+    // for each other instead of both drawing it: on SQLite BEGIN IMMEDIATE; on PostgreSQL both tables
+    // are locked in SHARE ROW EXCLUSIVE mode, which lets every workstation go on reading but admits
+    // one writer at a time, and each statement after the lock sees what the previous writer committed
+    // (READ COMMITTED), so MAX(YNO) + 1 is never drawn twice. Writes outside a transaction wait for
+    // the lock as well.
     class WriteTransaction final
     {
     public:
-        explicit WriteTransaction(Database &db);
+        // NoTables is for writing the schema itself, before the tables exist to be locked.
+        enum class Lock { Tables, NoTables };
+        explicit WriteTransaction(Database &db, Lock lock = Lock::Tables);
         ~WriteTransaction();
         WriteTransaction(const WriteTransaction &) = delete;
         WriteTransaction &operator=(const WriteTransaction &) = delete;
@@ -77,12 +126,17 @@ public:
     };
 
 private:
+    void open(const DbTarget &target, bool requireTables);
     void openFile(const QString &path, bool requireTables);
+    void openServer(const PgServer &server, bool requireTables);
+    void compactFile(const QString &path);
+    void vacuumServer(const PgServer &server);
     QSqlDatabase connection() const;
     void execRaw(const QString &sql);
     void releaseFileLock();
 
     QString m_connectionName;
+    DbTarget m_target;
     QString m_path;
     int m_lockFd = -1;
     std::unordered_map<QString, QSqlQuery> m_statements;
@@ -90,5 +144,9 @@ private:
 
 // Opens a SQLite file for read and write without ever creating it.
 QSqlDatabase openSqliteFile(const QString &connectionName, const QString &path, bool create);
+
+// Connects to a PostgreSQL database and sets the session up as QRB needs it. Returns the
+// connection, open, or throws DbError with the server's reason (the connection is then removed).
+QSqlDatabase connectPgServer(const QString &connectionName, const PgServer &server);
 
 } // namespace qrb

@@ -11,7 +11,9 @@ using namespace Qt::StringLiterals;
 
 namespace qrb {
 
-void createSchema(Database &db)
+namespace {
+
+void writeSchema(Database &db)
 {
     // Codes are whole numbers (YNO 32-bit: a clinic passes 32767 reservations within a season or two);
     // every other field is text, compared and sorted as text ("2009/10/09", "08").
@@ -26,23 +28,60 @@ void createSchema(Database &db)
         u"CREATE TABLE SETTING (SWEEKDAY INTEGER NOT NULL, STIME TEXT NOT NULL, NINZU INTEGER)"_s,
         u"CREATE UNIQUE INDEX SETTING_SWEEKDAY_STIME ON SETTING (SWEEKDAY, STIME)"_s,
     };
-    Database::WriteTransaction transaction(db);
     for (const QString &sql : statements) {
         db.write(sql);
     }
-    transaction.commit();
 }
 
-void insertAllCapacities(Database &db, int places)
+void writeCapacities(Database &db, int places)
 {
-    Database::WriteTransaction transaction(db);
     for (int weekday = 1; weekday <= 7; ++weekday) {
         for (int slot = 0; slot < SlotCount; ++slot) {
             db.write(u"INSERT INTO SETTING (SWEEKDAY, STIME, NINZU) VALUES (?, ?, ?)"_s,
                      {weekday, slotKey(slot), places});
         }
     }
+}
+
+} // namespace
+
+void createSchema(Database &db)
+{
+    Database::WriteTransaction transaction(db, Database::WriteTransaction::Lock::NoTables);
+    writeSchema(db);
     transaction.commit();
+}
+
+void insertAllCapacities(Database &db, int places)
+{
+    Database::WriteTransaction transaction(db);
+    writeCapacities(db, places);
+    transaction.commit();
+}
+
+void createDatabase(const DbTarget &target, int places)
+{
+    if (!target.postgres) {
+        createDatabaseFile(target.sqlitePath, places);
+        return;
+    }
+    Database db(u"qrb-create"_s);
+    db.openEmpty(target);
+    Database::WriteTransaction transaction(db, Database::WriteTransaction::Lock::NoTables);
+    // Asked inside the transaction: a second qrb-initdb at the same moment fails on the server's own
+    // catalogue when it creates the same table, and its transaction leaves nothing behind.
+    const bool hasTables = db.scalar(u"SELECT COUNT(*) FROM pg_class "
+                                     "WHERE oid IN (to_regclass('yoyaku'), to_regclass('setting'))"_s)
+                               .toInt()
+                           > 0;
+    if (hasTables) {
+        throw DbError(u"このデータベースにはすでにテーブル YOYAKU または SETTING があります。上書きはしません。\n%1"_s.arg(
+            target.displayName()));
+    }
+    writeSchema(db);
+    writeCapacities(db, places);
+    transaction.commit();
+    db.DB_close();
 }
 
 void createDatabaseFile(const QString &path, int places)

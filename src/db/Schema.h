@@ -5,10 +5,17 @@
 namespace qrb {
 
 class Database;
+struct DbTarget;
 
 // Makes a new reservation database file: both tables, their indexes and the 70 SETTING rows, each
 // offering `places`. Refuses a path that already exists. Only qrb-initdb and the tests make databases.
 void createDatabaseFile(const QString &path, int places);
+
+// A new reservation database on either engine, each slot offering `places`. A file is made as by
+// createDatabaseFile. A PostgreSQL database must already exist (the server's administrator makes it)
+// and must not hold the tables yet: an existing reservation database is refused, never emptied.
+// Tables, indexes and rows are written in one transaction, so a failure leaves the database empty.
+void createDatabase(const DbTarget &target, int places);
 
 // The tables and indexes, in an open but empty database.
 void createSchema(Database &db);

@@ -17,8 +17,17 @@ Workspace::Workspace(int places, const QString &connection)
     config.SVNM = dir.path();
     config.SYS0 = u"yoyaku.db"_s;
     config.TXTPATH = dir.path() + u"/reports/"_s;
-    createDatabaseFile(config.databasePath(), places);
-    db.DB_open(config.databasePath());
+    if (const std::optional<PgServer> server = testServer()) {
+        scratch.emplace(*server);
+        const PgServer pg = scratch->server();
+        config.POSTGRESQL.HOST = pg.host;
+        config.POSTGRESQL.PORT = pg.port > 0 ? QString::number(pg.port) : QString();
+        config.POSTGRESQL.DBNAME = pg.dbname;
+        config.POSTGRESQL.USER = pg.user;
+        config.POSTGRESQL.PASSWORD = pg.password;
+    }
+    createDatabase(config.databaseTarget(), places);
+    db.DB_open(config.databaseTarget());
     state.reset(new ProgramState{dir.path(), config, db, clock, dialogs, viewer});
 }
 

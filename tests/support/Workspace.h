@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Fakes.h"
+#include "TestServer.h"
 
 #include "app/base/ProgramState.h"
 #include "db/Database.h"
@@ -11,9 +12,11 @@
 
 namespace qrb::test {
 
-// A clinic of its own for one test: a temporary folder holding a new database (every slot offering
+// A clinic of its own for one test: a temporary folder, a new database (every slot offering
 // `places`), opened, and the program state a screen needs, with fake Dialogs, a fixed Clock
-// (2009/10/09 10:30 unless set) and a recording report viewer.
+// (2009/10/09 10:30 unless set) and a recording report viewer. The database is a file in the folder,
+// or, when the tests run on PostgreSQL (QRB_TEST_PG), a database of its own on that server; the
+// configuration names it either way.
 class Workspace
 {
 public:
@@ -23,7 +26,11 @@ public:
     Workspace &operator=(const Workspace &) = delete;
 
     QString folder() const { return dir.path(); }
+    // The SQLite file (on PostgreSQL a path where no file is).
     QString dbPath() const { return state->config.databasePath(); }
+    // What the program opens: the file, or the database on the server.
+    DbTarget target() const { return state->config.databaseTarget(); }
+    bool onPostgres() const { return scratch.has_value(); }
     // Adds a reservation row directly, returning its YNO (the largest plus one).
     int addReservation(const QString &ydate, const QString &ytime, const QString &knm, int cflg = 0,
                        const QString &kno = QString());
@@ -32,6 +39,7 @@ public:
     FakeDialogs dialogs;
     FixedClock clock;
     RecordingViewer viewer;
+    std::optional<ScratchDatabase> scratch; // outlives db, which must let go of it first
     Database db;
     std::unique_ptr<ProgramState> state;
 };

@@ -110,12 +110,38 @@ Config ini_read_all(const QString &startDir)
     c.TAX = ok ? tax : 0;
     c.MODE = read(u"MODE"_s, u"MODE"_s);
     c.TXTPATH = read(u"TEXTFILE"_s, u"TXTPATH"_s);
+    c.POSTGRESQL.HOST = read(u"POSTGRESQL"_s, u"HOST"_s);
+    c.POSTGRESQL.PORT = read(u"POSTGRESQL"_s, u"PORT"_s);
+    c.POSTGRESQL.DBNAME = read(u"POSTGRESQL"_s, u"DBNAME"_s);
+    c.POSTGRESQL.USER = read(u"POSTGRESQL"_s, u"USER"_s);
+    c.POSTGRESQL.PASSWORD = read(u"POSTGRESQL"_s, u"PASSWORD"_s);
     return c;
 }
 
 QString Config::databasePath() const
 {
     return SVNM + u'/' + SYS0;
+}
+
+DbTarget Config::databaseTarget() const
+{
+    if (POSTGRESQL.HOST.isEmpty()) {
+        return DbTarget::sqlite(databasePath());
+    }
+    PgServer server;
+    server.host = POSTGRESQL.HOST;
+    if (!POSTGRESQL.PORT.isEmpty()) {
+        bool ok = false;
+        server.port = POSTGRESQL.PORT.toInt(&ok);
+        if (!ok || server.port < 1 || server.port > 65535) {
+            throw DbError(u"setting.ini の [POSTGRESQL] PORT が正しくありません: %1\n"
+                          u"1〜65535 の数字を書くか、空にしてください(既定 5432)。"_s.arg(POSTGRESQL.PORT));
+        }
+    }
+    server.dbname = POSTGRESQL.DBNAME;
+    server.user = POSTGRESQL.USER;
+    server.password = POSTGRESQL.PASSWORD;
+    return DbTarget::server(server);
 }
 
 } // namespace qrb

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "db/Database.h"
+
 #include <QString>
 
 namespace qrb {
@@ -13,8 +15,20 @@ struct Config {
     QString MODE;
     QString TXTPATH; // folder of the report files, ending in a separator
 
+    // Section POSTGRESQL, for a clinic whose workstations share one PostgreSQL server.
+    struct PostgresKeys {
+        QString HOST;     // empty: the SQLite file of SVNM and SYS0; "/…": the folder of a unix socket
+        QString PORT;     // empty: 5432
+        QString DBNAME;
+        QString USER;
+        QString PASSWORD; // empty: the client library's password file
+    } POSTGRESQL;
+
     // The database file: folder SVNM and file name SYS0.
     QString databasePath() const;
+    // The server when HOST is given, otherwise the file. Throws DbError for a PORT that is no port
+    // number, so that start-up reports it like any other database that cannot be opened.
+    DbTarget databaseTarget() const;
 };
 
 // One key of <startDir>/setting.ini, read as Windows reads a profile: the file is CP932; sections and
@@ -23,7 +37,7 @@ struct Config {
 // gives the default.
 QString ini_read(const QString &startDir, const QString &section, const QString &key, const QString &defaultValue);
 
-// The 18 keys the program knows, in their order.
+// The 18 keys the program knows, in their order, then the optional section POSTGRESQL.
 Config ini_read_all(const QString &startDir);
 
 } // namespace qrb

@@ -1,0 +1,143 @@
+// Which database the program opens: the keys of setting.ini, the connection string of qrb-initdb
+// and the tests, and qrb-initdb itself on either engine.
+#include "support/Workspace.h"
+
+#include "app/base/IniFile.h"
+#include "db/Reservation.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using qrb::DbError;
+using qrb::DbTarget;
+using qrb::PgServer;
+
+class TargetTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void connectionStringsReadBack_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("password");
+        QTest::newRow("socket folder") << u"host=/tmp/qrb port=5439 dbname=qrb user=qrb"_s << u"/tmp/qrb"_s << 5439
+                                       << u"qrb"_s << QString();
+        QTest::newRow("blanks around =") << u"  host = db1  user=uketsuke "_s << u"db1"_s << 0 << u"uketsuke"_s
+                                         << QString();
+        QTest::newRow("quoted with quote and backslash")
+            << u"host=db1 password='it\\'s \\'a\\\\b\\''"_s << u"db1"_s << 0 << QString()
+            << u"it's 'a\\b'"_s;
+        QTest::newRow("folder with a blank") << u"host='/srv/pg sock' user=qrb"_s << u"/srv/pg sock"_s << 0
+                                             << u"qrb"_s << QString();
+    }
+    void connectionStringsReadBack()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, host);
+        QFETCH(int, port);
+        QFETCH(QString, user);
+        QFETCH(QString, password);
+        const PgServer server = PgServer::fromConnInfo(text);
+        QCOMPARE(server.host, host);
+        QCOMPARE(server.port, port);
+        QCOMPARE(server.user, user);
+        QCOMPARE(server.password, password);
+        // Written out and read again, nothing changes.
+        const PgServer again = PgServer::fromConnInfo(server.connInfo());
+        QCOMPARE(again.connInfo(), server.connInfo());
+        QCOMPARE(again.host, host);
+        QCOMPARE(again.password, password);
+        QCOMPARE(server.connInfo().contains(u"password"_s), !password.isEmpty());
+    }
+
+    void malformedConnectionStringsAreRefused_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("unknown key") << u"host=db1 sslmode=disable"_s;
+        QTest::newRow("no value") << u"host"_s;
+        QTest::newRow("open quote") << u"host='db1"_s;
+        QTest::newRow("port not a number") << u"host=db1 port=abc"_s;
+        QTest::newRow("port out of range") << u"host=db1 port=70000"_s;
+    }
+    void malformedConnectionStringsAreRefused()
+    {
+        QFETCH(QString, text);
+        QVERIFY_THROWS_EXCEPTION(DbError, PgServer::fromConnInfo(text));
+    }
+
+    void settingChoosesTheEngine_data()
+    {
+        QTest::addColumn<QByteArray>("section");
+        QTest::addColumn<bool>("postgres");
+        QTest::addColumn<int>("port");
+        QTest::newRow("no section: the file") << QByteArray() << false << 0;
+        QTest::newRow("empty HOST: the file") << QByteArray("[POSTGRESQL]\r\nHOST=\r\nDBNAME=qrb\r\n") << false << 0;
+        QTest::newRow("server, default port")
+            << QByteArray("[postgresql]\r\nhost = db1\r\nDBNAME=qrb\r\nUSER=uketsuke\r\nPASSWORD=\r\n") << true << 0;
+        QTest::newRow("server and port") << QByteArray("[POSTGRESQL]\r\nHOST=/run/pg\r\nPORT=5433\r\n") << true << 5433;
+        QTest::newRow("port not a number: refused") << QByteArray("[POSTGRESQL]\r\nHOST=db1\r\nPORT=54a2\r\n") << true
+                                                    << -1;
+    }
+    void settingChoosesTheEngine()
+    {
+        QFETCH(QByteArray, section);
+        QFETCH(bool, postgres);
+        QFETCH(int, port);
+        QTemporaryDir dir;
+        QFile ini(dir.filePath(u"setting.ini"_s));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[DATABASE]\r\nSYS0=yoyaku.db\r\n[SERVER]\r\nSVNM=/srv/qrb\r\n" + section);
+        ini.close();
+        const qrb::Config config = qrb::ini_read_all(dir.path());
+        if (port < 0) {
+            QVERIFY_THROWS_EXCEPTION(DbError, config.databaseTarget());
+            return;
+        }
+        const DbTarget target = config.databaseTarget();
+        QCOMPARE(target.isPostgres(), postgres);
+        if (!postgres) {
+            QCOMPARE(target.sqlitePath, u"/srv/qrb/yoyaku.db"_s);
+            return;
+        }
+        QCOMPARE(target.postgres->port, port);
+        QVERIFY(target.postgres->password.isEmpty());
+        QVERIFY(target.postgres->dbname == u"qrb"_s || port != 0);
+    }
+
+    void initdbMakesOnceAndRefusesAgain()
+    {
+        // Run on the engine the tests run on: a new file, or an empty database on the server.
+        QTemporaryDir dir;
+        std::optional<qrb::test::ScratchDatabase> scratch;
+        QStringList where{dir.filePath(u"new.db"_s)};
+        DbTarget target = DbTarget::sqlite(where.first());
+        if (const std::optional<PgServer> server = qrb::test::testServer()) {
+            scratch.emplace(*server);
+            target = DbTarget::server(scratch->server());
+            where = QStringList{u"--pg"_s, scratch->server().connInfo()};
+        }
+        const auto initdb = [&](const QString &places) {
+            QProcess process;
+            process.start(qrb::test::binDir() + u"/tools/qrb-initdb"_s, where + QStringList{u"--places"_s, places});
+            process.waitForFinished(30000);
+            return std::pair{process.exitCode(), QString::fromUtf8(process.readAllStandardError())};
+        };
+        QCOMPARE(initdb(u"4"_s).first, 0);
+        const auto [code, message] = initdb(u"7"_s);
+        QCOMPARE(code, 1);
+        QVERIFY2(message.contains(u"上書きはしません"_s), qPrintable(message));
+        qrb::Database db(u"check"_s);
+        db.DB_open(target);
+        QCOMPARE(db.scalar(u"SELECT COUNT(*) FROM SETTING"_s).toInt(), 70);
+        QCOMPARE(qrb::NINZU_cnt(db, 7, u"17"_s), 4);
+    }
+};
+
+QTEST_GUILESS_MAIN(TargetTest)
+#include "tst_target.moc"
