@@ -87,7 +87,8 @@ std::optional<Reservation> reservationInSlot(Database &db, const QString &dateKe
 std::optional<Reservation> latestReservationOfPatient(Database &db, const QString &patientNumber)
 {
     std::optional<Reservation> found;
-    db.forEachRow(u"SELECT "_s + reservationColumns() + u" FROM YOYAKU WHERE KNO = ? ORDER BY YNO DESC"_s,
+    db.forEachRow(u"SELECT "_s + reservationColumns() + u" FROM YOYAKU WHERE "_s + db.equalsIgnoringCase(u"KNO"_s)
+                      + u" ORDER BY YNO DESC"_s,
                   {patientNumber}, [&](const QSqlQuery &q) {
                       if (!found) {
                           found = readReservation(q);

@@ -428,6 +428,10 @@ void Database::openFile(const QString &path, bool requireTables)
                 failure = u"予約データベース(YOYAKU, SETTING)ではありません。"_s;
             }
         }
+        // A reservation counts as made only once it is on the disk (one flush per write in WAL mode).
+        if (failure.isEmpty() && !probe.exec(u"PRAGMA synchronous = FULL"_s)) {
+            failure = engineReason(probe.lastError());
+        }
     }
     if (!failure.isEmpty()) {
         db.close();
@@ -542,10 +546,16 @@ void Database::compactFile(const QString &path)
             if (!db.isOpen()) {
                 failure = engineReason(db.lastError());
             } else {
+                // Whatever a crash left in the write-ahead log goes into the file first, so the copy has it.
+                QSqlQuery checkpoint(db);
+                if (!checkpoint.exec(u"PRAGMA wal_checkpoint(TRUNCATE)"_s)) {
+                    failure = engineReason(checkpoint.lastError());
+                }
+                checkpoint.finish();
                 QSqlQuery vacuum(db);
                 vacuum.prepare(u"VACUUM INTO ?"_s);
                 vacuum.addBindValue(temp);
-                if (!vacuum.exec()) {
+                if (failure.isEmpty() && !vacuum.exec()) {
                     failure = engineReason(vacuum.lastError());
                 }
                 tempCreated = failure.isEmpty();
@@ -558,6 +568,10 @@ void Database::compactFile(const QString &path)
     // folder never lacks a database file.
     if (failure.isEmpty() && !syncPath(temp)) {
         failure = systemReason();
+    }
+    // A write-ahead log still beside the file would be replayed into the new file at the next opening.
+    if (failure.isEmpty() && QFileInfo::exists(path + u"-wal"_s)) {
+        failure = u"書き込み途中のログ(%1)が残っています。"_s.arg(QDir::toNativeSeparators(path + u"-wal"_s));
     }
     if (failure.isEmpty() && ::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path).constData()) != 0) {
         failure = systemReason();
@@ -579,6 +593,24 @@ void Database::execRaw(const QString &sql)
     if (!query.exec(sql)) {
         throw DbError(statementFailure(query.lastError()));
     }
+}
+
+QString Database::likeIgnoringCase(const QString &column) const
+{
+    // SQLite's LIKE already ignores the case of ASCII letters, and its NOCASE indexes serve it;
+    // PostgreSQL's indexes are on UPPER(column).
+    return isPostgres() ? u"UPPER(%1) LIKE UPPER(?) ESCAPE '\\'"_s.arg(column)
+                        : u"%1 LIKE ? ESCAPE '\\'"_s.arg(column);
+}
+
+QString Database::equalsIgnoringCase(const QString &column) const
+{
+    return isPostgres() ? u"UPPER(%1) = UPPER(?)"_s.arg(column) : u"%1 = ? COLLATE NOCASE"_s.arg(column);
+}
+
+QString Database::containsText(const QString &column) const
+{
+    return isPostgres() ? u"strpos(%1, ?) > 0"_s.arg(column) : u"instr(%1, ?) > 0"_s.arg(column);
 }
 
 QSqlQuery &Database::run(const QString &sql, std::initializer_list<QVariant> values)

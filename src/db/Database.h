@@ -90,6 +90,16 @@ public:
     const DbTarget &target() const { return m_target; }
     bool isPostgres() const { return m_target.isPostgres(); }
 
+    // A condition matching `column` against a bound LIKE pattern (escape character "\"), ignoring
+    // the case of ASCII letters as the desk expects, written so that the engine can use the column's
+    // search index for a pattern that starts with a fixed text.
+    QString likeIgnoringCase(const QString &column) const;
+    // A condition comparing `column` with a bound value, ignoring the case of ASCII letters, that
+    // uses the column's index.
+    QString equalsIgnoringCase(const QString &column) const;
+    // A condition true where `column` holds a bound text anywhere, taken literally and with case.
+    QString containsText(const QString &column) const;
+
     // Runs one statement with its values bound in order; throws DbError on failure.
     // The returned query is positioned before the first row.
     QSqlQuery &run(const QString &sql, std::initializer_list<QVariant> values = {});

@@ -11,19 +11,27 @@ namespace qrb {
 
 class Database;
 
-// The four ways the desk looks a reservation up. Each returns whole reservations over all dates, in
+// The four ways the desk looks a reservation up. Each returns the reservations found over all dates, in
 // the order of date, hour and reservation number. What the user typed is matched as a pattern in
 // which "*" stands for any run of characters and "?" for one character; every other character,
 // "%" and "_" included, stands for itself. ASCII letters match regardless of case.
 
+// One line of the result list; the details are read by number when the line is chosen.
+struct SearchHit {
+    int yno = 0;
+    QString knm;
+    QString ydate;
+    QString ytime;
+};
+
 // KNM holding the typed text anywhere.
-QList<Reservation> reservationsWithNameContaining(Database &db, const QString &typed);
+QList<SearchHit> reservationsWithNameContaining(Database &db, const QString &typed);
 // KKNM beginning with the typed reading, written in hiragana, full-width or half-width katakana.
-QList<Reservation> reservationsWithKanaStartingWith(Database &db, const QString &typed);
+QList<SearchHit> reservationsWithKanaStartingWith(Database &db, const QString &typed);
 // TEL1 or TEL2 beginning with the typed text.
-QList<Reservation> reservationsWithTelephoneStartingWith(Database &db, const QString &typed);
+QList<SearchHit> reservationsWithTelephoneStartingWith(Database &db, const QString &typed);
 // KNO equal to the typed text (no pattern).
-QList<Reservation> reservationsWithPatientNumber(Database &db, const QString &typed);
+QList<SearchHit> reservationsWithPatientNumber(Database &db, const QString &typed);
 
 // The reservation with this YNO, if it is still there.
 std::optional<Reservation> reservationByNumber(Database &db, int yno);

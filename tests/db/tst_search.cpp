@@ -34,7 +34,7 @@ void seed(Workspace &ws)
     }
 }
 
-QList<int> numbers(const QList<qrb::Reservation> &found)
+QList<int> numbers(const QList<qrb::SearchHit> &found)
 {
     QList<int> out;
     for (const auto &r : found) {
@@ -98,7 +98,7 @@ void SearchTest::findsWhatEachBoxPromises()
 
     Workspace ws;
     seed(ws);
-    QList<qrb::Reservation> found;
+    QList<qrb::SearchHit> found;
     switch (box) {
     case Name:
         found = qrb::reservationsWithNameContaining(ws.db, typed);

@@ -196,7 +196,7 @@ void SearchScreen::Text1_LostFocus(int index)
         return;
     }
     m_list->clear();
-    QList<Reservation> found;
+    QList<SearchHit> found;
     try {
         switch (index) {
         case 0:
@@ -218,9 +218,9 @@ void SearchScreen::Text1_LostFocus(int index)
         tellFailure(u"予約を検索できませんでした。"_s, error.message());
         return;
     }
-    for (const Reservation &r : std::as_const(found)) {
-        auto *item = new QListWidgetItem(searchLine(r), m_list);
-        item->setData(ReservationNumberRole, r.yno);
+    for (const SearchHit &hit : std::as_const(found)) {
+        auto *item = new QListWidgetItem(searchLine(hit), m_list);
+        item->setData(ReservationNumberRole, hit.yno);
     }
 }
 

@@ -8,9 +8,9 @@ using namespace Qt::StringLiterals;
 
 namespace qrb {
 
-QString searchLine(const Reservation &r)
+QString searchLine(const SearchHit &hit)
 {
-    return r.knm + u"＊"_s + r.ydate + u"＊"_s + r.ytime;
+    return hit.knm + u"＊"_s + hit.ydate + u"＊"_s + hit.ytime;
 }
 
 QString hourRange(const QString &ytime)

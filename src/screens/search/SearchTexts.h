@@ -1,5 +1,7 @@
 #pragma once
 
+#include "db/Search.h"
+
 #include <QString>
 
 #include <optional>
@@ -12,7 +14,7 @@ struct Reservation;
 // means the detail label keeps whatever it showed before.
 
 // A line of the result list: name, date and hour joined by "＊".
-QString searchLine(const Reservation &r);
+QString searchLine(const SearchHit &hit);
 // "08時 ～ 09時" for "08"; a stored hour that is no number is shown as it is.
 QString hourRange(const QString &ytime);
 // CFLG: "来院まだです。", "来院しました。", or the empty text.
