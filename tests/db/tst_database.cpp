@@ -43,8 +43,10 @@ int holdDatabase(const DbTarget &target)
 
 QStringList holdArguments(const DbTarget &target)
 {
-    return target.postgres ? QStringList{u"--hold-server"_s, target.postgres->connInfo()}
-                           : QStringList{u"--hold"_s, target.sqlitePath};
+    if (target.postgres) {
+        return {u"--hold-server"_s, target.postgres->connInfo()};
+    }
+    return {u"--hold"_s, target.sqlitePath};
 }
 
 // A database for qrb-initdb to make: a new file in the folder, or a new, empty database on the test
@@ -61,7 +63,10 @@ struct NewDatabase {
     }
     QStringList arguments() const
     {
-        return target.postgres ? QStringList{u"--pg"_s, target.postgres->connInfo()} : QStringList{target.sqlitePath};
+        if (target.postgres) {
+            return {u"--pg"_s, target.postgres->connInfo()};
+        }
+        return {target.sqlitePath};
     }
     std::optional<test::ScratchDatabase> scratch;
     DbTarget target;

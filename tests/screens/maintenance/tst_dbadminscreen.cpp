@@ -58,8 +58,10 @@ int holdDatabase(int argc, char *argv[], const qrb::DbTarget &target)
 
 QStringList holdArguments(const qrb::DbTarget &target)
 {
-    return target.postgres ? QStringList{u"--hold-server"_s, target.postgres->connInfo()}
-                           : QStringList{u"--hold-database"_s, target.sqlitePath};
+    if (target.postgres) {
+        return {u"--hold-server"_s, target.postgres->connInfo()};
+    }
+    return {u"--hold-database"_s, target.sqlitePath};
 }
 
 // Where a deletion's backup copy is looked for. On the server there is none: its own backups hold.
