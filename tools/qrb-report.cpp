@@ -54,7 +54,7 @@ int main(int argc, char *argv[])
     const qrb::Config config = qrb::ini_read_all(startDir);
     qrb::Database db;
     try {
-        db.DB_open(config.databasePath());
+        db.DB_open(config.databaseTarget());
         const qrb::WrittenReport written =
             qrb::writeReport(db, qrb::reportFolder(startDir, config.TXTPATH), kind, *day);
         if (written.replaced > 0) {

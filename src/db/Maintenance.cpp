@@ -9,10 +9,13 @@ using namespace Qt::StringLiterals;
 
 namespace qrb {
 
-QString backupDatabase(Database &db, const QDateTime &now)
+std::optional<QString> backupDatabase(Database &db, const QDateTime &now)
 {
     if (!db.isOpen()) {
         throw DbError(u"データベースが開かれていません。"_s);
+    }
+    if (db.isPostgres()) {
+        return std::nullopt;
     }
     const QFileInfo file(db.path());
     const QString folder = file.absolutePath() + u"/backup"_s;

@@ -152,7 +152,7 @@ private slots:
         const auto workstation = [&](int which) {
             Database db(u"workstation-%1"_s.arg(which));
             try {
-                db.DB_open(ws.dbPath());
+                db.DB_open(ws.target());
                 for (int i = 0; i < perWorkstation; ++i) {
                     registerReservation(db, booking(u"端末%1-%2"_s.arg(which).arg(i)));
                 }

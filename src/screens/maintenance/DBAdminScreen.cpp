@@ -119,17 +119,18 @@ void DBAdminScreen::compact()
         return;
     }
     Database &db = m_state.db;
-    const QString path = m_state.config.databasePath();
+    // The database the program has open, file or server, is the one compacted and opened again.
+    const DbTarget target = db.target();
     try {
         db.DB_close();
-        db.DB_compact(path);
-        db.DB_open(path);
+        db.DB_compact(target);
+        db.DB_open(target);
     } catch (const DbError &error) {
         // Whatever step failed, the program goes on with its database open again.
         QString message = u"データベースの最適化ができませんでした。\r\n"_s + crlf(error.message());
         if (!db.isOpen()) {
             try {
-                db.DB_open(path);
+                db.DB_open(target);
             } catch (const DbError &reopen) {
                 message += u"\r\n\r\nデータベースを開き直せませんでした。\r\n"_s + crlf(reopen.message())
                            + u"\r\nプログラムを終了し、原因を取り除いてから起動し直してください。"_s;

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
@@ -36,21 +37,37 @@ const QString deleteAllDone = u"すべての予約データを削除いたしま
 const QString periodDone = u"指定期間内の予約データを削除いたしました。"_s;
 const QString wrongDate = u"日付が正しくありません。見直してください。"_s;
 
-// Run as a second program: keeps the database open, as another workstation would, until its input closes.
-int holdDatabase(int argc, char *argv[])
+// Run as a second program: keeps the database open, as another workstation would, until its input
+// closes, then says how many reservations it still reads.
+int holdDatabase(int argc, char *argv[], const qrb::DbTarget &target)
 {
     QCoreApplication app(argc, argv);
     qrb::Database db(u"holder"_s);
     try {
-        db.DB_open(QString::fromLocal8Bit(argv[2]));
+        db.DB_open(target);
+        std::cout << "held" << std::endl;
+        std::string line;
+        std::getline(std::cin, line);
+        std::cout << db.scalar(u"SELECT COUNT(*) FROM YOYAKU"_s).toInt() << std::endl;
     } catch (const qrb::DbError &error) {
         std::cout << error.message().toStdString() << std::endl;
         return 2;
     }
-    std::cout << "held" << std::endl;
-    std::string line;
-    std::getline(std::cin, line);
     return 0;
+}
+
+QStringList holdArguments(const qrb::DbTarget &target)
+{
+    if (target.postgres) {
+        return {u"--hold-server"_s, target.postgres->connInfo()};
+    }
+    return {u"--hold-database"_s, target.sqlitePath};
+}
+
+// Where a deletion's backup copy is looked for. On the server there is none: its own backups hold.
+bool backupExists(const Workspace &ws, const QString &name)
+{
+    return QFileInfo::exists(ws.folder() + u"/backup/"_s + name);
 }
 
 int reservations(qrb::Database &db)
@@ -104,9 +121,9 @@ private slots:
     void onlyTheTwoJobsShowUntilDeletionIsChosen();
     void compactionAsksThenKeepsEveryReservation();
     void compactionCancelledDoesNothing();
-    void compactionRefusedWhileTempFileExists();
-    void compactionRefusedWhileAnotherProgramHoldsTheFile();
-    void compactionWithTheFileGoneSaysSoAndGoesOn();
+    void compactionWithAStrayTempFile();
+    void compactionWhileAnotherProgramHoldsTheDatabase();
+    void compactionWithTheDatabaseGoneSaysSoAndGoesOn();
     void deleteAllAsksAndBacksUpFirst();
     void deleteAllCancelledKeepsEverything();
     void deleteAllOnAnEmptyTableStillReports();
@@ -165,7 +182,7 @@ void DBAdminScreenTest::compactionCancelledDoesNothing()
     QCOMPARE(reservations(ws.db), 1);
 }
 
-void DBAdminScreenTest::compactionRefusedWhileTempFileExists()
+void DBAdminScreenTest::compactionWithAStrayTempFile()
 {
     Workspace ws;
     ws.addReservation(u"2009/10/09"_s, u"08"_s, u"山田"_s);
@@ -176,38 +193,49 @@ void DBAdminScreenTest::compactionRefusedWhileTempFileExists()
 
     Screen s(ws);
     s.press(u"Command1(0)"_s);
-    QCOMPARE(ws.dialogs.messages.size(), 2);
-    const QString told = ws.dialogs.messages.last().text;
-    QVERIFY2(told.startsWith(compactFailed + u"\r\n"_s), qPrintable(told));
-    QVERIFY2(told.contains(u"TEMP.mdb"_s), qPrintable(told));
-    QVERIFY(!ws.dialogs.texts().contains(compactDone));
+    if (ws.onPostgres()) {
+        // The server compacts without any file of this folder.
+        QCOMPARE(ws.dialogs.texts(), (QStringList{compactQuestion, compactDone}));
+    } else {
+        QCOMPARE(ws.dialogs.messages.size(), 2);
+        const QString told = ws.dialogs.messages.last().text;
+        QVERIFY2(told.startsWith(compactFailed + u"\r\n"_s), qPrintable(told));
+        QVERIFY2(told.contains(u"TEMP.mdb"_s), qPrintable(told));
+    }
     QVERIFY(ws.db.isOpen());
     QCOMPARE(reservations(ws.db), 1);
     QVERIFY(temp.open(QIODevice::ReadOnly));
     QCOMPARE(temp.readAll(), QByteArray("someone's file"));
 }
 
-void DBAdminScreenTest::compactionRefusedWhileAnotherProgramHoldsTheFile()
+void DBAdminScreenTest::compactionWhileAnotherProgramHoldsTheDatabase()
 {
     Workspace ws;
     ws.addReservation(u"2009/10/09"_s, u"08"_s, u"山田"_s);
     QProcess holder;
-    holder.start(QCoreApplication::applicationFilePath(), {u"--hold-database"_s, ws.dbPath()});
+    holder.start(QCoreApplication::applicationFilePath(), holdArguments(ws.target()));
     QVERIFY(holder.waitForReadyRead(10000));
-    QCOMPARE(holder.readAllStandardOutput().trimmed(), QByteArray("held"));
+    QCOMPARE(holder.readLine().trimmed(), QByteArray("held"));
 
     Screen s(ws);
     s.press(u"Command1(0)"_s);
     holder.closeWriteChannel();
     QVERIFY(holder.waitForFinished(10000));
     QCOMPARE(holder.exitCode(), 0);
+    // The other program still reads the reservation through the connection it kept.
+    QCOMPARE(holder.readAllStandardOutput().trimmed(), QByteArray("1"));
+    QVERIFY(ws.db.isOpen());
+    QCOMPARE(reservations(ws.db), 1);
 
+    if (ws.onPostgres()) {
+        // The server's VACUUM needs no workstation to stop.
+        QCOMPARE(ws.dialogs.texts(), (QStringList{compactQuestion, compactDone}));
+        return;
+    }
     QCOMPARE(ws.dialogs.messages.size(), 2);
     const QString told = ws.dialogs.messages.last().text;
     QVERIFY2(told.startsWith(compactFailed + u"\r\n"_s), qPrintable(told));
     QVERIFY2(told.contains(u"使用中"_s), qPrintable(told));
-    QVERIFY(ws.db.isOpen());
-    QCOMPARE(reservations(ws.db), 1);
 
     // Once the other program has let go, compaction goes through.
     ws.dialogs.clear();
@@ -215,11 +243,16 @@ void DBAdminScreenTest::compactionRefusedWhileAnotherProgramHoldsTheFile()
     QCOMPARE(ws.dialogs.texts(), (QStringList{compactQuestion, compactDone}));
 }
 
-void DBAdminScreenTest::compactionWithTheFileGoneSaysSoAndGoesOn()
+void DBAdminScreenTest::compactionWithTheDatabaseGoneSaysSoAndGoesOn()
 {
     Workspace ws;
     Screen s(ws);
-    QVERIFY(QFile::rename(ws.dbPath(), ws.dbPath() + u".moved"_s));
+    if (ws.onPostgres()) {
+        const QString name = ws.target().postgres->dbname;
+        ws.scratch->runOnServer(u"DROP DATABASE %1 WITH (FORCE)"_s.arg(name));
+    } else {
+        QVERIFY(QFile::rename(ws.dbPath(), ws.dbPath() + u".moved"_s));
+    }
     s.press(u"Command1(0)"_s);
     const QString told = ws.dialogs.messages.last().text;
     QVERIFY2(told.startsWith(compactFailed), qPrintable(told));
@@ -248,6 +281,10 @@ void DBAdminScreenTest::deleteAllAsksAndBacksUpFirst()
     QCOMPARE(reservations(ws.db), 0);
     QVERIFY(s.deletionControlsShown(true));
 
+    if (ws.onPostgres()) {
+        QVERIFY(!QFileInfo::exists(ws.folder() + u"/backup"_s));
+        return;
+    }
     qrb::Database copy(u"copy"_s);
     copy.DB_open(ws.folder() + u"/backup/yoyaku_20091009_103000.db"_s);
     QCOMPARE(reservations(copy), 2);
@@ -326,31 +363,42 @@ void DBAdminScreenTest::periodOfOneDayDeletesThatDayOnly()
     QVERIFY(s.deletionControlsShown(true));
     QCOMPARE(s.box(0)->text(), u"2009/10/09"_s);
     QCOMPARE(s.box(1)->text(), u"2009/10/09"_s);
-    QVERIFY(QFile::exists(ws.folder() + u"/backup/yoyaku_20091009_103000.db"_s));
+    QCOMPARE(backupExists(ws, u"yoyaku_20091009_103000.db"_s), !ws.onPostgres());
 }
 
 void DBAdminScreenTest::noBackupNoDeletion()
 {
     Workspace ws;
     ws.addReservation(u"2009/10/09"_s, u"08"_s, u"山田"_s);
+    ws.addReservation(u"2009/11/09"_s, u"08"_s, u"田中"_s);
     QFile blocker(ws.folder() + u"/backup"_s);
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     Screen s(ws);
     s.press(u"Command1(1)"_s);
-    s.press(u"Command2(0)"_s);
     s.period(u"2009/10/01"_s, u"2009/10/31"_s);
+    s.press(u"Command2(0)"_s);
+    if (ws.onPostgres()) {
+        // No copy is written, so the folder cannot stop a deletion on the server.
+        QCOMPARE(ws.dialogs.texts(), (QStringList{periodDone, deleteAllQuestion, deleteAllDone}));
+        QCOMPARE(reservations(ws.db), 0);
+        return;
+    }
     QCOMPARE(ws.dialogs.messages.size(), 3);
     QVERIFY(!ws.dialogs.texts().contains(deleteAllDone));
     QVERIFY(!ws.dialogs.texts().contains(periodDone));
-    QVERIFY(ws.dialogs.messages.at(1).text.contains(u"バックアップ"_s));
-    QCOMPARE(reservations(ws.db), 1);
+    QVERIFY(ws.dialogs.messages.at(0).text.contains(u"バックアップ"_s));
+    QVERIFY(ws.dialogs.messages.at(2).text.contains(u"バックアップ"_s));
+    QCOMPARE(reservations(ws.db), 2);
 }
 
 int main(int argc, char *argv[])
 {
     if (argc == 3 && std::strcmp(argv[1], "--hold-database") == 0) {
-        return holdDatabase(argc, argv);
+        return holdDatabase(argc, argv, qrb::DbTarget::sqlite(QString::fromLocal8Bit(argv[2])));
+    }
+    if (argc == 3 && std::strcmp(argv[1], "--hold-server") == 0) {
+        return holdDatabase(argc, argv, qrb::DbTarget::server(qrb::PgServer::fromConnInfo(QString::fromLocal8Bit(argv[2]))));
     }
     QApplication app(argc, argv);
     DBAdminScreenTest test;

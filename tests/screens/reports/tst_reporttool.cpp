@@ -29,12 +29,20 @@ Run runTool(const QString &folder, const QStringList &args)
             QString::fromUtf8(tool.readAllStandardOutput()).trimmed(), QString::fromUtf8(tool.readAllStandardError())};
 }
 
-void writeSettings(const QString &folder, const QString &database)
+// A setting.ini naming the workspace's database, or, when `present` is false, one beside it that does
+// not exist: a file of another name, or another database on the same server.
+void writeSettings(const qrb::test::Workspace &ws, bool present)
 {
-    QFile ini(folder + u"/setting.ini"_s);
+    QByteArray text = "[DATABASE]\r\nSYS0=" + QByteArray(present ? "yoyaku.db" : "gone.db")
+                      + "\r\n[SERVER]\r\nSVNM=.\r\n[TEXTFILE]\r\nTXTPATH=./tool/\r\n";
+    if (const auto &server = ws.target().postgres) {
+        text += "[POSTGRESQL]\r\nHOST=" + server->host.toUtf8() + "\r\nPORT="
+                + (server->port > 0 ? QByteArray::number(server->port) : QByteArray()) + "\r\nDBNAME="
+                + server->dbname.toUtf8() + (present ? "" : "_gone") + "\r\nUSER=" + server->user.toUtf8() + "\r\n";
+    }
+    QFile ini(ws.folder() + u"/setting.ini"_s);
     QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write("[DATABASE]\r\nSYS0=" + database.toUtf8() +
-              "\r\n[SERVER]\r\nSVNM=.\r\n[TEXTFILE]\r\nTXTPATH=./tool/\r\n");
+    ini.write(text);
 }
 
 QByteArray readFile(const QString &path)
@@ -69,7 +77,7 @@ private slots:
         ws.addReservation(u"2009/10/09"_s, u"08"_s, u"O'Brien"_s);
         ws.addReservation(u"2009/10/09"_s, u"16"_s, u"山田太郎"_s, 1);
         ws.addReservation(u"2009/10/20"_s, u"10"_s, u"佐藤花子"_s);
-        writeSettings(ws.folder(), u"yoyaku.db"_s);
+        writeSettings(ws, true);
 
         qrb::ReportScreen screen(*ws.state);
         if (button.startsWith(u"Command1"_s)) {
@@ -89,26 +97,29 @@ private slots:
     void failuresSayWhyAndExitNonZero_data()
     {
         QTest::addColumn<bool>("withSettings");
-        QTest::addColumn<QString>("database");
+        QTest::addColumn<bool>("present");
         QTest::addColumn<QStringList>("args");
-        QTest::newRow("no setting.ini") << false << u"yoyaku.db"_s << QStringList{u"daily"_s, u"2009/10/09"_s};
-        QTest::newRow("missing database") << true << u"gone.db"_s << QStringList{u"daily"_s, u"2009/10/09"_s};
-        QTest::newRow("no such day") << true << u"yoyaku.db"_s << QStringList{u"daily"_s, u"2009/02/30"_s};
-        QTest::newRow("unknown report") << true << u"yoyaku.db"_s << QStringList{u"weekly"_s, u"2009/10/09"_s};
+        QTest::newRow("no setting.ini") << false << true << QStringList{u"daily"_s, u"2009/10/09"_s};
+        QTest::newRow("missing database") << true << false << QStringList{u"daily"_s, u"2009/10/09"_s};
+        QTest::newRow("no such day") << true << true << QStringList{u"daily"_s, u"2009/02/30"_s};
+        QTest::newRow("unknown report") << true << true << QStringList{u"weekly"_s, u"2009/10/09"_s};
     }
 
     void failuresSayWhyAndExitNonZero()
     {
         QFETCH(bool, withSettings);
-        QFETCH(QString, database);
+        QFETCH(bool, present);
         QFETCH(QStringList, args);
         qrb::test::Workspace ws(2);
         if (withSettings) {
-            writeSettings(ws.folder(), database);
+            writeSettings(ws, present);
         }
         const Run run = runTool(ws.folder(), args);
         QVERIFY(run.exitCode > 0);
         QVERIFY(!run.err.isEmpty());
+        if (!present) {
+            QVERIFY2(run.err.contains(u"gone"_s), qPrintable(run.err));
+        }
         QVERIFY(run.out.isEmpty());
         QVERIFY(!QFileInfo::exists(ws.folder() + u"/tool"_s));
         QVERIFY(!QFileInfo::exists(ws.folder() + u"/gone.db"_s));
