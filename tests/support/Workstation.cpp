@@ -194,9 +194,10 @@ void statusJob(Database &db, const Job &job)
     while (!QFileInfo::exists(until)) {
         try {
             const DayCounts counts = dayCounts(db, day);
-            const QList<SlotName> all = namesOfDay(db, day, true);
             const QList<SlotName> waiting = namesOfDay(db, day, false);
-            // Bookings are only added meanwhile, and every count is one statement: one snapshot.
+            const QList<SlotName> all = namesOfDay(db, day, true);
+            // Bookings are only added meanwhile, so each read finds at least what the one before it
+            // did; and the counts are one statement, so they add up.
             if (counts.reserved != counts.visited + counts.notVisited) {
                 report({u"bad"_s, u"counts do not add up"_s, QString::number(counts.reserved),
                         QString::number(counts.visited), QString::number(counts.notVisited)});
