@@ -102,6 +102,11 @@ StoredBooking bookAsTheEntryScreen(Database &db, const BookingRecord &record)
     return registerReservation(db, record);
 }
 
+QString ms(const QElapsedTimer &timer)
+{
+    return QString::number(timer.elapsed());
+}
+
 QString nameOf(const QString &prefix, int i)
 {
     return prefix + u'-' + u"%1"_s.arg(i, 4, 10, QChar(u'0'));
@@ -115,11 +120,13 @@ void registerJob(Database &db, const Job &job)
     const int count = job.number(u"count"_s);
     for (int i = 0; i < count; ++i) {
         const QString name = nameOf(prefix, i);
+        QElapsedTimer took;
+        took.start();
         try {
             const StoredBooking stored = bookAsTheEntryScreen(db, patient(name, i, date, hour, doseCodesOfType(0)));
-            report({u"ok"_s, name, QString::number(stored.yno), stored.added ? u"1"_s : u"0"_s});
+            report({u"ok"_s, name, QString::number(stored.yno), stored.added ? u"1"_s : u"0"_s, ms(took)});
         } catch (const DbError &error) {
-            report({u"fail"_s, name, error.message()});
+            report({u"fail"_s, name, ms(took), error.message()});
         }
     }
 }
@@ -131,22 +138,24 @@ void pairsJob(Database &db, const Job &job)
     for (int i = 0; i < count; ++i) {
         const QString name = nameOf(prefix, i);
         // Each dose its own transaction, as on the entry screen: a failed second dose leaves the first.
+        QElapsedTimer took;
+        took.start();
         int first = 0;
         try {
             first = bookAsTheEntryScreen(db, patient(name, i, job.text(u"date"_s), job.text(u"hour"_s),
                                                      doseCodesOfType(1)))
                         .yno;
         } catch (const DbError &error) {
-            report({u"fail1"_s, name, error.message()});
+            report({u"fail1"_s, name, ms(took), error.message()});
             continue;
         }
         try {
             const int second =
                 bookAsTheEntryScreen(db, patient(name, i, job.text(u"date2"_s), job.text(u"hour2"_s), SecondDoseCodes))
                     .yno;
-            report({u"ok"_s, name, QString::number(first), QString::number(second)});
+            report({u"ok"_s, name, QString::number(first), QString::number(second), ms(took)});
         } catch (const DbError &error) {
-            report({u"fail2"_s, name, QString::number(first), error.message()});
+            report({u"fail2"_s, name, QString::number(first), ms(took), error.message()});
         }
     }
 }
