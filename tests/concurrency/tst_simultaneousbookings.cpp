@@ -6,6 +6,7 @@
 #include <QSet>
 #include <QSqlQuery>
 #include <QTest>
+
 #include <algorithm>
 
 using namespace Qt::StringLiterals;

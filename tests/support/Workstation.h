@@ -22,11 +22,12 @@ namespace qrb::test {
 // workstation still knows what it had been told was done.
 //
 // Jobs and their keys (patience=MS shortens how long a writer waits for another one's lock):
-//   register  prefix count date hour         one booking per line: ok NAME YNO ADDED | fail NAME WHY
+//   register  prefix count date hour         one booking per line: ok NAME YNO ADDED MS |
+//                                             fail NAME MS WHY
 //   pairs     prefix count date hour date2 hour2
-//                                             新型 pairs: ok NAME YNO1 YNO2 | fail1 NAME WHY |
-//                                             fail2 NAME YNO1 WHY (the first dose kept, as the entry
-//                                             screen tells its user)
+//                                             新型 pairs: ok NAME YNO1 YNO2 MS | fail1 NAME MS WHY |
+//                                             fail2 NAME YNO1 MS WHY (the first dose kept, as the entry
+//                                             screen tells its user); MS: how long the clerk waited
 //   visits    date moves seed                 arrivals recorded and cleared as on the visit record:
 //                                             set YNO CFLG | gone YNO | fail YNO CFLG WHY
 //   status    date until=FILE                 the status screen's reads until FILE exists:
