@@ -3,9 +3,13 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QRandomGenerator>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QThread>
 #include <QUrl>
+
+#include <sqlite3.h>
 
 #include <algorithm>
 
@@ -83,6 +87,26 @@ bool syncPath(const QString &path)
     const bool ok = ::fsync(fd) == 0;
     ::close(fd);
     return ok;
+}
+
+// How long a write waits for another workstation's before it gives up, on either engine.
+constexpr qint64 LockWaitMs = 10000;
+
+// SQLite's own waiting backs off to trying every 100 ms once a workstation has waited a second,
+// while a workstation that has just begun to wait tries after 1, 2, 5 ms: with several desks booking
+// at once, the one that has waited longest keeps losing the lock to newcomers until its timeout runs
+// out. Trying every few milliseconds for the whole wait gives every waiting desk the same chance.
+int waitForLock(void *context, int attempt)
+{
+    auto *waiting = static_cast<QElapsedTimer *>(context);
+    if (attempt == 0) {
+        waiting->start();
+    }
+    if (waiting->elapsed() >= LockWaitMs) {
+        return 0;
+    }
+    QThread::usleep(1000 + QRandomGenerator::global()->bounded(2000u));
+    return 1;
 }
 
 // libpq's quoting: a value that is empty or holds blanks, quotes or backslashes goes between single
@@ -255,7 +279,7 @@ QSqlDatabase openSqliteFile(const QString &connectionName, const QString &path, 
     const QString uri = u"file:"_s + QString::fromLatin1(QUrl::toPercentEncoding(path, "/")) + u"?mode="_s
                         + (create ? u"rwc"_s : u"rw"_s);
     db.setDatabaseName(uri);
-    db.setConnectOptions(u"QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=10000"_s);
+    db.setConnectOptions(u"QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1"_s.arg(LockWaitMs));
     db.open();
     return db;
 }
@@ -284,7 +308,7 @@ QSqlDatabase connectPgServer(const QString &connectionName, const PgServer &serv
             // network) loses its transaction after a minute instead of blocking the others.
             const QStringList settings = {
                 u"SET standard_conforming_strings = on"_s,
-                u"SET lock_timeout = '10s'"_s,
+                u"SET lock_timeout = '%1ms'"_s.arg(LockWaitMs),
                 u"SET idle_in_transaction_session_timeout = '60s'"_s,
             };
             for (const QString &sql : settings) {
@@ -439,6 +463,10 @@ void Database::openFile(const QString &path, bool requireTables)
         QSqlDatabase::removeDatabase(m_connectionName);
         ::close(fd);
         throw DbError(u"データベースを開けません。\n%1\n理由: %2"_s.arg(QDir::toNativeSeparators(path), failure));
+    }
+    const QVariant handle = db.driver()->handle();
+    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0) {
+        sqlite3_busy_handler(*static_cast<sqlite3 *const *>(handle.constData()), &waitForLock, &m_lockWait);
     }
     m_lockFd = fd;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
@@ -149,6 +150,7 @@ private:
     DbTarget m_target;
     QString m_path;
     int m_lockFd = -1;
+    QElapsedTimer m_lockWait; // how long the connection has been waiting for another's write lock
     std::unordered_map<QString, QSqlQuery> m_statements;
 };
 
