@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFont>
 #include <QScreen>
 #include <QTextStream>
 #include <QTimer>
@@ -19,6 +20,11 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(u"QRB"_s);
+    // One Japanese face for every text: with the desktop's Latin face first, each line would mix two
+    // fonts, and digits next to kana would come out in the other one.
+    QFont font(u"Noto Sans CJK JP"_s);
+    font.setPointSizeF(QApplication::font().pointSizeF());
+    QApplication::setFont(font);
 
     const QString startDir = QDir::currentPath();
     qrb::Config config = qrb::ini_read_all(startDir);
