@@ -35,7 +35,8 @@ fi
 
 as_server() {
     if [ "$(id -u)" -eq 0 ]; then
-        runuser -u postgres -- "$@"
+        # From / : the postgres user may not enter the caller's folder.
+        (cd / && runuser -u postgres -- "$@")
     else
         "$@"
     fi
