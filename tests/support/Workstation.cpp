@@ -25,67 +25,23 @@ namespace {
 
 constexpr const char *WorkstationSwitch = "--workstation";
 
+// The key=value settings of the job.
+using Job = QHash<QString, QString>;
+
 // One report line, on its way before the next step begins.
-void report(const QStringList &fields)
+void report(QStringList fields)
 {
-    QStringList flat = fields;
-    for (QString &field : flat) {
+    for (QString &field : fields) {
         field.replace(u'\t', u' ').replace(u"\r\n"_s, u" / "_s).replace(u'\n', u" / "_s);
     }
-    const QByteArray line = flat.join(u'\t').toUtf8() + '\n';
+    const QByteArray line = fields.join(u'\t').toUtf8() + '\n';
     std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
     std::fflush(stdout);
 }
 
-class Job
+QString number(qint64 n)
 {
-public:
-    explicit Job(const QStringList &arguments)
-    {
-        for (const QString &argument : arguments) {
-            const qsizetype equals = argument.indexOf(u'=');
-            if (equals > 0) {
-                m_values.insert(argument.left(equals), argument.mid(equals + 1));
-            }
-        }
-    }
-    QString text(const QString &key) const
-    {
-        if (!m_values.contains(key)) {
-            throw DbError(u"workstation: missing %1="_s.arg(key));
-        }
-        return m_values.value(key);
-    }
-    int number(const QString &key) const { return text(key).toInt(); }
-    bool has(const QString &key) const { return m_values.contains(key); }
-
-    DbTarget target() const
-    {
-        return has(u"pg"_s) ? DbTarget::server(PgServer::fromConnInfo(text(u"pg"_s)))
-                            : DbTarget::sqlite(text(u"sqlite"_s));
-    }
-
-private:
-    QHash<QString, QString> m_values;
-};
-
-// Everything a receptionist types for a patient, numbered so that each booking can be told apart.
-BookingRecord patient(const QString &name, int number, const QString &date, const QString &hour, DoseCodes codes)
-{
-    BookingRecord r;
-    r.kno = QString::number(100000 + number);
-    r.knm = name;
-    r.kknm = u"ﾃｽﾄ"_s;
-    r.ydate = date;
-    r.ytime = hour;
-    r.bflg = 3;
-    r.birthday = u"50年01月01日"_s;
-    r.tel1 = u"03-1234-5678"_s;
-    r.rflg = 1;
-    r.kflg = 1;
-    r.sflg = codes.sflg;
-    r.scnt = codes.scnt;
-    return r;
+    return QString::number(n);
 }
 
 QDate dayOf(const QString &key)
@@ -94,134 +50,96 @@ QDate dayOf(const QString &key)
 }
 
 // What the entry screen does for one slot when the clerk presses 登録: it reads the slot's bookings and
-// places for the over-booking question (which the clerk here always confirms), then books.
-StoredBooking bookAsTheEntryScreen(Database &db, const BookingRecord &record)
+// places for the over-booking question (which the clerk here always confirms), then books the patient,
+// numbered so that each booking can be told apart.
+StoredBooking bookAsTheEntryScreen(Database &db, const QString &name, int i, const QString &date, const QString &hour,
+                                   DoseCodes codes)
 {
-    YOYAKU_cnt(db, record.ydate, record.ytime);
-    placesInSlot(db, dayOf(record.ydate), record.ytime);
-    return registerReservation(db, record);
-}
-
-QString ms(const QElapsedTimer &timer)
-{
-    return QString::number(timer.elapsed());
-}
-
-QString nameOf(const QString &prefix, int i)
-{
-    return prefix + u'-' + u"%1"_s.arg(i, 4, 10, QChar(u'0'));
+    YOYAKU_cnt(db, date, hour);
+    placesInSlot(db, dayOf(date), hour);
+    BookingRecord r;
+    r.kno = number(100000 + i);
+    r.knm = name;
+    r.ydate = date;
+    r.ytime = hour;
+    r.tel1 = u"03-1234-5678"_s;
+    r.sflg = codes.sflg;
+    r.scnt = codes.scnt;
+    return registerReservation(db, r);
 }
 
 void registerJob(Database &db, const Job &job)
 {
-    const QString prefix = job.text(u"prefix"_s);
-    const QString date = job.text(u"date"_s);
-    const QString hour = job.text(u"hour"_s);
-    const int count = job.number(u"count"_s);
-    for (int i = 0; i < count; ++i) {
-        const QString name = nameOf(prefix, i);
+    const bool pairs = job.contains(u"date2"_s);
+    for (int i = 0; i < job.value(u"count"_s).toInt(); ++i) {
+        const QString name = patientName(job.value(u"prefix"_s), i);
+        QStringList stored{name};
         QElapsedTimer took;
         took.start();
         try {
-            const StoredBooking stored = bookAsTheEntryScreen(db, patient(name, i, date, hour, doseCodesOfType(0)));
-            report({u"ok"_s, name, QString::number(stored.yno), stored.added ? u"1"_s : u"0"_s, ms(took)});
+            const auto book = [&](const QString &date, const QString &hour, DoseCodes codes) {
+                const StoredBooking b = bookAsTheEntryScreen(db, name, i, date, hour, codes);
+                stored << number(b.yno) << (b.added ? u"1"_s : u"0"_s);
+            };
+            book(job.value(u"date"_s), job.value(u"hour"_s), doseCodesOfType(pairs ? 1 : 0));
+            if (pairs) {
+                book(job.value(u"date2"_s), job.value(u"hour2"_s), SecondDoseCodes);
+            }
+            report(QStringList{u"ok"_s} + stored + QStringList{number(took.elapsed())});
         } catch (const DbError &error) {
-            report({u"fail"_s, name, ms(took), error.message()});
-        }
-    }
-}
-
-void pairsJob(Database &db, const Job &job)
-{
-    const QString prefix = job.text(u"prefix"_s);
-    const int count = job.number(u"count"_s);
-    for (int i = 0; i < count; ++i) {
-        const QString name = nameOf(prefix, i);
-        // Each dose its own transaction, as on the entry screen: a failed second dose leaves the first.
-        QElapsedTimer took;
-        took.start();
-        int first = 0;
-        try {
-            first = bookAsTheEntryScreen(db, patient(name, i, job.text(u"date"_s), job.text(u"hour"_s),
-                                                     doseCodesOfType(1)))
-                        .yno;
-        } catch (const DbError &error) {
-            report({u"fail1"_s, name, ms(took), error.message()});
-            continue;
-        }
-        try {
-            const int second =
-                bookAsTheEntryScreen(db, patient(name, i, job.text(u"date2"_s), job.text(u"hour2"_s), SecondDoseCodes))
-                    .yno;
-            report({u"ok"_s, name, QString::number(first), QString::number(second), ms(took)});
-        } catch (const DbError &error) {
-            report({u"fail2"_s, name, QString::number(first), ms(took), error.message()});
+            report(QStringList{u"fail"_s} + stored + QStringList{number(took.elapsed()), error.message()});
         }
     }
 }
 
 void visitsJob(Database &db, const Job &job)
 {
-    const QString date = job.text(u"date"_s);
-    QRandomGenerator random(static_cast<quint32>(job.number(u"seed"_s)));
-    for (int move = 0; move < job.number(u"moves"_s); ++move) {
+    const QString date = job.value(u"date"_s);
+    QRandomGenerator random(job.value(u"seed"_s).toUInt());
+    for (int move = 0; move < job.value(u"moves"_s).toInt(); ++move) {
         // The refresh the visit record makes before the clerk picks a line of one list or the other.
-        QList<VisitEntry> waiting;
-        QList<VisitEntry> came;
+        QList<VisitEntry> lists[2];
+        int cflg = 0;
+        VisitEntry entry;
         try {
-            waiting = reservationsOfDayByVisit(db, date, 0);
-            came = reservationsOfDayByVisit(db, date, 1);
-        } catch (const DbError &error) {
-            report({u"fail"_s, u"0"_s, u"-"_s, error.message()});
-            continue;
-        }
-        const qsizetype total = waiting.size() + came.size();
-        if (total == 0) {
-            continue;
-        }
-        const qsizetype pick = static_cast<qsizetype>(random.bounded(static_cast<quint32>(total)));
-        const bool arriving = pick < waiting.size();
-        const VisitEntry entry = arriving ? waiting.at(pick) : came.at(pick - waiting.size());
-        const int cflg = arriving ? 1 : 0;
-        try {
+            lists[0] = reservationsOfDayByVisit(db, date, 0);
+            lists[1] = reservationsOfDayByVisit(db, date, 1);
+            const qsizetype total = lists[0].size() + lists[1].size();
+            if (total == 0) {
+                continue;
+            }
+            const auto pick = static_cast<qsizetype>(random.bounded(static_cast<quint32>(total)));
+            cflg = pick < lists[0].size() ? 1 : 0;
+            entry = cflg == 1 ? lists[0].at(pick) : lists[1].at(pick - lists[0].size());
             if (setVisitFlag(db, entry, date, cflg)) {
-                report({u"set"_s, QString::number(entry.yno), QString::number(cflg)});
+                report({u"set"_s, number(entry.yno), number(cflg)});
             } else {
-                report({u"gone"_s, QString::number(entry.yno)});
+                report({u"gone"_s, number(entry.yno)});
             }
         } catch (const DbError &error) {
-            report({u"fail"_s, QString::number(entry.yno), QString::number(cflg), error.message()});
+            report({u"fail"_s, number(entry.yno), number(cflg), error.message()});
         }
     }
 }
 
 void statusJob(Database &db, const Job &job)
 {
-    const QDate day = dayOf(job.text(u"date"_s));
-    const QString until = job.text(u"until"_s);
+    const QDate day = dayOf(job.value(u"date"_s));
     qint64 seen = 0;
-    while (!QFileInfo::exists(until)) {
+    while (!QFileInfo::exists(job.value(u"until"_s))) {
         try {
             const DayCounts counts = dayCounts(db, day);
-            const QList<SlotName> waiting = namesOfDay(db, day, false);
-            const QList<SlotName> all = namesOfDay(db, day, true);
-            // Bookings are only added meanwhile, so each read finds at least what the one before it
-            // did; and the counts are one statement, so they add up.
-            if (counts.reserved != counts.visited + counts.notVisited) {
-                report({u"bad"_s, u"counts do not add up"_s, QString::number(counts.reserved),
-                        QString::number(counts.visited), QString::number(counts.notVisited)});
-            }
-            if (counts.reserved < seen || all.size() < counts.reserved) {
-                report({u"bad"_s, u"bookings went missing"_s, QString::number(seen), QString::number(counts.reserved),
-                        QString::number(all.size())});
-            }
-            if (waiting.size() > all.size()) {
-                report({u"bad"_s, u"more waiting than booked"_s, QString::number(waiting.size()),
-                        QString::number(all.size())});
+            const qsizetype waiting = namesOfDay(db, day, false).size();
+            const qsizetype all = namesOfDay(db, day, true).size();
+            const QStringList read{number(counts.reserved), number(counts.visited), number(counts.notVisited)};
+            // Bookings are only added meanwhile, so each read finds at least what the one before it did;
+            // the counts are one statement, so they add up; and no more wait than are booked.
+            if (counts.reserved != counts.visited + counts.notVisited || counts.reserved < seen
+                || all < counts.reserved || waiting > all) {
+                report(QStringList{u"bad"_s, number(seen), number(all), number(waiting)} + read);
             }
             seen = counts.reserved;
-            report({u"read"_s, QString::number(counts.reserved), QString::number(counts.visited),
-                    QString::number(counts.notVisited)});
+            report(QStringList{u"read"_s} + read);
         } catch (const DbError &error) {
             report({u"fail"_s, error.message()});
         }
@@ -230,7 +148,7 @@ void statusJob(Database &db, const Job &job)
 
 void settingsJob(Database &db, const Job &job)
 {
-    for (int save = 1; save <= job.number(u"count"_s); ++save) {
+    for (int save = 1; save <= job.value(u"count"_s).toInt(); ++save) {
         CapacityTable table;
         for (int weekday = 1; weekday <= 7; ++weekday) {
             for (int slot = 0; slot < SlotCount; ++slot) {
@@ -239,21 +157,10 @@ void settingsJob(Database &db, const Job &job)
         }
         try {
             saveCapacities(db, table);
-            report({u"saved"_s, QString::number(save)});
+            report({u"saved"_s, number(save)});
         } catch (const DbError &error) {
-            report({u"fail"_s, QString::number(save), error.message()});
+            report({u"fail"_s, number(save), error.message()});
         }
-    }
-}
-
-// How long a writer waits for another's lock, shortened so that the failures a busy clinic could meet
-// (a workstation kept waiting too long) happen within a test.
-void shortenPatience(Database &db, int ms)
-{
-    if (db.isPostgres()) {
-        db.write(u"SET lock_timeout = '%1ms'"_s.arg(ms));
-    } else {
-        db.scalar(u"PRAGMA busy_timeout = %1"_s.arg(ms));
     }
 }
 
@@ -268,33 +175,30 @@ int runWorkstation(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList arguments = app.arguments();
-    const QString kind = arguments.at(2);
-    const Job job(arguments.mid(3));
-    Database db(u"workstation"_s);
-    try {
-        db.DB_open(job.target());
-        if (job.has(u"patience"_s)) {
-            shortenPatience(db, job.number(u"patience"_s));
-        }
-    } catch (const DbError &error) {
-        std::fprintf(stderr, "%s\n", qPrintable(error.message()));
-        return 2;
-    }
-    report({u"ready"_s});
-    char line[16] = {};
-    if (std::fgets(line, sizeof line, stdin) == nullptr || std::strncmp(line, "go", 2) != 0) {
-        return 3;
+    Job job;
+    for (const QString &argument : arguments.mid(3)) {
+        job.insert(argument.section(u'=', 0, 0), argument.section(u'=', 1));
     }
     const QHash<QString, void (*)(Database &, const Job &)> jobs = {
-        {u"register"_s, registerJob}, {u"pairs"_s, pairsJob},       {u"visits"_s, visitsJob},
-        {u"status"_s, statusJob},     {u"settings"_s, settingsJob},
-    };
-    const auto run = jobs.value(kind);
-    if (run == nullptr) {
-        std::fprintf(stderr, "workstation: no job %s\n", qPrintable(kind));
-        return 2;
-    }
+        {u"register"_s, registerJob}, {u"visits"_s, visitsJob}, {u"status"_s, statusJob}, {u"settings"_s, settingsJob}};
+    const auto run = jobs.value(arguments.at(2));
+    Database db(u"workstation"_s);
     try {
+        db.DB_open(job.contains(u"pg"_s) ? DbTarget::server(PgServer::fromConnInfo(job.value(u"pg"_s)))
+                                         : DbTarget::sqlite(job.value(u"sqlite"_s)));
+        // How long a writer waits for another's lock, shortened so that the failures a busy clinic could
+        // meet (a workstation kept waiting too long) happen within a test.
+        if (job.contains(u"patience"_s)) {
+            const int patience = job.value(u"patience"_s).toInt();
+            db.run(db.isPostgres() ? u"SET lock_timeout = '%1ms'"_s.arg(patience)
+                                   : u"PRAGMA busy_timeout = %1"_s.arg(patience))
+                .finish();
+        }
+        report({u"ready"_s});
+        char line[16] = {};
+        if (run == nullptr || std::fgets(line, sizeof line, stdin) == nullptr || std::strncmp(line, "go", 2) != 0) {
+            return 3;
+        }
         run(db, job);
     } catch (const DbError &error) {
         std::fprintf(stderr, "%s\n", qPrintable(error.message()));
@@ -309,14 +213,18 @@ int settingsCell(int save, int weekday, int slot)
     return save * 100 + weekday * 10 + slot;
 }
 
+QString patientName(const QString &prefix, qsizetype i)
+{
+    return prefix + u'-' + u"%1"_s.arg(i, 4, 10, QChar(u'0'));
+}
+
 Workstation::Workstation(const DbTarget &target, const QString &job, const QStringList &settings)
     : m_process(std::make_unique<QProcess>())
 {
-    QStringList arguments = {QString::fromLatin1(WorkstationSwitch), job};
-    arguments << (target.isPostgres() ? u"pg="_s + target.postgres->connInfo() : u"sqlite="_s + target.sqlitePath);
-    arguments << settings;
-    m_process->setProcessChannelMode(QProcess::SeparateChannels);
-    m_process->start(QCoreApplication::applicationFilePath(), arguments);
+    const QString database =
+        target.isPostgres() ? u"pg="_s + target.postgres->connInfo() : u"sqlite="_s + target.sqlitePath;
+    m_process->start(QCoreApplication::applicationFilePath(),
+                     QStringList{QString::fromLatin1(WorkstationSwitch), job, database} + settings);
 }
 
 Workstation::~Workstation()
@@ -324,22 +232,6 @@ Workstation::~Workstation()
     if (isRunning()) {
         kill();
     }
-}
-
-bool Workstation::isReady()
-{
-    return !lines(u"ready"_s).isEmpty();
-}
-
-void Workstation::go()
-{
-    m_process->write("go\n");
-    m_process->closeWriteChannel();
-}
-
-bool Workstation::isRunning() const
-{
-    return m_process->state() != QProcess::NotRunning;
 }
 
 bool Workstation::succeeded() const
@@ -353,30 +245,15 @@ void Workstation::kill()
     m_process->waitForFinished(10000);
 }
 
-void Workstation::readAvailable()
-{
-    m_pending += m_process->readAllStandardOutput();
-    qsizetype end = 0;
-    while ((end = m_pending.indexOf('\n')) >= 0) {
-        m_lines.append(QString::fromUtf8(m_pending.left(end)).split(u'\t'));
-        m_pending.remove(0, end + 1);
-    }
-}
-
-const QList<QStringList> &Workstation::lines()
-{
-    readAvailable();
-    return m_lines;
-}
-
 QList<QStringList> Workstation::lines(const QString &kind)
 {
-    QList<QStringList> found;
-    for (const QStringList &line : lines()) {
-        if (line.value(0) == kind) {
-            found.append(line);
-        }
+    m_pending += m_process->readAllStandardOutput();
+    for (qsizetype end = 0; (end = m_pending.indexOf('\n')) >= 0; m_pending.remove(0, end + 1)) {
+        m_lines.append(QString::fromUtf8(m_pending.left(end)).split(u'\t'));
     }
+    QList<QStringList> found;
+    std::copy_if(m_lines.cbegin(), m_lines.cend(), std::back_inserter(found),
+                 [&](const QStringList &line) { return kind.isEmpty() || line.value(0) == kind; });
     return found;
 }
 
@@ -392,18 +269,15 @@ bool startTogether(const Workstations &all, int ms)
 {
     QElapsedTimer waited;
     waited.start();
-    const auto allReady = [&] {
-        return std::all_of(all.begin(), all.end(), [](const auto &w) { return w->isReady(); });
-    };
-    while (!allReady()) {
-        if (waited.elapsed() > ms
-            || std::any_of(all.begin(), all.end(), [](const auto &w) { return !w->isRunning(); })) {
+    while (!std::all_of(all.begin(), all.end(), [](const auto &w) { return !w->lines(u"ready"_s).isEmpty(); })) {
+        if (waited.elapsed() > ms || std::any_of(all.begin(), all.end(), [](const auto &w) { return !w->isRunning(); })) {
             return false;
         }
         QTest::qWait(5);
     }
     for (const auto &w : all) {
-        w->go();
+        w->m_process->write("go\n");
+        w->m_process->closeWriteChannel();
     }
     return true;
 }
@@ -417,9 +291,6 @@ bool waitAllFinished(const Workstations &all, int ms)
             return false;
         }
         QTest::qWait(10);
-    }
-    for (const auto &w : all) {
-        w->lines();
     }
     return true;
 }

@@ -18,28 +18,30 @@ namespace qrb::test {
 // again as "TEST --workstation JOB key=value…". It opens the database named on its command line
 // (sqlite=PATH or pg=CONNINFO), says "ready", waits for "go" on its standard input, and then does its
 // job through the same db/ functions the screens call. Every step is reported on a line of its own
-// ("ok\t…", "fail\t…", fields split by tabs) the moment it is done, so that a test that kills the
-// workstation still knows what it had been told was done.
+// (fields split by tabs) the moment it is done, so that a test that kills the workstation still knows
+// what it had been told was done.
 //
 // Jobs and their keys (patience=MS shortens how long a writer waits for another one's lock):
-//   register  prefix count date hour         one booking per line: ok NAME YNO ADDED MS |
-//                                             fail NAME MS WHY
-//   pairs     prefix count date hour date2 hour2
-//                                             新型 pairs: ok NAME YNO1 YNO2 MS | fail1 NAME MS WHY |
-//                                             fail2 NAME YNO1 MS WHY (the first dose kept, as the entry
-//                                             screen tells its user); MS: how long the clerk waited
-//   visits    date moves seed                 arrivals recorded and cleared as on the visit record:
-//                                             set YNO CFLG | gone YNO | fail YNO CFLG WHY
-//   status    date until=FILE                 the status screen's reads until FILE exists:
-//                                             read RESERVED VISITED NOTVISITED | bad WHAT | fail WHY
-//   settings  count                           the settings screen's save, over and over: saved K
-//                                             (cell of weekday W and slot S = settingsCell(K, W, S))
+//   register  prefix count date hour [date2 hour2]
+//             one booking per line, or with date2 a 新型 pair (the second dose its own transaction, as
+//             on the entry screen): ok NAME (YNO ADDED)… MS | fail NAME (YNO ADDED)… MS WHY, where the
+//             (YNO ADDED) groups are the doses stored (a pair whose second dose failed keeps the first)
+//             and MS is how long the clerk waited
+//   visits    date moves seed     arrivals recorded and cleared as on the visit record:
+//                                 set YNO CFLG | gone YNO | fail YNO CFLG WHY
+//   status    date until=FILE     the status screen's reads until FILE exists:
+//                                 read RESERVED VISITED NOTVISITED | bad WHAT | fail WHY
+//   settings  count               the settings screen's save, over and over: saved K
+//                                 (cell of weekday W and slot S = settingsCell(K, W, S))
 bool isWorkstationCall(int argc, char **argv);
 int runWorkstation(int argc, char **argv);
 
 // The places the k-th save of a "settings" workstation gives weekday (1…7) and slot (0…9): every save
 // differs from the others in every cell.
 int settingsCell(int save, int weekday, int slot);
+
+// The name of the i-th patient a "register" workstation books.
+QString patientName(const QString &prefix, qsizetype i);
 
 // A workstation started from a test.
 class Workstation final
@@ -50,24 +52,18 @@ public:
     Workstation(const Workstation &) = delete;
     Workstation &operator=(const Workstation &) = delete;
 
-    // The database is open and the job waits for go().
-    bool isReady();
-    void go();
-    bool isRunning() const;
+    bool isRunning() const { return m_process->state() != QProcess::NotRunning; }
     // Finished by itself, with exit code 0.
     bool succeeded() const;
     // SIGKILL, as a workstation switched off or a program killed in the task manager.
     void kill();
-    // The complete lines reported so far, split at the tabs.
-    const QList<QStringList> &lines();
-    // The lines whose first field is `kind`.
-    QList<QStringList> lines(const QString &kind);
+    // The complete lines reported so far whose first field is `kind` (all of them for an empty kind).
+    QList<QStringList> lines(const QString &kind = {});
     // Standard error and how it ended, for a failing test's message.
     QString diagnosis();
 
 private:
-    void readAvailable();
-
+    friend bool startTogether(const std::vector<std::unique_ptr<Workstation>> &all, int ms);
     std::unique_ptr<QProcess> m_process;
     QByteArray m_pending;
     QList<QStringList> m_lines;
@@ -75,7 +71,7 @@ private:
 
 using Workstations = std::vector<std::unique_ptr<Workstation>>;
 
-// Waits until every one is ready, then lets them all go at the same moment. False after `ms`.
+// Waits until every one has its database open, then lets them all go at the same moment. False after `ms`.
 bool startTogether(const Workstations &all, int ms);
 // False when one is still running after `ms`.
 bool waitAllFinished(const Workstations &all, int ms);
