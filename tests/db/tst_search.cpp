@@ -71,13 +71,11 @@ void SearchTest::findsWhatEachBoxPromises_data()
     QTest::newRow("name backslash is literal") << int(Name) << u"\\"_s << QList<int>{9};
     QTest::newRow("name quote, any case") << int(Name) << u"o'brien"_s << QList<int>{4};
     QTest::newRow("name full-width asterisk") << int(Name) << u"＊"_s << QList<int>{7};
-    QTest::newRow("name no match") << int(Name) << u"佐藤"_s << QList<int>{};
     QTest::newRow("kana half-width finds all three forms") << int(Kana) << u"ﾔﾏﾀﾞ"_s << QList<int>{8, 3, 7, 1};
     QTest::newRow("kana hiragana") << int(Kana) << u"やまだ"_s << QList<int>{8, 3, 7, 1};
     QTest::newRow("kana full-width") << int(Kana) << u"ヤマダ"_s << QList<int>{8, 3, 7, 1};
     QTest::newRow("kana voiced in the middle") << int(Kana) << u"ﾔﾏﾀﾞｼﾞ"_s << QList<int>{8};
     QTest::newRow("kana begins, not contains") << int(Kana) << u"ﾏﾀﾞ"_s << QList<int>{};
-    QTest::newRow("kana hiragana of half-width stored") << int(Kana) << u"たなか"_s << QList<int>{2};
     QTest::newRow("kana ASCII any case") << int(Kana) << u"AB"_s << QList<int>{5, 6};
     QTest::newRow("kana underscore is literal") << int(Kana) << u"a_"_s << QList<int>{};
     QTest::newRow("telephone either number") << int(Telephone) << u"0312"_s << QList<int>{2, 1};
@@ -98,20 +96,10 @@ void SearchTest::findsWhatEachBoxPromises()
 
     Workspace ws;
     seed(ws);
-    QList<qrb::SearchHit> found;
-    switch (box) {
-    case Name:
-        found = qrb::reservationsWithNameContaining(ws.db, typed);
-        break;
-    case Kana:
-        found = qrb::reservationsWithKanaStartingWith(ws.db, typed);
-        break;
-    case Telephone:
-        found = qrb::reservationsWithTelephoneStartingWith(ws.db, typed);
-        break;
-    default:
-        found = qrb::reservationsWithPatientNumber(ws.db, typed);
-    }
+    using Finder = QList<qrb::SearchHit> (*)(qrb::Database &, const QString &);
+    const Finder finders[] = {qrb::reservationsWithNameContaining, qrb::reservationsWithKanaStartingWith,
+                              qrb::reservationsWithTelephoneStartingWith, qrb::reservationsWithPatientNumber};
+    const QList<qrb::SearchHit> found = finders[box](ws.db, typed);
     QCOMPARE(numbers(found), expected);
 }
 

@@ -1,16 +1,15 @@
 #include "screens/maintenance/DBAdminScreen.h"
 
-#include "db/Reservation.h"
 #include "support/Workspace.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QSqlQuery>
 #include <QTest>
 
 #include <algorithm>
@@ -27,7 +26,7 @@ const QString compactQuestion = u"データベースの最適化を行います�
                                 u"他端末で本システムを使用中の時は、終了してください。\r\n"
                                 u"ＯＫを押すと最適化を始めます。"_s;
 const QString compactDone = u"最適化が終了いたしました。"_s;
-const QString compactFailed = u"データベースの最適化ができませんでした。"_s;
+const QString compactFailed = u"データベースの最適化ができませんでした。\r\n"_s;
 const QString deleteAllQuestion = u"予約データの削除を行います。\r\n\r\n"
                                   u"すべての予約データを削除します。\r\n"
                                   u"一旦、削除すると復元はできません。\r\n"
@@ -56,23 +55,26 @@ int holdDatabase(int argc, char *argv[], const qrb::DbTarget &target)
     return 0;
 }
 
-QStringList holdArguments(const qrb::DbTarget &target)
-{
-    if (target.postgres) {
-        return {u"--hold-server"_s, target.postgres->connInfo()};
-    }
-    return {u"--hold-database"_s, target.sqlitePath};
-}
-
-// Where a deletion's backup copy is looked for. On the server there is none: its own backups hold.
-bool backupExists(const Workspace &ws, const QString &name)
-{
-    return QFileInfo::exists(ws.folder() + u"/backup/"_s + name);
-}
-
 int reservations(qrb::Database &db)
 {
     return db.scalar(u"SELECT COUNT(*) FROM YOYAKU"_s).toInt();
+}
+
+QStringList remainingDates(qrb::Database &db)
+{
+    QStringList dates;
+    db.forEachRow(u"SELECT YDATE FROM YOYAKU ORDER BY YDATE, YNO"_s, {},
+                  [&](const QSqlQuery &q) { dates << q.value(0).toString(); });
+    return dates;
+}
+
+// The copy a deletion writes first, named after the workspace clock's moment.
+const QString backupName = u"/backup/yoyaku_20091009_103000.db"_s;
+
+// True when that copy is there if `copied`, and otherwise not even the backup folder.
+bool backupAsExpected(const Workspace &ws, bool copied)
+{
+    return QFileInfo::exists(ws.folder() + (copied ? backupName : u"/backup"_s)) == copied;
 }
 
 struct Screen {
@@ -82,34 +84,25 @@ struct Screen {
         widget.show();
         QVERIFY(QTest::qWaitForWindowActive(&widget));
     }
-    template<typename T>
-    T *find(const QString &name)
+    void press(const QString &name)
     {
-        return widget.findChild<T *>(name);
+        QTest::mouseClick(widget.findChild<QPushButton *>(name), Qt::LeftButton);
     }
-    void press(const QString &name) { QTest::mouseClick(find<QPushButton>(name), Qt::LeftButton); }
-    QLineEdit *box(int i) { return find<QLineEdit>(u"Text1(%1)"_s.arg(i)); }
-    QList<QWidget *> deletionControls()
-    {
-        return {find<QPushButton>(u"Command2(0)"_s), find<QPushButton>(u"Command2(1)"_s),
-                find<QLabel>(u"Label1(0)"_s),       find<QLabel>(u"Label1(1)"_s),
-                find<QLabel>(u"Label1(2)"_s),       box(0),
-                box(1)};
-    }
+    QLineEdit *box(int i) { return widget.findChild<QLineEdit *>(u"Text1(%1)"_s.arg(i)); }
     // True when every deletion control is shown (hidden), none left behind.
-    bool deletionControlsShown(bool shown)
+    bool deletionShown(bool shown)
     {
-        const auto controls = deletionControls();
+        const QList<QWidget *> controls = {widget.findChild<QPushButton *>(u"Command2(0)"_s),
+                                           widget.findChild<QPushButton *>(u"Command2(1)"_s),
+                                           widget.findChild<QLabel *>(u"Label1(0)"_s),
+                                           widget.findChild<QLabel *>(u"Label1(1)"_s),
+                                           widget.findChild<QLabel *>(u"Label1(2)"_s), box(0), box(1)};
         return std::all_of(controls.begin(), controls.end(), [shown](QWidget *w) { return w->isVisible() == shown; });
-    }
-    void period(const QString &first, const QString &last)
-    {
-        box(0)->setText(first);
-        box(1)->setText(last);
-        press(u"Command2(1)"_s);
     }
     qrb::DBAdminScreen widget;
 };
+
+enum Hazard { None, StrayTempFile, HeldByAnotherProgram };
 
 } // namespace
 
@@ -118,129 +111,92 @@ class DBAdminScreenTest final : public QObject
     Q_OBJECT
 
 private slots:
-    void onlyTheTwoJobsShowUntilDeletionIsChosen();
-    void compactionAsksThenKeepsEveryReservation();
-    void compactionCancelledDoesNothing();
-    void compactionWithAStrayTempFile();
-    void compactionWhileAnotherProgramHoldsTheDatabase();
+    void compaction_data();
+    void compaction();
     void compactionWithTheDatabaseGoneSaysSoAndGoesOn();
-    void deleteAllAsksAndBacksUpFirst();
-    void deleteAllCancelledKeepsEverything();
-    void deleteAllOnAnEmptyTableStillReports();
-    void periodRefusedUnlessBothAreDates_data();
-    void periodRefusedUnlessBothAreDates();
-    void periodOfOneDayDeletesThatDayOnly();
+    void deleteAll_data();
+    void deleteAll();
+    void period_data();
+    void period();
     void noBackupNoDeletion();
 };
 
-void DBAdminScreenTest::onlyTheTwoJobsShowUntilDeletionIsChosen()
+void DBAdminScreenTest::compaction_data()
 {
-    Workspace ws;
-    Screen s(ws);
-    QVERIFY(s.find<QPushButton>(u"Command1(0)"_s)->isVisible());
-    QVERIFY(s.find<QPushButton>(u"Command1(1)"_s)->isVisible());
-    QVERIFY(s.deletionControlsShown(false));
-
-    s.press(u"Command1(1)"_s);
-    QVERIFY(s.deletionControlsShown(true));
-    s.box(0)->setText(u"2009/10/09"_s);
-    s.press(u"Command1(1)"_s);
-    QCOMPARE(s.box(0)->text(), QString());
-    QVERIFY(ws.dialogs.messages.isEmpty());
+    QTest::addColumn<bool>("answer");
+    QTest::addColumn<int>("hazard");
+    QTest::addColumn<QString>("failure"); // what the message names when the file cannot be compacted
+    QTest::newRow("compacted") << true << int(None) << QString();
+    QTest::newRow("cancelled") << false << int(None) << QString();
+    QTest::newRow("someone's TEMP.mdb is kept") << true << int(StrayTempFile) << u"TEMP.mdb"_s;
+    QTest::newRow("another program holds the database") << true << int(HeldByAnotherProgram) << u"使用中"_s;
 }
 
-void DBAdminScreenTest::compactionAsksThenKeepsEveryReservation()
+void DBAdminScreenTest::compaction()
 {
+    QFETCH(bool, answer);
+    QFETCH(int, hazard);
+    QFETCH(QString, failure);
+
     Workspace ws;
     for (int i = 0; i < 50; ++i) {
         ws.addReservation(u"2009/10/09"_s, u"08"_s, u"山田"_s);
     }
     ws.db.write(u"DELETE FROM YOYAKU WHERE YNO > 10"_s);
+    QFile temp(ws.folder() + u"/TEMP.mdb"_s);
+    if (hazard == StrayTempFile) {
+        QVERIFY(temp.open(QIODevice::WriteOnly));
+        temp.write("someone's file");
+        temp.close();
+    }
+    QProcess holder;
+    if (hazard == HeldByAnotherProgram) {
+        const qrb::DbTarget target = ws.target();
+        holder.start(QCoreApplication::applicationFilePath(),
+                     target.postgres ? QStringList{u"--hold-server"_s, target.postgres->connInfo()}
+                                     : QStringList{u"--hold-database"_s, target.sqlitePath});
+        QVERIFY(holder.waitForReadyRead(10000));
+        QCOMPARE(holder.readLine().trimmed(), QByteArray("held"));
+    }
+    ws.dialogs.answers = {answer};
     Screen s(ws);
     s.press(u"Command1(1)"_s);
     s.box(0)->setText(u"2009/10/09"_s);
 
     s.press(u"Command1(0)"_s);
-    QCOMPARE(ws.dialogs.texts(), (QStringList{compactQuestion, compactDone}));
     QVERIFY(ws.dialogs.messages.first().question);
-    QVERIFY(s.deletionControlsShown(false));
-    QCOMPARE(s.box(0)->text(), QString());
-    QVERIFY(ws.db.isOpen());
-    QCOMPARE(reservations(ws.db), 10);
-    QVERIFY(!QFile::exists(ws.folder() + u"/TEMP.mdb"_s));
-}
-
-void DBAdminScreenTest::compactionCancelledDoesNothing()
-{
-    Workspace ws;
-    ws.addReservation(u"2009/10/09"_s, u"08"_s, u"山田"_s);
-    ws.dialogs.answers = {false};
-    Screen s(ws);
-    s.press(u"Command1(0)"_s);
-    QCOMPARE(ws.dialogs.texts(), QStringList{compactQuestion});
-    QVERIFY(ws.db.isOpen());
-    QCOMPARE(reservations(ws.db), 1);
-}
-
-void DBAdminScreenTest::compactionWithAStrayTempFile()
-{
-    Workspace ws;
-    ws.addReservation(u"2009/10/09"_s, u"08"_s, u"山田"_s);
-    QFile temp(ws.folder() + u"/TEMP.mdb"_s);
-    QVERIFY(temp.open(QIODevice::WriteOnly));
-    temp.write("someone's file");
-    temp.close();
-
-    Screen s(ws);
-    s.press(u"Command1(0)"_s);
-    if (ws.onPostgres()) {
-        // The server compacts without any file of this folder.
+    if (!answer) {
+        QCOMPARE(ws.dialogs.texts(), QStringList{compactQuestion});
+    } else if (failure.isEmpty() || ws.onPostgres()) {
+        // The server compacts without any file of this folder and needs no workstation to stop.
         QCOMPARE(ws.dialogs.texts(), (QStringList{compactQuestion, compactDone}));
+        QVERIFY(s.deletionShown(false));
+        QCOMPARE(s.box(0)->text(), QString());
     } else {
         QCOMPARE(ws.dialogs.messages.size(), 2);
         const QString told = ws.dialogs.messages.last().text;
-        QVERIFY2(told.startsWith(compactFailed + u"\r\n"_s), qPrintable(told));
-        QVERIFY2(told.contains(u"TEMP.mdb"_s), qPrintable(told));
+        QVERIFY2(told.startsWith(compactFailed) && told.contains(failure), qPrintable(told));
     }
     QVERIFY(ws.db.isOpen());
-    QCOMPARE(reservations(ws.db), 1);
-    QVERIFY(temp.open(QIODevice::ReadOnly));
-    QCOMPARE(temp.readAll(), QByteArray("someone's file"));
-}
+    QCOMPARE(reservations(ws.db), 10);
+    if (hazard == StrayTempFile) {
+        QVERIFY(temp.open(QIODevice::ReadOnly));
+        QCOMPARE(temp.readAll(), QByteArray("someone's file"));
+    } else {
+        QVERIFY(!temp.exists());
+    }
 
-void DBAdminScreenTest::compactionWhileAnotherProgramHoldsTheDatabase()
-{
-    Workspace ws;
-    ws.addReservation(u"2009/10/09"_s, u"08"_s, u"山田"_s);
-    QProcess holder;
-    holder.start(QCoreApplication::applicationFilePath(), holdArguments(ws.target()));
-    QVERIFY(holder.waitForReadyRead(10000));
-    QCOMPARE(holder.readLine().trimmed(), QByteArray("held"));
-
-    Screen s(ws);
-    s.press(u"Command1(0)"_s);
-    holder.closeWriteChannel();
-    QVERIFY(holder.waitForFinished(10000));
-    QCOMPARE(holder.exitCode(), 0);
-    // The other program still reads the reservation through the connection it kept.
-    QCOMPARE(holder.readAllStandardOutput().trimmed(), QByteArray("1"));
-    QVERIFY(ws.db.isOpen());
-    QCOMPARE(reservations(ws.db), 1);
-
-    if (ws.onPostgres()) {
-        // The server's VACUUM needs no workstation to stop.
+    if (hazard == HeldByAnotherProgram) {
+        holder.closeWriteChannel();
+        QVERIFY(holder.waitForFinished(10000));
+        QCOMPARE(holder.exitCode(), 0);
+        // The other program still reads the reservations through the connection it kept.
+        QCOMPARE(holder.readAllStandardOutput().trimmed(), QByteArray("10"));
+        // Once it has let go, compaction goes through.
+        ws.dialogs.clear();
+        s.press(u"Command1(0)"_s);
         QCOMPARE(ws.dialogs.texts(), (QStringList{compactQuestion, compactDone}));
-        return;
     }
-    QCOMPARE(ws.dialogs.messages.size(), 2);
-    const QString told = ws.dialogs.messages.last().text;
-    QVERIFY2(told.startsWith(compactFailed + u"\r\n"_s), qPrintable(told));
-    QVERIFY2(told.contains(u"使用中"_s), qPrintable(told));
-
-    // Once the other program has let go, compaction goes through.
-    ws.dialogs.clear();
-    s.press(u"Command1(0)"_s);
-    QCOMPARE(ws.dialogs.texts(), (QStringList{compactQuestion, compactDone}));
 }
 
 void DBAdminScreenTest::compactionWithTheDatabaseGoneSaysSoAndGoesOn()
@@ -248,16 +204,15 @@ void DBAdminScreenTest::compactionWithTheDatabaseGoneSaysSoAndGoesOn()
     Workspace ws;
     Screen s(ws);
     if (ws.onPostgres()) {
-        const QString name = ws.target().postgres->dbname;
-        ws.scratch->runOnServer(u"DROP DATABASE %1 WITH (FORCE)"_s.arg(name));
+        ws.scratch->runOnServer(u"DROP DATABASE %1 WITH (FORCE)"_s.arg(ws.target().postgres->dbname));
     } else {
         QVERIFY(QFile::rename(ws.dbPath(), ws.dbPath() + u".moved"_s));
     }
     s.press(u"Command1(0)"_s);
+    QCOMPARE(ws.dialogs.messages.size(), 2);
     const QString told = ws.dialogs.messages.last().text;
     QVERIFY2(told.startsWith(compactFailed), qPrintable(told));
     QVERIFY2(told.contains(u"データベースを開き直せませんでした。"_s), qPrintable(told));
-    QVERIFY(!ws.dialogs.texts().contains(compactDone));
     QVERIFY(!ws.db.isOpen());
 
     // The screen goes on: a deletion now says that it could not run.
@@ -268,102 +223,100 @@ void DBAdminScreenTest::compactionWithTheDatabaseGoneSaysSoAndGoesOn()
     QVERIFY(!ws.dialogs.texts().contains(deleteAllDone));
 }
 
-void DBAdminScreenTest::deleteAllAsksAndBacksUpFirst()
+void DBAdminScreenTest::deleteAll_data()
 {
-    Workspace ws;
-    ws.addReservation(u"2009/10/09"_s, u"08"_s, u"山田"_s);
-    ws.addReservation(u"2010/02/01"_s, u"17"_s, u"田中"_s);
-    Screen s(ws);
-    s.press(u"Command1(1)"_s);
-    s.press(u"Command2(0)"_s);
-    QCOMPARE(ws.dialogs.texts(), (QStringList{deleteAllQuestion, deleteAllDone}));
-    QVERIFY(ws.dialogs.messages.first().question);
-    QCOMPARE(reservations(ws.db), 0);
-    QVERIFY(s.deletionControlsShown(true));
+    QTest::addColumn<int>("count");
+    QTest::addColumn<bool>("answer");
+    QTest::newRow("two reservations, copied first") << 2 << true;
+    QTest::newRow("cancelled") << 1 << false;
+    QTest::newRow("empty table still reports") << 0 << true;
+}
 
-    if (ws.onPostgres()) {
-        QVERIFY(!QFileInfo::exists(ws.folder() + u"/backup"_s));
-        return;
+void DBAdminScreenTest::deleteAll()
+{
+    QFETCH(int, count);
+    QFETCH(bool, answer);
+
+    Workspace ws;
+    for (int i = 0; i < count; ++i) {
+        ws.addReservation(i == 0 ? u"2009/10/09"_s : u"2010/02/01"_s, u"08"_s, u"山田"_s);
     }
-    qrb::Database copy(u"copy"_s);
-    copy.DB_open(ws.folder() + u"/backup/yoyaku_20091009_103000.db"_s);
-    QCOMPARE(reservations(copy), 2);
-}
-
-void DBAdminScreenTest::deleteAllCancelledKeepsEverything()
-{
-    Workspace ws;
-    ws.addReservation(u"2009/10/09"_s, u"08"_s, u"山田"_s);
-    ws.dialogs.answers = {false};
+    ws.dialogs.answers = {answer};
     Screen s(ws);
+    QVERIFY(s.deletionShown(false));
     s.press(u"Command1(1)"_s);
+    QVERIFY(s.deletionShown(true));
     s.press(u"Command2(0)"_s);
-    QCOMPARE(ws.dialogs.texts(), QStringList{deleteAllQuestion});
-    QCOMPARE(reservations(ws.db), 1);
-    QVERIFY(!QDir(ws.folder() + u"/backup"_s).exists());
+    QCOMPARE(ws.dialogs.texts(), (answer ? QStringList{deleteAllQuestion, deleteAllDone} : QStringList{deleteAllQuestion}));
+    QVERIFY(ws.dialogs.messages.first().question);
+    QCOMPARE(reservations(ws.db), answer ? 0 : count);
+    QVERIFY(s.deletionShown(true));
+
+    const bool copied = answer && !ws.onPostgres();
+    QVERIFY(backupAsExpected(ws, copied));
+    if (copied) {
+        qrb::Database copy(u"copy"_s);
+        copy.DB_open(ws.folder() + backupName);
+        QCOMPARE(reservations(copy), count);
+    }
 }
 
-void DBAdminScreenTest::deleteAllOnAnEmptyTableStillReports()
-{
-    Workspace ws;
-    Screen s(ws);
-    s.press(u"Command1(1)"_s);
-    s.press(u"Command2(0)"_s);
-    QCOMPARE(ws.dialogs.texts(), (QStringList{deleteAllQuestion, deleteAllDone}));
-}
-
-void DBAdminScreenTest::periodRefusedUnlessBothAreDates_data()
+void DBAdminScreenTest::period_data()
 {
     QTest::addColumn<QString>("first");
     QTest::addColumn<QString>("last");
-    QTest::addColumn<bool>("told");
-    QTest::addColumn<int>("focus");
-    QTest::newRow("first empty") << QString() << u"2009/10/09"_s << false << 0;
-    QTest::newRow("first without zeros") << u"2009/1/9"_s << u"2009/10/09"_s << true << 0;
-    QTest::newRow("first with hyphens") << u"2009-10-09"_s << u"2009/10/09"_s << true << 0;
-    QTest::newRow("first no such day") << u"2009/02/29"_s << u"2009/10/09"_s << true << 0;
-    QTest::newRow("first with a quote") << u"2009/10/0'"_s << u"2009/10/09"_s << true << 0;
-    QTest::newRow("last empty") << u"2009/10/09"_s << QString() << false << 1;
-    QTest::newRow("last eight characters") << u"2009/10/09"_s << u"2009/1/1"_s << true << 1;
-    QTest::newRow("both wrong, first told") << u"20091009"_s << u"x"_s << true << 0;
+    QTest::addColumn<QString>("told");
+    QTest::addColumn<int>("focus"); // the box the cursor is put back into, -1 for none
+    QTest::addColumn<QStringList>("left");
+    const QString p = u"2009/10/09"_s;
+    const QStringList all = {u"2009/09/30"_s, p, p, u"2009/10/10"_s, u"2009/11/01"_s};
+
+    QTest::newRow("one day, every hour") << p << p << periodDone << -1
+                                         << QStringList{u"2009/09/30"_s, u"2009/10/10"_s, u"2009/11/01"_s};
+    QTest::newRow("both month ends included") << u"2009/10/01"_s << u"2009/10/31"_s << periodDone << -1
+                                              << QStringList{u"2009/09/30"_s, u"2009/11/01"_s};
+    QTest::newRow("first after last") << u"2009/10/10"_s << p << periodDone << -1 << all;
+    QTest::newRow("first empty") << QString() << p << QString() << 0 << all;
+    QTest::newRow("first without zeros") << u"2009/1/9"_s << p << wrongDate << 0 << all;
+    QTest::newRow("first with hyphens") << u"2009-10-09"_s << p << wrongDate << 0 << all;
+    QTest::newRow("first no such day") << u"2009/02/29"_s << p << wrongDate << 0 << all;
+    QTest::newRow("first with a quote") << u"2009/10/0'"_s << p << wrongDate << 0 << all;
+    QTest::newRow("last empty") << p << QString() << QString() << 1 << all;
+    QTest::newRow("last eight characters") << p << u"2009/1/1"_s << wrongDate << 1 << all;
+    QTest::newRow("both wrong, first told") << u"20091009"_s << u"x"_s << wrongDate << 0 << all;
 }
 
-void DBAdminScreenTest::periodRefusedUnlessBothAreDates()
+void DBAdminScreenTest::period()
 {
     QFETCH(QString, first);
     QFETCH(QString, last);
-    QFETCH(bool, told);
+    QFETCH(QString, told);
     QFETCH(int, focus);
+    QFETCH(QStringList, left);
 
     Workspace ws;
-    ws.addReservation(u"2009/10/09"_s, u"08"_s, u"山田"_s);
+    int i = 0;
+    for (const QString &day : {u"2009/10/09"_s, u"2009/09/30"_s, u"2009/10/10"_s, u"2009/10/09"_s, u"2009/11/01"_s}) {
+        ws.addReservation(day, ++i % 2 ? u"08"_s : u"17"_s, u"山田"_s);
+    }
     Screen s(ws);
     s.press(u"Command1(1)"_s);
-    s.period(first, last);
-    QCOMPARE(ws.dialogs.texts(), told ? QStringList{wrongDate} : QStringList{});
-    QCOMPARE(QApplication::focusWidget(), s.box(focus));
-    QCOMPARE(reservations(ws.db), 1);
-    QVERIFY(!QDir(ws.folder() + u"/backup"_s).exists());
-}
-
-void DBAdminScreenTest::periodOfOneDayDeletesThatDayOnly()
-{
-    Workspace ws;
-    ws.addReservation(u"2009/10/08"_s, u"17"_s, u"前日"_s);
-    ws.addReservation(u"2009/10/09"_s, u"08"_s, u"当日"_s);
-    ws.addReservation(u"2009/10/09"_s, u"17"_s, u"当日"_s);
-    ws.addReservation(u"2009/10/10"_s, u"08"_s, u"翌日"_s);
-    Screen s(ws);
+    s.box(0)->setText(first);
+    s.box(1)->setText(last);
+    s.press(u"Command2(1)"_s);
+    // A deletion cannot be undone, yet it asks no question.
+    QCOMPARE(ws.dialogs.texts(), told.isEmpty() ? QStringList{} : QStringList{told});
+    QVERIFY(std::none_of(ws.dialogs.messages.begin(), ws.dialogs.messages.end(), [](const auto &m) { return m.question; }));
+    if (focus >= 0) {
+        QCOMPARE(QApplication::focusWidget(), s.box(focus));
+    }
+    QCOMPARE(remainingDates(ws.db), left);
+    QVERIFY(backupAsExpected(ws, told == periodDone && !ws.onPostgres()));
+    QVERIFY(s.deletionShown(true));
+    QCOMPARE(s.box(0)->text() + s.box(1)->text(), first + last);
+    // Choosing deletion again starts from empty boxes.
     s.press(u"Command1(1)"_s);
-    s.period(u"2009/10/09"_s, u"2009/10/09"_s);
-    QCOMPARE(ws.dialogs.texts(), QStringList{periodDone});
-    QVERIFY(!ws.dialogs.messages.first().question);
-    QCOMPARE(reservations(ws.db), 2);
-    QCOMPARE(qrb::YOYAKU_cnt(ws.db, u"2009/10/09"_s, u"08"_s), 0);
-    QVERIFY(s.deletionControlsShown(true));
-    QCOMPARE(s.box(0)->text(), u"2009/10/09"_s);
-    QCOMPARE(s.box(1)->text(), u"2009/10/09"_s);
-    QCOMPARE(backupExists(ws, u"yoyaku_20091009_103000.db"_s), !ws.onPostgres());
+    QCOMPARE(s.box(0)->text(), QString());
 }
 
 void DBAdminScreenTest::noBackupNoDeletion()
@@ -376,7 +329,9 @@ void DBAdminScreenTest::noBackupNoDeletion()
     blocker.close();
     Screen s(ws);
     s.press(u"Command1(1)"_s);
-    s.period(u"2009/10/01"_s, u"2009/10/31"_s);
+    s.box(0)->setText(u"2009/10/01"_s);
+    s.box(1)->setText(u"2009/10/31"_s);
+    s.press(u"Command2(1)"_s);
     s.press(u"Command2(0)"_s);
     if (ws.onPostgres()) {
         // No copy is written, so the folder cannot stop a deletion on the server.
@@ -385,8 +340,6 @@ void DBAdminScreenTest::noBackupNoDeletion()
         return;
     }
     QCOMPARE(ws.dialogs.messages.size(), 3);
-    QVERIFY(!ws.dialogs.texts().contains(deleteAllDone));
-    QVERIFY(!ws.dialogs.texts().contains(periodDone));
     QVERIFY(ws.dialogs.messages.at(0).text.contains(u"バックアップ"_s));
     QVERIFY(ws.dialogs.messages.at(2).text.contains(u"バックアップ"_s));
     QCOMPARE(reservations(ws.db), 2);

@@ -1,5 +1,4 @@
 // The three report files, compared whole and byte for byte with texts written out here line by line.
-#include "screens/reports/ReportSeed.h"
 #include "support/Workspace.h"
 
 #include "screens/reports/ReportScreen.h"
@@ -12,13 +11,33 @@
 #include <QTest>
 
 using namespace Qt::StringLiterals;
-using qrb::test::SeedRow;
+namespace {
 
-Q_DECLARE_METATYPE(qrb::test::SeedRow)
+// A whole YOYAKU row as a reception desk would have stored it; codes are QVariants so that a row can
+// store Null. Defaults: a seasonal reservation of a non-member with no earlier visit, not yet come.
+struct SeedRow {
+    QString ydate = u"2009/10/09"_s;
+    QString ytime = u"08"_s;
+    QString knm = QString();
+    QString tel1 = u"03-1111-2222"_s;
+    QVariant bflg = 0;
+    QString birthday = u"2000年01月01日"_s;
+    QVariant cflg = 0, sflg = 1, scnt = 1, rflg = 2;
+    QString kno = QString();
+    QVariant kflg = 2;
+    QString kmno = QString();
+};
+
+void seed(qrb::Database &db, const SeedRow &r)
+{
+    const int yno = db.scalar(u"SELECT COALESCE(MAX(YNO), 0) + 1 FROM YOYAKU"_s).toInt();
+    db.write(u"INSERT INTO YOYAKU (YNO, KNO, KNM, KKNM, YDATE, YTIME, BFLG, BIRTHDAY, TEL1, TEL2, RFLG, KFLG, KMNO, "
+             "SFLG, SCNT, CFLG, Category) VALUES (?, ?, ?, '', ?, ?, ?, ?, ?, NULL, ?, ?, ?, ?, ?, ?, 0)"_s,
+             {yno, r.kno, r.knm, r.ydate, r.ytime, r.bflg, r.birthday, r.tel1, r.rflg, r.kflg, r.kmno, r.sflg, r.scnt,
+              r.cflg});
+}
 
 using HourTexts = QMap<int, QString>; // hour (or day) → its text
-
-namespace {
 
 const QString NL = u"\r\n"_s;
 
@@ -68,14 +87,12 @@ QString nameA(const QString &name)
 
 SeedRow row(const QString &name, const QString &hour, int cflg = 0)
 {
-    SeedRow r;
-    r.knm = name;
-    r.ytime = hour;
-    r.cflg = cflg;
-    return r;
+    return {.ytime = hour, .knm = name, .cflg = cflg};
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(SeedRow)
 
 class ReportFilesTest : public QObject
 {
@@ -114,16 +131,8 @@ private slots:
                          {12, listEntry(nameA(u"伊藤四郎"_s))},
                          {17, listEntry(nameA(u"田中三郎"_s))}};
 
-        SeedRow padded;
-        padded.knm = u"山田太郎左衛門之助"_s;
-        padded.tel1 = u"090-1234-567"_s;
-        padded.bflg = 3;
-        padded.birthday = u"45/01/01"_s;
-        padded.sflg = 2;
-        padded.scnt = 1;
-        padded.rflg = 1;
-        padded.kno = u"123456"_s;
-        padded.ytime = u"11"_s;
+        const SeedRow padded{.ytime = u"11"_s, .knm = u"山田太郎左衛門之助"_s, .tel1 = u"090-1234-567"_s, .bflg = 3,
+                             .birthday = u"45/01/01"_s, .sflg = 2, .scnt = 1, .rflg = 1, .kno = u"123456"_s};
         const QString paddedA =
             u"○山田太郎左衛門之助"_s + sp(5) + u"090-1234-567"_s + sp(2) + sp(14) + u" 昭和45/01/01"_s + sp(7);
         const QString paddedB = u"新型1回目"_s + sp(4) + u"　来院歴あり　123456"_s + sp(4) + u"非組合員　"_s;
@@ -143,9 +152,10 @@ private slots:
         QFETCH(HourTexts, list);
 
         qrb::test::Workspace ws(0);
-        qrb::test::setPlaces(ws.db, 0, fridayPlaces);
+        // The day is a Friday whose places are all in its first hour.
+        ws.db.write(u"UPDATE SETTING SET NINZU = ? WHERE SWEEKDAY = 5 AND STIME = '08'"_s, {fridayPlaces});
         for (const SeedRow &r : rows) {
-            qrb::test::seed(ws.db, r);
+            seed(ws.db, r);
         }
         qrb::ReportScreen screen(*ws.state);
         QTest::mouseClick(screen.findChild<QPushButton *>(u"Command1(0)"_s), Qt::LeftButton);
@@ -168,45 +178,29 @@ private slots:
         QTest::addColumn<QString>("list");
 
         const QString satoNoEra = u"○佐藤花子"_s + sp(10) + u"03-1111-2222"_s + sp(16);
-        SeedRow r = row(u"佐藤花子"_s, u"08"_s);
-        r.bflg = QVariant();
+        const QString sato = u"佐藤花子"_s;
         QTest::newRow("no era: line B continues line A")
-            << r << satoNoEra + u"　未来院　"_s + SeasonalB + NL << satoNoEra + u"　"_s + SeasonalB + NL;
+            << SeedRow{.knm = sato, .bflg = QVariant()} << satoNoEra + u"　未来院　"_s + SeasonalB + NL << satoNoEra + u"　"_s + SeasonalB + NL;
 
-        r = row(u"佐藤花子"_s, u"08"_s);
-        r.bflg = 5;
-        r.birthday = u"01年05月01日"_s;
         const QString reiwaA = u"○佐藤花子"_s + sp(10) + u"03-1111-2222"_s + sp(16) + u" 令和01年05月01日"_s + sp(6);
-        r.sflg = 3;
-        r.rflg = 0;
-        r.kflg = 1;
-        r.kmno = u"M-77"_s;
         QTest::newRow("令和, first dose only, history not entered, member")
-            << r << reiwaA + NL + u"　未来院　新型1回目のみ　"_s + sp(6) + u"　　　組合員　　M-77"_s + sp(6) + NL
+            << SeedRow{.knm = sato, .bflg = 5, .birthday = u"01年05月01日"_s, .sflg = 3, .rflg = 0, .kflg = 1,
+                       .kmno = u"M-77"_s}
+            << reiwaA + NL + u"　未来院　新型1回目のみ　"_s + sp(6) + u"　　　組合員　　M-77"_s + sp(6) + NL
             << reiwaA + NL + u"　新型1回目のみ　"_s + sp(6) + u"　　　組合員　　M-77"_s + sp(6) + NL;
 
-        r = row(u"佐藤花子"_s, u"08"_s);
-        r.sflg = 4;
-        r.kflg = 0;
-        r.cflg = 1;
         QTest::newRow("second dose only, membership not entered, come")
-            << r << SatoA + NL + u"　来院　　新型2回目のみ　来院歴なし　"_s + sp(6) + u"　　"_s + NL << QString();
+            << SeedRow{.knm = sato, .cflg = 1, .sflg = 4, .kflg = 0} << SatoA + NL + u"　来院　　新型2回目のみ　来院歴なし　"_s + sp(6) + u"　　"_s + NL << QString();
 
-        r = row(u"佐藤花子"_s, u"08"_s);
-        r.sflg = 0;
-        r.kflg = 7;
         QTest::newRow("membership outside its table: the file ends without a line end")
-            << r << SatoA + NL + u"　未来院　"_s + sp(6) + u"　　　　　来院歴なし　"_s
+            << SeedRow{.knm = sato, .sflg = 0, .kflg = 7} << SatoA + NL + u"　未来院　"_s + sp(6) + u"　　　　　来院歴なし　"_s
             << SatoA + NL + u"　"_s + sp(6) + u"　　　　　来院歴なし　"_s;
 
-        r = row(u"長い名前の患者さんのお名前です"_s, u"08"_s);
-        r.tel1 = QString();
-        r.birthday = QString();
-        r.sflg = 2;
-        r.scnt = 2;
         const QString longA = u"○長い名前の患者さんのお名前です"_s + sp(28) + u" 西暦"_s + sp(15);
         QTest::newRow("long name whole, empty fields as blanks, second dose")
-            << r << longA + NL + u"　未来院　新型2回目"_s + sp(4) + u"　来院歴なし　非組合員　"_s + NL
+            << SeedRow{.knm = u"長い名前の患者さんのお名前です"_s, .tel1 = QString(), .birthday = QString(), .sflg = 2,
+                       .scnt = 2}
+            << longA + NL + u"　未来院　新型2回目"_s + sp(4) + u"　来院歴なし　非組合員　"_s + NL
             << longA + NL + u"　新型2回目"_s + sp(4) + u"　来院歴なし　非組合員　"_s + NL;
     }
 
@@ -217,7 +211,7 @@ private slots:
         QFETCH(QString, list);
 
         qrb::test::Workspace ws(0);
-        qrb::test::seed(ws.db, row);
+        seed(ws.db, row);
         // The one entry stands in the last hour, so the entry is the end of the file.
         ws.db.write(u"UPDATE YOYAKU SET YTIME = '17'"_s);
         const QDate day(2009, 10, 9);
@@ -235,6 +229,7 @@ private slots:
     {
         QTest::addColumn<QString>("year");
         QTest::addColumn<QString>("month");
+        QTest::addColumn<int>("places"); // in every hour of every weekday
         QTest::addColumn<int>("sundayPlaces");
         QTest::addColumn<QStringList>("reservations"); // date, then 0 or 1 for come
         QTest::addColumn<QString>("monthLine");
@@ -243,32 +238,43 @@ private slots:
             u"　□予約者数：0人    未来院者数：0人    摂取可能人数：0人　　◇予約率：***%    来院率：***%"_s;
 
         QTest::newRow("30 days of 10 places, neighbours not counted")
-            << u"2009"_s << u"11"_s << 1 << QStringList{u"2009/11/03"_s, u"0"_s, u"2009/11/03"_s, u"1"_s,
+            << u"2009"_s << u"11"_s << 1 << 1 << QStringList{u"2009/11/03"_s, u"0"_s, u"2009/11/03"_s, u"1"_s,
                                                         u"2009/10/31"_s, u"0"_s, u"2009/12/01"_s, u"0"_s}
             << u"■予約者数：2人    未来院者数：1人    摂取可能人数：300人　　◆予約率：0.7%    来院率：50.0%"_s
             << HourTexts{
                    {3,
                     u"　□予約者数：2人    未来院者数：1人    摂取可能人数：10人　　◇予約率：20.0%    来院率：50.0%"_s}};
         QTest::newRow("leap February, Sundays without places")
-            << u"2024"_s << u"02"_s << 0 << QStringList{u"2024/02/04"_s, u"0"_s}
+            << u"2024"_s << u"02"_s << 1 << 0 << QStringList{u"2024/02/04"_s, u"0"_s}
             << u"■予約者数：1人    未来院者数：1人    摂取可能人数：250人　　◆予約率：0.4%    来院率：0.0%"_s
             << HourTexts{
                    {4, u"　□予約者数：1人    未来院者数：1人    摂取可能人数：0人　　◇予約率：***%    来院率：***%"_s},
                    {11, noPlaces},
                    {18, noPlaces},
                    {25, noPlaces}};
+        QTest::newRow("a month without reservations")
+            << u"2009"_s << u"12"_s << 1 << 1 << QStringList{}
+            << u"■予約者数：0人    未来院者数：0人    摂取可能人数：310人　　◆予約率：0.0%    来院率：***%"_s << HourTexts{};
+        // "2009/10/9" begins with the month but names none of its days: the month counts it, no day does.
+        QTest::newRow("totals beyond 16 bits, a date without its zero")
+            << u"2009"_s << u"10"_s << 200 << 200
+            << QStringList{u"2009/10/9"_s, u"0"_s, u"2009/10/31"_s, u"0"_s, u"2009/10/31"_s, u"1"_s}
+            << u"■予約者数：3人    未来院者数：2人    摂取可能人数：62000人　　◆予約率：0.0%    来院率：33.3%"_s
+            << HourTexts{
+                   {31, u"　□予約者数：2人    未来院者数：1人    摂取可能人数：2000人　　◇予約率：0.1%    来院率：50.0%"_s}};
     }
 
     void monthlyReportIsByteExact()
     {
         QFETCH(QString, year);
         QFETCH(QString, month);
+        QFETCH(int, places);
         QFETCH(int, sundayPlaces);
         QFETCH(QStringList, reservations);
         QFETCH(QString, monthLine);
         QFETCH(HourTexts, dayLines);
 
-        qrb::test::Workspace ws(1);
+        qrb::test::Workspace ws(places);
         ws.db.write(u"UPDATE SETTING SET NINZU = ? WHERE SWEEKDAY = 7"_s, {sundayPlaces});
         for (qsizetype i = 0; i < reservations.size(); i += 2) {
             ws.addReservation(reservations.at(i), u"09"_s, u"患者"_s, reservations.at(i + 1).toInt());
@@ -276,7 +282,14 @@ private slots:
         qrb::ReportScreen screen(*ws.state);
         screen.findChild<QComboBox *>(u"Combo1(0)"_s)->setCurrentText(year);
         screen.findChild<QComboBox *>(u"Combo1(1)"_s)->setCurrentText(month);
-        QTest::mouseClick(screen.findChild<QPushButton *>(u"Command2(0)"_s), Qt::LeftButton);
+        // The day plays no part, even when it names none; a second press rewrites the file, never appends.
+        screen.findChild<QComboBox *>(u"Combo1(2)"_s)->setCurrentText(u"xx"_s);
+        for (int press = 0; press < 2; ++press) {
+            QTest::mouseClick(screen.findChild<QPushButton *>(u"Command2(0)"_s), Qt::LeftButton);
+        }
+        QVERIFY(ws.dialogs.messages.isEmpty());
+        QCOMPARE(ws.viewer.shown.size(), 2);
+        QVERIFY(ws.viewer.shown.last().endsWith(u"/reports/月報.txt"_s));
 
         const QStringList labels = {u"(月)"_s, u"(火)"_s, u"(水)"_s, u"(木)"_s, u"(金)"_s, u"(土)"_s, u"(日)"_s};
         QString expected = u"インフルエンザ予防接種　月報    %1年%2月分"_s.arg(year, month) + NL + monthLine + NL;
@@ -285,13 +298,11 @@ private slots:
             expected +=
                 NL + QString::number(d) + u"日 "_s + labels.at(first.addDays(d - 1).dayOfWeek() - 1) +
                 QString(72, u'-') + NL +
-                dayLines.value(
-                    d,
-                    u"　□予約者数：0人    未来院者数：0人    摂取可能人数：10人　　◇予約率：0.0%    来院率：***%"_s) +
+                dayLines.value(d, u"　□予約者数：0人    未来院者数：0人    摂取可能人数：%1人　　◇予約率：0.0%    来院率：***%"_s.arg(
+                                      10 * places)) +
                 NL;
         }
         QCOMPARE(readFile(ws.folder() + u"/reports/月報.txt"_s), cp932(expected));
-        QCOMPARE(expected.count(QString(72, u'-')), first.daysInMonth());
     }
 };
 

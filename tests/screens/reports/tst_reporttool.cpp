@@ -1,10 +1,8 @@
 // qrb-report, run as a scheduled job would run it.
-#include "screens/reports/ReportSeed.h"
 #include "support/Workspace.h"
 
 #include "screens/reports/ReportScreen.h"
 
-#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTest>
@@ -61,17 +59,17 @@ private slots:
     void writesTheBytesOfTheButton_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("button"); // 0 daily, 1 list, 2 monthly
         QTest::addColumn<QString>("file");
-        QTest::newRow("daily") << u"daily"_s << u"Command1(0)"_s << u"日報.txt"_s;
-        QTest::newRow("unvisited") << u"unvisited"_s << u"Command1(1)"_s << u"未来院リスト.txt"_s;
-        QTest::newRow("monthly") << u"monthly"_s << u"Command2(0)"_s << u"月報.txt"_s;
+        QTest::newRow("daily") << u"daily"_s << 0 << u"日報.txt"_s;
+        QTest::newRow("unvisited") << u"unvisited"_s << 1 << u"未来院リスト.txt"_s;
+        QTest::newRow("monthly") << u"monthly"_s << 2 << u"月報.txt"_s;
     }
 
     void writesTheBytesOfTheButton()
     {
         QFETCH(QString, kind);
-        QFETCH(QString, button);
+        QFETCH(int, button);
         QFETCH(QString, file);
         qrb::test::Workspace ws(2);
         ws.addReservation(u"2009/10/09"_s, u"08"_s, u"O'Brien"_s);
@@ -80,11 +78,7 @@ private slots:
         writeSettings(ws, true);
 
         qrb::ReportScreen screen(*ws.state);
-        if (button.startsWith(u"Command1"_s)) {
-            screen.Command1_Click(button.at(9).digitValue());
-        } else {
-            screen.Command2_Click(0);
-        }
+        button < 2 ? screen.Command1_Click(button) : screen.Command2_Click(0);
         const Run run = runTool(ws.folder(), {kind, u"2009/10/09"_s});
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(QFileInfo(run.out).canonicalFilePath(),
