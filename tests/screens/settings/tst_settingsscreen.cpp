@@ -19,10 +19,13 @@ private:
     {
         return screen.findChild<QLineEdit *>(u"Text1(%1)"_s.arg(index));
     }
-    static int places(Workspace &ws, int weekday, const QString &slot)
+    static void fill(SettingsScreen &screen, const QString &text)
     {
-        return ws.db.scalar(u"SELECT NINZU FROM SETTING WHERE SWEEKDAY = ? AND STIME = ?"_s, {weekday, slot}).toInt();
+        for (int i = 0; i < SettingsScreen::CellCount; ++i) {
+            cell(screen, i)->setText(text);
+        }
     }
+    static int sum(Workspace &ws) { return ws.db.scalar(u"SELECT SUM(NINZU) FROM SETTING"_s).toInt(); }
     static int rows(Workspace &ws) { return ws.db.scalar(u"SELECT COUNT(*) FROM SETTING"_s).toInt(); }
 
 private slots:
@@ -31,6 +34,16 @@ private slots:
         Workspace ws(4);
         ws.db.write(u"DELETE FROM SETTING"_s);
         SettingsScreen screen(*ws.state);
+        QCOMPARE(screen.windowTitle(), u"設定"_s);
+        QStringList headings;
+        for (const QString &name : {u"Label1"_s, u"Label3(0)"_s, u"Label3(6)"_s, u"Label2(0)"_s, u"Label2(9)"_s}) {
+            headings << screen.findChild<QLabel *>(name)->text();
+        }
+        QCOMPARE(headings, (QStringList{u"予約可能人数　設定"_s, u"月"_s, u"日"_s, u"08:00～09:00"_s, u"17:00～18:00"_s}));
+        // Along a slot from Monday to Sunday, then on to Monday of the next slot.
+        QCOMPARE(cell(screen, 5)->nextInFocusChain(), cell(screen, 6));
+        QCOMPARE(cell(screen, 6)->nextInFocusChain(), cell(screen, 7));
+        QCOMPARE(cell(screen, 69)->nextInFocusChain(), screen.findChild<QPushButton *>(u"Command1"_s));
         for (int i = 0; i < SettingsScreen::CellCount; ++i) {
             QCOMPARE(cell(screen, i)->text(), u"0"_s);
         }
@@ -39,7 +52,7 @@ private slots:
         QCOMPARE(ws.db.scalar(u"SELECT COUNT(DISTINCT SWEEKDAY) FROM SETTING WHERE SWEEKDAY BETWEEN 1 AND 7"_s).toInt(),
                  7);
         QCOMPARE(ws.db.scalar(u"SELECT COUNT(*) FROM SETTING WHERE STIME = '08' OR STIME = '17'"_s).toInt(), 14);
-        QCOMPARE(ws.db.scalar(u"SELECT SUM(NINZU) FROM SETTING"_s).toInt(), 0);
+        QCOMPARE(sum(ws), 0);
         QVERIFY(ws.dialogs.messages.isEmpty());
     }
 
@@ -70,25 +83,10 @@ private slots:
         // Typed with the input method on: full-width digits, a blank around them.
         cell(screen, index)->setText(u" ９"_s);
         QVERIFY(screen.grid_save());
-        QCOMPARE(places(ws, weekday, slot), 9);
-        QCOMPARE(ws.db.scalar(u"SELECT SUM(NINZU) FROM SETTING"_s).toInt(), 69 * 2 + 9);
+        const QString stored = u"SELECT NINZU FROM SETTING WHERE SWEEKDAY = ? AND STIME = ?"_s;
+        QCOMPARE(ws.db.scalar(stored, {weekday, slot}).toInt(), 9);
+        QCOMPARE(sum(ws), 69 * 2 + 9);
         QCOMPARE(rows(ws), 70);
-    }
-
-    void headingsAndTabOrder()
-    {
-        Workspace ws;
-        SettingsScreen screen(*ws.state);
-        QCOMPARE(screen.windowTitle(), u"設定"_s);
-        QCOMPARE(screen.findChild<QLabel *>(u"Label1"_s)->text(), u"予約可能人数　設定"_s);
-        QCOMPARE(screen.findChild<QLabel *>(u"Label3(0)"_s)->text(), u"月"_s);
-        QCOMPARE(screen.findChild<QLabel *>(u"Label3(6)"_s)->text(), u"日"_s);
-        QCOMPARE(screen.findChild<QLabel *>(u"Label2(0)"_s)->text(), u"08:00～09:00"_s);
-        QCOMPARE(screen.findChild<QLabel *>(u"Label2(9)"_s)->text(), u"17:00～18:00"_s);
-        // Along a slot from Monday to Sunday, then on to Monday of the next slot.
-        QCOMPARE(cell(screen, 5)->nextInFocusChain(), cell(screen, 6));
-        QCOMPARE(cell(screen, 6)->nextInFocusChain(), cell(screen, 7));
-        QCOMPARE(cell(screen, 69)->nextInFocusChain(), screen.findChild<QPushButton *>(u"Command1"_s));
     }
 
     void badCellSavesNothing_data()
@@ -112,23 +110,19 @@ private slots:
         Workspace ws(3);
         SettingsScreen screen(*ws.state);
         // Cells before the bad one are changed too: they must not be written either.
-        for (int i = 0; i < SettingsScreen::CellCount; ++i) {
-            cell(screen, i)->setText(u"7"_s);
-        }
+        fill(screen, u"7"_s);
         cell(screen, index)->setText(text);
         QVERIFY(!screen.grid_save());
         QCOMPARE(ws.dialogs.messages.size(), 1);
         QVERIFY2(ws.dialogs.messages.first().text.contains(named), qPrintable(ws.dialogs.messages.first().text));
-        QCOMPARE(ws.db.scalar(u"SELECT SUM(NINZU) FROM SETTING"_s).toInt(), 70 * 3);
+        QCOMPARE(sum(ws), 70 * 3);
     }
 
     void failedSaveLeavesTableAsItWas()
     {
         Workspace ws(1);
         SettingsScreen screen(*ws.state);
-        for (int i = 0; i < SettingsScreen::CellCount; ++i) {
-            cell(screen, i)->setText(u"6"_s);
-        }
+        fill(screen, u"6"_s);
         // The last row of the save fails, as a full disk or a lost server would, after the others were written.
         if (ws.onPostgres()) {
             ws.db.write(u"CREATE FUNCTION refuse_sunday() RETURNS trigger LANGUAGE plpgsql AS "
@@ -143,7 +137,7 @@ private slots:
         QCOMPARE(ws.dialogs.messages.size(), 1);
         QVERIFY(ws.dialogs.messages.first().text.startsWith(u"予約可能人数を登録できませんでした。"_s));
         QVERIFY2(ws.dialogs.messages.first().text.contains(u"disk full"_s), qPrintable(ws.dialogs.messages.first().text));
-        QCOMPARE(ws.db.scalar(u"SELECT SUM(NINZU) FROM SETTING"_s).toInt(), 70);
+        QCOMPARE(sum(ws), 70);
     }
 };
 
