@@ -19,16 +19,6 @@ namespace qrb {
 
 namespace {
 
-QComboBox *makeSelector(const QString &name, int width, QWidget *parent)
-{
-    auto *combo = new QComboBox(parent);
-    combo->setObjectName(name);
-    combo->setEditable(true);
-    combo->setInsertPolicy(QComboBox::NoInsert);
-    combo->setMinimumWidth(width);
-    return combo;
-}
-
 QLabel *makeLabel(const QString &name, const QString &caption, QWidget *parent)
 {
     auto *label = new QLabel(caption, parent);
@@ -53,9 +43,9 @@ ReportScreen::ReportScreen(ProgramState &state, QWidget *parent)
     setObjectName(u"frmNote"_s);
     setWindowTitle(u"帳票"_s);
 
-    m_year = makeSelector(u"Combo1(0)"_s, 90, this);
-    m_month = makeSelector(u"Combo1(1)"_s, 64, this);
-    m_day = makeSelector(u"Combo1(2)"_s, 64, this);
+    m_year = DatePickers::makeCombo(u"Combo1(0)"_s, 90, this);
+    m_month = DatePickers::makeCombo(u"Combo1(1)"_s, 64, this);
+    m_day = DatePickers::makeCombo(u"Combo1(2)"_s, 64, this);
     m_weekday = makeLabel(u"Label3(2)"_s, QString(), this);
     m_weekday->setMinimumWidth(40);
 

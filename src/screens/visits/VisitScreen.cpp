@@ -24,16 +24,6 @@ namespace qrb {
 
 namespace {
 
-QComboBox *pickerCombo(const QString &name, int width, QWidget *parent)
-{
-    auto *combo = new QComboBox(parent);
-    combo->setObjectName(name);
-    combo->setEditable(true);
-    combo->setInsertPolicy(QComboBox::NoInsert);
-    combo->setMinimumWidth(width);
-    return combo;
-}
-
 VisitEntry entryOf(const QListWidgetItem *line)
 {
     return {line->data(VisitScreen::YnoRole).toInt(), line->data(VisitScreen::TimeRole).toString(),
@@ -49,9 +39,9 @@ VisitScreen::VisitScreen(ProgramState &state, QWidget *parent)
     setObjectName(u"frmRaiin"_s);
     setWindowTitle(u"来院記録"_s);
 
-    m_year = pickerCombo(u"Combo1(0)"_s, 90, this);
-    m_month = pickerCombo(u"Combo1(1)"_s, 64, this);
-    m_day = pickerCombo(u"Combo1(2)"_s, 64, this);
+    m_year = DatePickers::makeCombo(u"Combo1(0)"_s, 90, this);
+    m_month = DatePickers::makeCombo(u"Combo1(1)"_s, 64, this);
+    m_day = DatePickers::makeCombo(u"Combo1(2)"_s, 64, this);
     m_weekday = new QLabel(this);
     m_weekday->setObjectName(u"Label3(2)"_s);
     auto *pickerRow = new QHBoxLayout;
