@@ -1,5 +1,6 @@
 #include "AutoRefresh.h"
 
+#include "Named.h"
 #include "app/base/Dialogs.h"
 #include "db/Database.h"
 
@@ -24,18 +25,15 @@ AutoRefresh::AutoRefresh(const QString &buttonName, QWidget *screen)
 {
     m_frame = new QGroupBox(u"自動更新"_s, screen);
     m_frame->setObjectName(u"Frame1"_s);
-    m_on = new QRadioButton(u"ON"_s, m_frame);
-    m_on->setObjectName(u"Option1(0)"_s);
-    m_off = new QRadioButton(u"OFF"_s, m_frame);
-    m_off->setObjectName(u"Option1(1)"_s);
+    m_on = named<QRadioButton>(u"Option1(0)"_s, u"ON"_s, m_frame);
+    m_off = named<QRadioButton>(u"Option1(1)"_s, u"OFF"_s, m_frame);
     auto *row = new QHBoxLayout(m_frame);
     row->addWidget(m_on);
     row->addWidget(m_off);
     connect(m_on, &QRadioButton::clicked, this, [this] { setOn(true); });
     connect(m_off, &QRadioButton::clicked, this, [this] { setOn(false); });
 
-    m_button = new QPushButton(u"手動更新"_s, screen);
-    m_button->setObjectName(buttonName);
+    m_button = named<QPushButton>(buttonName, u"手動更新"_s, screen);
 
     m_timer = new QTimer(screen);
     m_timer->setObjectName(u"Timer1"_s);

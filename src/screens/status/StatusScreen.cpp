@@ -2,12 +2,13 @@
 
 #include "MonthView.h"
 #include "StatusTexts.h"
-#include "screens/common/AutoRefresh.h"
 #include "app/base/Clock.h"
 #include "app/base/Dialogs.h"
 #include "app/base/ProgramState.h"
 #include "db/Database.h"
 #include "db/DayStatus.h"
+#include "screens/common/AutoRefresh.h"
+#include "screens/common/Named.h"
 #include "shared/Dates.h"
 
 #include <QGroupBox>
@@ -44,13 +45,6 @@ QTableWidgetItem *cell(const QString &text)
     return item;
 }
 
-QRadioButton *option(const QString &name, const QString &caption, QWidget *parent)
-{
-    auto *button = new QRadioButton(caption, parent);
-    button->setObjectName(name);
-    return button;
-}
-
 } // namespace
 
 StatusScreen::StatusScreen(ProgramState &state, QWidget *parent)
@@ -75,8 +69,8 @@ StatusScreen::StatusScreen(ProgramState &state, QWidget *parent)
 
     auto *visitorFrame = new QGroupBox(u"来院者　表示"_s, this);
     visitorFrame->setObjectName(u"Frame2"_s);
-    m_showVisited = option(u"Option2(0)"_s, u"表示"_s, visitorFrame);
-    m_hideVisited = option(u"Option2(1)"_s, u"非表示"_s, visitorFrame);
+    m_showVisited = named<QRadioButton>(u"Option2(0)"_s, u"表示"_s, visitorFrame);
+    m_hideVisited = named<QRadioButton>(u"Option2(1)"_s, u"非表示"_s, visitorFrame);
     auto *visitorRow = new QHBoxLayout(visitorFrame);
     visitorRow->addWidget(m_showVisited);
     visitorRow->addWidget(m_hideVisited);
