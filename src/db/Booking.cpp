@@ -11,42 +11,27 @@ namespace qrb {
 
 StoredBooking registerReservation(Database &db, const BookingRecord &r)
 {
+    // NULL when the form knows no era: a new reservation is stored without one, an existing one keeps its own.
+    const QVariant bflg = r.bflg ? QVariant(*r.bflg) : QVariant(QMetaType::fromType<int>());
     Database::WriteTransaction transaction(db);
     const QVariant existing = db.scalar(u"SELECT MIN(YNO) FROM YOYAKU WHERE YDATE = ? AND YTIME = ? AND KNM = ?"_s,
                                         {r.ydate, r.ytime, r.knm});
     StoredBooking stored;
     if (!existing.isNull()) {
         stored.yno = existing.toInt();
-        // An era the form does not know leaves the stored one as it was.
-        if (r.bflg) {
-            db.write(u"UPDATE YOYAKU SET KNO = ?, KNM = ?, KKNM = ?, YDATE = ?, YTIME = ?, BFLG = ?, BIRTHDAY = ?, "
-                     "TEL1 = ?, TEL2 = ?, RFLG = ?, KFLG = ?, BIKO = ?, SFLG = ?, SCNT = ?, KMNO = ?, CFLG = 0, "
-                     "Category = 0 WHERE YNO = ?"_s,
-                     {r.kno, r.knm, r.kknm, r.ydate, r.ytime, *r.bflg, r.birthday, r.tel1, r.tel2, r.rflg, r.kflg,
-                      r.biko, r.sflg, r.scnt, r.kmno, stored.yno});
-        } else {
-            db.write(u"UPDATE YOYAKU SET KNO = ?, KNM = ?, KKNM = ?, YDATE = ?, YTIME = ?, BIRTHDAY = ?, "
-                     "TEL1 = ?, TEL2 = ?, RFLG = ?, KFLG = ?, BIKO = ?, SFLG = ?, SCNT = ?, KMNO = ?, CFLG = 0, "
-                     "Category = 0 WHERE YNO = ?"_s,
-                     {r.kno, r.knm, r.kknm, r.ydate, r.ytime, r.birthday, r.tel1, r.tel2, r.rflg, r.kflg, r.biko,
-                      r.sflg, r.scnt, r.kmno, stored.yno});
-        }
+        db.write(u"UPDATE YOYAKU SET KNO = ?, KNM = ?, KKNM = ?, YDATE = ?, YTIME = ?, BFLG = COALESCE(?, BFLG), "
+                 "BIRTHDAY = ?, TEL1 = ?, TEL2 = ?, RFLG = ?, KFLG = ?, BIKO = ?, SFLG = ?, SCNT = ?, KMNO = ?, "
+                 "CFLG = 0, Category = 0 WHERE YNO = ?"_s,
+                 {r.kno, r.knm, r.kknm, r.ydate, r.ytime, bflg, r.birthday, r.tel1, r.tel2, r.rflg, r.kflg, r.biko,
+                  r.sflg, r.scnt, r.kmno, stored.yno});
     } else {
         stored.yno = db.scalar(u"SELECT COALESCE(MAX(YNO), 0) + 1 FROM YOYAKU"_s).toInt();
         stored.added = true;
-        if (r.bflg) {
-            db.write(u"INSERT INTO YOYAKU (YNO, KNO, KNM, KKNM, YDATE, YTIME, BFLG, BIRTHDAY, TEL1, TEL2, RFLG, KFLG, "
-                     "BIKO, SFLG, SCNT, KMNO, CFLG, Category) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
-                     "0, 0)"_s,
-                     {stored.yno, r.kno, r.knm, r.kknm, r.ydate, r.ytime, *r.bflg, r.birthday, r.tel1, r.tel2, r.rflg,
-                      r.kflg, r.biko, r.sflg, r.scnt, r.kmno});
-        } else {
-            db.write(u"INSERT INTO YOYAKU (YNO, KNO, KNM, KKNM, YDATE, YTIME, BIRTHDAY, TEL1, TEL2, RFLG, KFLG, "
-                     "BIKO, SFLG, SCNT, KMNO, CFLG, Category) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
-                     "0, 0)"_s,
-                     {stored.yno, r.kno, r.knm, r.kknm, r.ydate, r.ytime, r.birthday, r.tel1, r.tel2, r.rflg, r.kflg,
-                      r.biko, r.sflg, r.scnt, r.kmno});
-        }
+        db.write(u"INSERT INTO YOYAKU (YNO, KNO, KNM, KKNM, YDATE, YTIME, BFLG, BIRTHDAY, TEL1, TEL2, RFLG, KFLG, "
+                 "BIKO, SFLG, SCNT, KMNO, CFLG, Category) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+                 "0, 0)"_s,
+                 {stored.yno, r.kno, r.knm, r.kknm, r.ydate, r.ytime, bflg, r.birthday, r.tel1, r.tel2, r.rflg,
+                  r.kflg, r.biko, r.sflg, r.scnt, r.kmno});
     }
     transaction.commit();
     return stored;

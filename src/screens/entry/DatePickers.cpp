@@ -28,6 +28,16 @@ DatePickers::DatePickers(const Clock &clock, QComboBox *year, QComboBox *month, 
     }
 }
 
+QComboBox *DatePickers::makeCombo(const QString &name, int width, QWidget *parent)
+{
+    auto *combo = new QComboBox(parent);
+    combo->setObjectName(name);
+    combo->setEditable(true);
+    combo->setInsertPolicy(QComboBox::NoInsert);
+    combo->setMinimumWidth(width);
+    return combo;
+}
+
 DatePickers::~DatePickers() = default;
 
 void DatePickers::Combo_0_set()

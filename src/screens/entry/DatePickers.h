@@ -8,6 +8,7 @@
 class QComboBox;
 class QDate;
 class QLabel;
+class QWidget;
 
 namespace qrb {
 
@@ -27,6 +28,10 @@ public:
     DatePickers(const Clock &clock, QComboBox *year, QComboBox *month, QComboBox *day, QComboBox *hour,
                 QLabel *weekday, QObject *parent = nullptr);
     ~DatePickers() override;
+
+    // A picker combo for a one-row screen: editable, typed text never added to its list, named and at
+    // least `width` wide.
+    static QComboBox *makeCombo(const QString &name, int width, QWidget *parent);
 
     // Year list: this year and the next; the text becomes this year.
     void Combo_0_set();

@@ -8,6 +8,7 @@
 #include "app/base/ProgramState.h"
 #include "db/Booking.h"
 #include "db/Database.h"
+#include "screens/common/Named.h"
 #include "shared/Eras.h"
 
 #include <QComboBox>
@@ -40,16 +41,9 @@ QString overbookingQuestion()
     return u"予約可能人数を超えました。\r\nＯＫを押すと強制入力します。"_s;
 }
 
-QLabel *makeLabel(const QString &text, const QString &name, QWidget *parent)
-{
-    auto *label = new QLabel(text, parent);
-    label->setObjectName(name);
-    return label;
-}
-
 QLabel *makeRequiredLabel(const QString &name, QWidget *parent)
 {
-    QLabel *label = makeLabel(u"(必須入力)"_s, name, parent);
+    QLabel *label = named<QLabel>(name, u"(必須入力)"_s, parent);
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, Qt::red);
     label->setPalette(palette);
@@ -177,12 +171,12 @@ void EntryScreen::buildControls()
     m_lineEdits[2]->setFixedWidth(132);
     birth->addWidget(m_lineEdits[2]);
     birth->addSpacing(8);
-    birth->addWidget(makeLabel(u"年齢"_s, u"Label2(4)"_s, this));
+    birth->addWidget(named<QLabel>(u"Label2(4)"_s, u"年齢"_s, this));
     birth->addSpacing(6);
-    m_age = makeLabel(QString(), u"Label6"_s, this);
+    m_age = named<QLabel>(u"Label6"_s, QString(), this);
     m_age->setMinimumWidth(40);
     birth->addWidget(m_age);
-    m_ageValue = makeLabel(QString(), u"Label3(1)"_s, this);
+    m_ageValue = named<QLabel>(u"Label3(1)"_s, QString(), this);
     birth->addWidget(m_ageValue);
     birth->addStretch(1);
     patient->addLayout(birth, 1, 1);
@@ -190,7 +184,7 @@ void EntryScreen::buildControls()
     patient->addWidget(m_lineEdits[3], 1, 3);
     patient->addWidget(new QLabel(u"電話番号２"_s, this), 1, 4);
     patient->addWidget(m_lineEdits[4], 1, 5);
-    patient->addWidget(makeLabel(u"入力例）　西暦：20020101 和暦：190101"_s, u"Label2(5)"_s, this), 2, 1, 1, 3);
+    patient->addWidget(named<QLabel>(u"Label2(5)"_s, u"入力例）　西暦：20020101 和暦：190101"_s, this), 2, 1, 1, 3);
     m_lineEdits[8]->setMinimumWidth(100);
     patient->setColumnStretch(1, 1);
     patient->setColumnStretch(3, 2);
@@ -240,7 +234,7 @@ void EntryScreen::buildControls()
     frames->addWidget(typeFrame);
 
     auto *remarksLayout = new QVBoxLayout;
-    remarksLayout->addWidget(makeLabel(u"備考"_s, u"Label1(6)"_s, this));
+    remarksLayout->addWidget(named<QLabel>(u"Label1(6)"_s, u"備考"_s, this));
     remarksLayout->addWidget(m_remarks);
     remarksLayout->addStretch(1);
     frames->addLayout(remarksLayout, 1);
@@ -250,19 +244,19 @@ void EntryScreen::buildControls()
     auto *rows = new QGridLayout;
     rows->setHorizontalSpacing(4);
     auto *dateCaption = new QHBoxLayout;
-    dateCaption->addWidget(makeLabel(u"予約日"_s, u"Label1(1)"_s, this));
+    dateCaption->addWidget(named<QLabel>(u"Label1(1)"_s, u"予約日"_s, this));
     dateCaption->addWidget(makeRequiredLabel(u"Label1(15)"_s, this));
     rows->addLayout(dateCaption, 0, 0);
 
     const std::array<int, 4> widths = {72, 52, 52, 52};
-    QLabel *marker1 = makeLabel(u"1)"_s, u"Label1(11)"_s, this);
+    QLabel *marker1 = named<QLabel>(u"Label1(11)"_s, u"1)"_s, this);
     rows->addWidget(marker1, 0, 1);
     const std::array<int, 4> row1Units = {2, 3, 4, 5};
     const std::array<int, 4> row2Units = {10, 9, 8, 7};
     const QStringList unitTexts = {u"年"_s, u"月"_s, u"日"_s, u"時"_s};
-    auto *weekday1 = makeLabel(QString(), u"Label3(2)"_s, this);
-    auto *weekday2 = makeLabel(QString(), u"Label4(2)"_s, this);
-    QLabel *marker2 = makeLabel(u"2)"_s, u"Label1(12)"_s, this);
+    auto *weekday1 = named<QLabel>(u"Label3(2)"_s, QString(), this);
+    auto *weekday2 = named<QLabel>(u"Label4(2)"_s, QString(), this);
+    QLabel *marker2 = named<QLabel>(u"Label1(12)"_s, u"2)"_s, this);
     rows->addWidget(marker2, 1, 1);
     m_rowTwo << marker1 << marker2;
     for (int i = 0; i < 4; ++i) {
@@ -271,9 +265,9 @@ void EntryScreen::buildControls()
         m_combo1[i] = makeCombo(u"Combo1(%1)"_s.arg(i), widths[i], this);
         m_combo2[i] = makeCombo(u"Combo2(%1)"_s.arg(i), widths[i], this);
         rows->addWidget(m_combo1[i], 0, column);
-        rows->addWidget(makeLabel(unitTexts.at(i), u"Label1(%1)"_s.arg(row1Units[i]), this), 0, column + 1);
+        rows->addWidget(named<QLabel>(u"Label1(%1)"_s.arg(row1Units[i]), unitTexts.at(i), this), 0, column + 1);
         rows->addWidget(m_combo2[i], 1, column);
-        QLabel *unit2 = makeLabel(unitTexts.at(i), u"Label1(%1)"_s.arg(row2Units[i]), this);
+        QLabel *unit2 = named<QLabel>(u"Label1(%1)"_s.arg(row2Units[i]), unitTexts.at(i), this);
         rows->addWidget(unit2, 1, column + 1);
         m_rowTwo << m_combo2[i] << unit2;
     }
@@ -286,11 +280,11 @@ void EntryScreen::buildControls()
         rows->addWidget(m_command2[i], i, 11);
         connect(m_command2[i], &QPushButton::clicked, this, [this, i] { Command2_Click(i); });
     }
-    m_slotLine1 = makeLabel(QString(), u"Label3(0)"_s, this);
-    m_slotLine2 = makeLabel(QString(), u"Label4(0)"_s, this);
+    m_slotLine1 = named<QLabel>(u"Label3(0)"_s, QString(), this);
+    m_slotLine2 = named<QLabel>(u"Label4(0)"_s, QString(), this);
     rows->addWidget(m_slotLine1, 0, 12);
     rows->addWidget(m_slotLine2, 1, 12);
-    QLabel *rowTwoExtra = makeLabel(QString(), u"Label4(1)"_s, this);
+    QLabel *rowTwoExtra = named<QLabel>(u"Label4(1)"_s, QString(), this);
     rows->addWidget(rowTwoExtra, 1, 13);
     rows->setColumnStretch(14, 1);
     m_rowTwo << weekday2 << m_command2[1] << m_slotLine2 << rowTwoExtra;

@@ -4,6 +4,7 @@
 #include "app/base/ProgramState.h"
 #include "app/base/ReportViewer.h"
 #include "db/Database.h"
+#include "screens/common/Named.h"
 #include "screens/entry/DatePickers.h"
 
 #include <QComboBox>
@@ -19,27 +20,9 @@ namespace qrb {
 
 namespace {
 
-QComboBox *makeSelector(const QString &name, int width, QWidget *parent)
-{
-    auto *combo = new QComboBox(parent);
-    combo->setObjectName(name);
-    combo->setEditable(true);
-    combo->setInsertPolicy(QComboBox::NoInsert);
-    combo->setMinimumWidth(width);
-    return combo;
-}
-
-QLabel *makeLabel(const QString &name, const QString &caption, QWidget *parent)
-{
-    auto *label = new QLabel(caption, parent);
-    label->setObjectName(name);
-    return label;
-}
-
 QPushButton *makeButton(const QString &name, const QString &caption, QWidget *parent)
 {
-    auto *button = new QPushButton(caption, parent);
-    button->setObjectName(name);
+    auto *button = named<QPushButton>(name, caption, parent);
     button->setMinimumSize(200, 48);
     return button;
 }
@@ -53,20 +36,20 @@ ReportScreen::ReportScreen(ProgramState &state, QWidget *parent)
     setObjectName(u"frmNote"_s);
     setWindowTitle(u"帳票"_s);
 
-    m_year = makeSelector(u"Combo1(0)"_s, 90, this);
-    m_month = makeSelector(u"Combo1(1)"_s, 64, this);
-    m_day = makeSelector(u"Combo1(2)"_s, 64, this);
-    m_weekday = makeLabel(u"Label3(2)"_s, QString(), this);
+    m_year = DatePickers::makeCombo(u"Combo1(0)"_s, 90, this);
+    m_month = DatePickers::makeCombo(u"Combo1(1)"_s, 64, this);
+    m_day = DatePickers::makeCombo(u"Combo1(2)"_s, 64, this);
+    m_weekday = named<QLabel>(u"Label3(2)"_s, QString(), this);
     m_weekday->setMinimumWidth(40);
 
     auto *selectors = new QHBoxLayout;
     selectors->setSpacing(6); // each caption stays next to its selector
     selectors->addWidget(m_year);
-    selectors->addWidget(makeLabel(u"Label1(2)"_s, u"年"_s, this));
+    selectors->addWidget(named<QLabel>(u"Label1(2)"_s, u"年"_s, this));
     selectors->addWidget(m_month);
-    selectors->addWidget(makeLabel(u"Label1(3)"_s, u"月"_s, this));
+    selectors->addWidget(named<QLabel>(u"Label1(3)"_s, u"月"_s, this));
     selectors->addWidget(m_day);
-    selectors->addWidget(makeLabel(u"Label1(4)"_s, u"日"_s, this));
+    selectors->addWidget(named<QLabel>(u"Label1(4)"_s, u"日"_s, this));
     selectors->addWidget(m_weekday);
     selectors->addStretch(1);
 

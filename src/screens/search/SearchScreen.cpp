@@ -6,6 +6,7 @@
 #include "app/base/ProgramState.h"
 #include "db/Database.h"
 #include "db/Search.h"
+#include "screens/common/Named.h"
 
 #include <QEvent>
 #include <QFocusEvent>
@@ -25,13 +26,6 @@ namespace {
 // The reservation number travels with each result line, so that a click finds exactly that
 // reservation even when two patients share a name or a name holds the separator "＊".
 constexpr int ReservationNumberRole = Qt::UserRole;
-
-QLabel *caption(const QString &name, const QString &text, QWidget *parent)
-{
-    auto *label = new QLabel(text, parent);
-    label->setObjectName(name);
-    return label;
-}
 
 } // namespace
 
@@ -68,7 +62,7 @@ SearchScreen::SearchScreen(ProgramState &state, QWidget *parent)
         box->setMinimumWidth(160);
         box->installEventFilter(this);
         m_boxes[search.index] = box;
-        boxes->addWidget(caption(search.captionName, search.caption, this), 0, column);
+        boxes->addWidget(named<QLabel>(search.captionName, search.caption, this), 0, column);
         boxes->addWidget(box, 1, column);
         if (previous != nullptr) {
             setTabOrder(previous, box);
@@ -85,7 +79,7 @@ SearchScreen::SearchScreen(ProgramState &state, QWidget *parent)
 
     auto *results = new QVBoxLayout;
     results->setSpacing(2);
-    results->addWidget(caption(u"Label3(5)"_s, u"氏名　*　予約日　＊　予約時間"_s, this));
+    results->addWidget(named<QLabel>(u"Label3(5)"_s, u"氏名　*　予約日　＊　予約時間"_s, this));
     m_list = new QListWidget(this);
     m_list->setObjectName(u"List1"_s);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -123,14 +117,14 @@ SearchScreen::SearchScreen(ProgramState &state, QWidget *parent)
     };
     int row = 0;
     for (const auto &line : rows) {
-        details->addWidget(caption(line.captionName, line.caption, this), row, 0);
+        details->addWidget(named<QLabel>(line.captionName, line.caption, this), row, 0);
         details->addWidget(m_values[line.first], row, 1);
         if (line.second >= 0) {
             details->addWidget(m_values[line.second], row, 2);
         }
         ++row;
     }
-    details->addWidget(caption(u"Label3(2)"_s, u"備考"_s, this), row, 0, Qt::AlignTop);
+    details->addWidget(named<QLabel>(u"Label3(2)"_s, u"備考"_s, this), row, 0, Qt::AlignTop);
     QLabel *remarks = m_values[10];
     remarks->setWordWrap(true);
     remarks->setAlignment(Qt::AlignLeft | Qt::AlignTop);

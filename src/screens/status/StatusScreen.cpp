@@ -7,6 +7,8 @@
 #include "app/base/ProgramState.h"
 #include "db/Database.h"
 #include "db/DayStatus.h"
+#include "screens/common/AutoRefresh.h"
+#include "screens/common/Named.h"
 #include "shared/Dates.h"
 
 #include <QGroupBox>
@@ -27,7 +29,6 @@ namespace qrb {
 
 namespace {
 
-constexpr int RefreshInterval = 10000;
 // The list always shows at least this many numbered rows, and more when an hour holds more names.
 constexpr int ListedRows = 30;
 
@@ -42,13 +43,6 @@ QTableWidgetItem *cell(const QString &text)
     auto *item = new QTableWidgetItem(text);
     item->setTextAlignment(Qt::AlignCenter);
     return item;
-}
-
-QRadioButton *option(const QString &name, const QString &caption, QWidget *parent)
-{
-    auto *button = new QRadioButton(caption, parent);
-    button->setObjectName(name);
-    return button;
 }
 
 } // namespace
@@ -75,32 +69,17 @@ StatusScreen::StatusScreen(ProgramState &state, QWidget *parent)
 
     auto *visitorFrame = new QGroupBox(u"来院者　表示"_s, this);
     visitorFrame->setObjectName(u"Frame2"_s);
-    m_showVisited = option(u"Option2(0)"_s, u"表示"_s, visitorFrame);
-    m_hideVisited = option(u"Option2(1)"_s, u"非表示"_s, visitorFrame);
+    m_showVisited = named<QRadioButton>(u"Option2(0)"_s, u"表示"_s, visitorFrame);
+    m_hideVisited = named<QRadioButton>(u"Option2(1)"_s, u"非表示"_s, visitorFrame);
     auto *visitorRow = new QHBoxLayout(visitorFrame);
     visitorRow->addWidget(m_showVisited);
     visitorRow->addWidget(m_hideVisited);
     connect(m_showVisited, &QRadioButton::clicked, this, &StatusScreen::refreshList);
     connect(m_hideVisited, &QRadioButton::clicked, this, &StatusScreen::refreshList);
 
-    auto *autoFrame = new QGroupBox(u"自動更新"_s, this);
-    autoFrame->setObjectName(u"Frame1"_s);
-    m_autoOn = option(u"Option1(0)"_s, u"ON"_s, autoFrame);
-    m_autoOff = option(u"Option1(1)"_s, u"OFF"_s, autoFrame);
-    auto *autoRow = new QHBoxLayout(autoFrame);
-    autoRow->addWidget(m_autoOn);
-    autoRow->addWidget(m_autoOff);
-    connect(m_autoOn, &QRadioButton::clicked, this, [this] { setAutoRefresh(true); });
-    connect(m_autoOff, &QRadioButton::clicked, this, [this] { setAutoRefresh(false); });
-
-    m_refresh = new QPushButton(u"手動更新"_s, this);
-    m_refresh->setObjectName(u"Command1"_s);
-    connect(m_refresh, &QPushButton::clicked, this, &StatusScreen::Command1_Click);
-
-    m_timer = new QTimer(this);
-    m_timer->setObjectName(u"Timer1"_s);
-    m_timer->setInterval(RefreshInterval);
-    connect(m_timer, &QTimer::timeout, this, &StatusScreen::Timer1_Timer);
+    m_autoRefresh = new AutoRefresh(u"Command1"_s, this);
+    connect(m_autoRefresh->button(), &QPushButton::clicked, this, &StatusScreen::Command1_Click);
+    connect(m_autoRefresh->timer(), &QTimer::timeout, this, &StatusScreen::Timer1_Timer);
 
     m_list = new QTableWidget(this);
     m_list->setObjectName(u"ListView1"_s);
@@ -125,8 +104,8 @@ StatusScreen::StatusScreen(ProgramState &state, QWidget *parent)
     // so that the long statistics line never pushes the screen wider than the window.
     auto *options = new QVBoxLayout;
     options->addWidget(visitorFrame);
-    options->addWidget(autoFrame);
-    options->addWidget(m_refresh, 0, Qt::AlignLeft);
+    options->addWidget(m_autoRefresh->frame());
+    options->addWidget(m_autoRefresh->button(), 0, Qt::AlignLeft);
     options->addStretch(1);
 
     auto *top = new QHBoxLayout;
@@ -156,21 +135,9 @@ StatusScreen::~StatusScreen() = default;
 
 void StatusScreen::option_set()
 {
-    setAutoRefresh(false);
+    m_autoRefresh->setOn(false);
     m_showVisited->setChecked(true);
     refreshDay();
-}
-
-void StatusScreen::setAutoRefresh(bool on)
-{
-    m_autoOn->setChecked(on);
-    m_autoOff->setChecked(!on);
-    if (on) {
-        m_timer->start();
-    } else {
-        m_timer->stop();
-    }
-    m_refresh->setEnabled(!on);
 }
 
 void StatusScreen::MonthView1_DateClick(QDate day)
@@ -228,14 +195,10 @@ bool StatusScreen::refreshList()
 
 void StatusScreen::Timer1_Timer()
 {
-    try {
+    m_autoRefresh->tick(m_state.dialogs, u"予約状況を読み込めませんでした。"_s, [this] {
         status_set(m_calendar->selectedDate());
         ListView1_set();
-    } catch (const DbError &error) {
-        // Off before the message: the message box waits for the user while the timer would go on ticking.
-        setAutoRefresh(false);
-        m_state.dialogs.tell(u"予約状況を読み込めませんでした。自動更新を停止しました。\r\n"_s + error.message());
-    }
+    });
 }
 
 void StatusScreen::Command1_Click()

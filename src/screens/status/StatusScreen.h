@@ -4,14 +4,13 @@
 #include <QWidget>
 
 class QLabel;
-class QPushButton;
 class QRadioButton;
 class QTableWidget;
-class QTimer;
 
 namespace qrb {
 
 struct ProgramState;
+class AutoRefresh;
 class MonthView;
 
 // How a day is booked (objectName "frmKakunin"): a day picked on the three-month calendar, its counts
@@ -40,7 +39,6 @@ private:
     void ListView1_set();
     bool refreshDay();
     bool refreshList();
-    void setAutoRefresh(bool on);
 
     ProgramState &m_state;
     MonthView *m_calendar = nullptr;      // "MonthView1"
@@ -49,10 +47,7 @@ private:
     QTableWidget *m_list = nullptr;       // "ListView1"
     QRadioButton *m_showVisited = nullptr; // "Option2(0)"
     QRadioButton *m_hideVisited = nullptr; // "Option2(1)"
-    QRadioButton *m_autoOn = nullptr;     // "Option1(0)"
-    QRadioButton *m_autoOff = nullptr;    // "Option1(1)"
-    QPushButton *m_refresh = nullptr;     // "Command1"
-    QTimer *m_timer = nullptr;            // "Timer1"
+    AutoRefresh *m_autoRefresh = nullptr; // "Frame1", "Command1", "Timer1"
 };
 
 } // namespace qrb

@@ -27,12 +27,8 @@ bool VisitList::fromPartner(const QDropEvent *event) const
 
 void VisitList::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (fromPartner(event)) {
-        event->setDropAction(Qt::CopyAction);
-        event->accept();
-    } else {
-        event->ignore();
-    }
+    // Entering is judged as moving over the list is: only the partner's lines, and only as a copy.
+    dragMoveEvent(event);
 }
 
 void VisitList::dragMoveEvent(QDragMoveEvent *event)

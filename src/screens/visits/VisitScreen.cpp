@@ -6,6 +6,7 @@
 #include "app/base/ProgramState.h"
 #include "db/Database.h"
 #include "db/Visits.h"
+#include "screens/common/AutoRefresh.h"
 #include "screens/entry/DatePickers.h"
 
 #include <QComboBox>
@@ -14,7 +15,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -23,18 +23,6 @@ using namespace Qt::StringLiterals;
 namespace qrb {
 
 namespace {
-
-constexpr int RefreshInterval = 10000;
-
-QComboBox *pickerCombo(const QString &name, int width, QWidget *parent)
-{
-    auto *combo = new QComboBox(parent);
-    combo->setObjectName(name);
-    combo->setEditable(true);
-    combo->setInsertPolicy(QComboBox::NoInsert);
-    combo->setMinimumWidth(width);
-    return combo;
-}
 
 VisitEntry entryOf(const QListWidgetItem *line)
 {
@@ -51,9 +39,9 @@ VisitScreen::VisitScreen(ProgramState &state, QWidget *parent)
     setObjectName(u"frmRaiin"_s);
     setWindowTitle(u"来院記録"_s);
 
-    m_year = pickerCombo(u"Combo1(0)"_s, 90, this);
-    m_month = pickerCombo(u"Combo1(1)"_s, 64, this);
-    m_day = pickerCombo(u"Combo1(2)"_s, 64, this);
+    m_year = DatePickers::makeCombo(u"Combo1(0)"_s, 90, this);
+    m_month = DatePickers::makeCombo(u"Combo1(1)"_s, 64, this);
+    m_day = DatePickers::makeCombo(u"Combo1(2)"_s, 64, this);
     m_weekday = new QLabel(this);
     m_weekday->setObjectName(u"Label3(2)"_s);
     auto *pickerRow = new QHBoxLayout;
@@ -99,30 +87,13 @@ VisitScreen::VisitScreen(ProgramState &state, QWidget *parent)
     lists->setColumnStretch(0, 1);
     lists->setColumnStretch(2, 1);
 
-    auto *frame = new QGroupBox(u"自動更新"_s, this);
-    frame->setObjectName(u"Frame1"_s);
-    m_autoOn = new QRadioButton(u"ON"_s, frame);
-    m_autoOn->setObjectName(u"Option1(0)"_s);
-    m_autoOff = new QRadioButton(u"OFF"_s, frame);
-    m_autoOff->setObjectName(u"Option1(1)"_s);
-    auto *frameRow = new QHBoxLayout(frame);
-    frameRow->addWidget(m_autoOn);
-    frameRow->addWidget(m_autoOff);
-    connect(m_autoOn, &QRadioButton::clicked, this, [this] { setAutoRefresh(true); });
-    connect(m_autoOff, &QRadioButton::clicked, this, [this] { setAutoRefresh(false); });
-
-    m_refresh = new QPushButton(u"手動更新"_s, this);
-    m_refresh->setObjectName(u"Command3"_s);
-    connect(m_refresh, &QPushButton::clicked, this, &VisitScreen::refreshLists);
-
-    m_timer = new QTimer(this);
-    m_timer->setObjectName(u"Timer1"_s);
-    m_timer->setInterval(RefreshInterval);
-    connect(m_timer, &QTimer::timeout, this, &VisitScreen::Timer1_Timer);
+    m_autoRefresh = new AutoRefresh(u"Command3"_s, this);
+    connect(m_autoRefresh->button(), &QPushButton::clicked, this, &VisitScreen::refreshLists);
+    connect(m_autoRefresh->timer(), &QTimer::timeout, this, &VisitScreen::Timer1_Timer);
 
     auto *refreshRow = new QHBoxLayout;
-    refreshRow->addWidget(frame);
-    refreshRow->addWidget(m_refresh, 0, Qt::AlignBottom);
+    refreshRow->addWidget(m_autoRefresh->frame());
+    refreshRow->addWidget(m_autoRefresh->button(), 0, Qt::AlignBottom);
     refreshRow->addStretch(1);
 
     auto *page = new QVBoxLayout(this);
@@ -158,19 +129,7 @@ void VisitScreen::Combo1_2_set()
 
 void VisitScreen::option_set()
 {
-    setAutoRefresh(false);
-}
-
-void VisitScreen::setAutoRefresh(bool on)
-{
-    m_autoOn->setChecked(on);
-    m_autoOff->setChecked(!on);
-    if (on) {
-        m_timer->start();
-    } else {
-        m_timer->stop();
-    }
-    m_refresh->setEnabled(!on);
+    m_autoRefresh->setOn(false);
 }
 
 void VisitScreen::loadLists()
@@ -209,13 +168,7 @@ void VisitScreen::fill(QListWidget *list, const QList<VisitEntry> &entries)
 
 void VisitScreen::Timer1_Timer()
 {
-    try {
-        loadLists();
-    } catch (const DbError &error) {
-        // Off before the message: the message box waits for the user while the timer would go on ticking.
-        setAutoRefresh(false);
-        m_state.dialogs.tell(u"予約者の一覧を読み込めませんでした。自動更新を停止しました。\r\n"_s + error.message());
-    }
+    m_autoRefresh->tick(m_state.dialogs, u"予約者の一覧を読み込めませんでした。"_s, [this] { loadLists(); });
 }
 
 bool VisitScreen::moveSelected(QListWidget *from, QListWidget *to, int cflg)

@@ -11,12 +11,11 @@ class QLabel;
 class QListWidget;
 class QListWidgetItem;
 class QPushButton;
-class QRadioButton;
-class QTimer;
 
 namespace qrb {
 
 struct ProgramState;
+class AutoRefresh;
 class DatePickers;
 class VisitList;
 
@@ -59,7 +58,6 @@ public:
 private:
     // Writes the flag of each selected line of `from` and moves the line to `to`; false after a failure.
     bool moveSelected(QListWidget *from, QListWidget *to, int cflg);
-    void setAutoRefresh(bool on);
     // Reads both lists of the picked day, then shows them; throws DbError before anything changed.
     void loadLists();
     void fill(QListWidget *list, const QList<VisitEntry> &entries);
@@ -73,10 +71,7 @@ private:
     VisitList *m_waiting = nullptr;  // "List1": not yet come
     VisitList *m_visited = nullptr;  // "List2": came
     QPushButton *m_move = nullptr;   // "Command1"
-    QRadioButton *m_autoOn = nullptr;  // "Option1(0)"
-    QRadioButton *m_autoOff = nullptr; // "Option1(1)"
-    QPushButton *m_refresh = nullptr;  // "Command3"
-    QTimer *m_timer = nullptr;         // "Timer1"
+    AutoRefresh *m_autoRefresh = nullptr; // "Frame1", "Command3", "Timer1"
     // The day the lists show; a move writes the flag for that day even when a picker was retyped since.
     QString m_shownKey;
 };
