@@ -364,11 +364,6 @@ void Database::DB_open(const DbTarget &target)
     open(target, true);
 }
 
-void Database::openNewFile(const QString &path)
-{
-    open(DbTarget::sqlite(path), false);
-}
-
 void Database::openEmpty(const DbTarget &target)
 {
     open(target, false);

@@ -70,8 +70,6 @@ public:
     // without them is refused, never filled.
     void DB_open(const DbTarget &target);
     void DB_close();
-    // Opens a file just made empty by createDatabaseFile, so that the schema can be written into it.
-    void openNewFile(const QString &path);
     // Opens a target without requiring the tables: the new file, or an existing but still empty
     // PostgreSQL database, for writing the schema into it.
     void openEmpty(const DbTarget &target);

@@ -115,7 +115,7 @@ void createDatabaseFile(const QString &path, int places)
     claim.close();
     try {
         Database db(u"qrb-create"_s);
-        db.openNewFile(path);
+        db.openEmpty(DbTarget::sqlite(path));
         // Write-ahead logging: a booking costs one flush of the disk instead of three, and readers
         // never wait for a writer. It needs the file on this machine's own disk, as SQLite does anyway.
         db.scalar(u"PRAGMA journal_mode = WAL"_s);
