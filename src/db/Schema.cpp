@@ -62,20 +62,6 @@ void writeCapacities(Database &db, int places)
 
 } // namespace
 
-void createSchema(Database &db)
-{
-    Database::WriteTransaction transaction(db, Database::WriteTransaction::Lock::NoTables);
-    writeSchema(db);
-    transaction.commit();
-}
-
-void insertAllCapacities(Database &db, int places)
-{
-    Database::WriteTransaction transaction(db);
-    writeCapacities(db, places);
-    transaction.commit();
-}
-
 void createDatabase(const DbTarget &target, int places)
 {
     if (!target.postgres) {
@@ -119,8 +105,10 @@ void createDatabaseFile(const QString &path, int places)
         // Write-ahead logging: a booking costs one flush of the disk instead of three, and readers
         // never wait for a writer. It needs the file on this machine's own disk, as SQLite does anyway.
         db.scalar(u"PRAGMA journal_mode = WAL"_s);
-        createSchema(db);
-        insertAllCapacities(db, places);
+        Database::WriteTransaction transaction(db, Database::WriteTransaction::Lock::NoTables);
+        writeSchema(db);
+        writeCapacities(db, places);
+        transaction.commit();
         db.DB_close();
     } catch (const DbError &) {
         QFile::remove(path);

@@ -4,7 +4,6 @@
 
 namespace qrb {
 
-class Database;
 struct DbTarget;
 
 // Makes a new reservation database file: both tables, their indexes and the 70 SETTING rows, each
@@ -16,10 +15,5 @@ void createDatabaseFile(const QString &path, int places);
 // and must not hold the tables yet: an existing reservation database is refused, never emptied.
 // Tables, indexes and rows are written in one transaction, so a failure leaves the database empty.
 void createDatabase(const DbTarget &target, int places);
-
-// The tables and indexes, in an open but empty database.
-void createSchema(Database &db);
-// One SETTING row per weekday (1 … 7) and slot ("08" … "17").
-void insertAllCapacities(Database &db, int places);
 
 } // namespace qrb
