@@ -25,11 +25,6 @@ QString dateKey(const QString &year, const QString &month, const QString &day)
     return year + u'/' + month + u'/' + day;
 }
 
-QString monthPrefix(const QString &year, const QString &month)
-{
-    return year + u'/' + month;
-}
-
 QString dateKey(QDate date)
 {
     return date.toString(u"yyyy/MM/dd"_s);

@@ -15,8 +15,6 @@ inline constexpr int SlotCount = LastSlotHour - FirstSlotHour + 1;
 
 // "YYYY/MM/DD" as stored in YDATE, built from the selectors' texts as they stand.
 QString dateKey(const QString &year, const QString &month, const QString &day);
-// "YYYY/MM", the first seven characters of every YDATE of that month.
-QString monthPrefix(const QString &year, const QString &month);
 // The date key of a real date.
 QString dateKey(QDate date);
 

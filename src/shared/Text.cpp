@@ -33,9 +33,4 @@ QString padRight(const QString &text, int width, QChar blank)
     return text.size() >= width ? text : text + QString(width - text.size(), blank);
 }
 
-QString padLeft(const QString &text, int width, QChar blank)
-{
-    return text.size() >= width ? text : QString(width - text.size(), blank) + text;
-}
-
 } // namespace qrb

@@ -13,8 +13,7 @@ QString nvl_str(const QVariant &value, const QString &defaultText);
 // from zero (2/3 → "66.7%", 1/16 → "6.3%"); "***%" when the denominator is 0.
 QString pct(qint64 numerator, qint64 denominator);
 
-// The text padded with blanks on the right (left) up to width characters; a longer text stays whole.
+// The text padded with blanks on the right up to width characters; a longer text stays whole.
 QString padRight(const QString &text, int width, QChar blank = u' ');
-QString padLeft(const QString &text, int width, QChar blank = u' ');
 
 } // namespace qrb
