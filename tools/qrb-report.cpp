@@ -1,7 +1,7 @@
 // qrb-report daily|unvisited|monthly YYYY/MM/DD: writes a report without the program's window, for a
 // scheduled job that prints tomorrow's list. Run in the folder that holds setting.ini; the file is the
 // one the reports screen writes, byte for byte, and its path is printed.
-#include "app/base/IniFile.h"
+#include "config/IniFile.h"
 #include "db/Database.h"
 #include "screens/reports/Reports.h"
 #include "shared/Dates.h"

@@ -1,4 +1,4 @@
-#include "app/base/IniFile.h"
+#include "config/IniFile.h"
 #include "shared/Cp932.h"
 
 #include <QDir>

@@ -2,7 +2,7 @@
 // and the tests.
 #include "support/Workspace.h"
 
-#include "app/base/IniFile.h"
+#include "config/IniFile.h"
 
 #include <QTemporaryDir>
 #include <QTest>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/base/Clock.h"
-#include "app/base/Dialogs.h"
-#include "app/base/ReportViewer.h"
+#include "config/Clock.h"
+#include "screens/common/Dialogs.h"
+#include "screens/common/ReportViewer.h"
 
 #include <QList>
 #include <QStringList>

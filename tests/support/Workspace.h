@@ -3,7 +3,7 @@
 #include "Fakes.h"
 #include "TestServer.h"
 
-#include "app/base/ProgramState.h"
+#include "screens/common/ProgramState.h"
 #include "db/Database.h"
 
 #include <QTemporaryDir>

@@ -1,7 +1,7 @@
 #include "AutoRefresh.h"
 
 #include "Named.h"
-#include "app/base/Dialogs.h"
+#include "screens/common/Dialogs.h"
 #include "db/Database.h"
 
 #include <QGroupBox>

@@ -1,6 +1,6 @@
 #include "DatePickers.h"
 
-#include "app/base/Clock.h"
+#include "config/Clock.h"
 #include "shared/Dates.h"
 
 #include <QComboBox>

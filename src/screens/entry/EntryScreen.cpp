@@ -3,9 +3,9 @@
 #include "DatePickers.h"
 #include "KanaCaptureEdit.h"
 
-#include "app/base/Clock.h"
-#include "app/base/Dialogs.h"
-#include "app/base/ProgramState.h"
+#include "config/Clock.h"
+#include "screens/common/Dialogs.h"
+#include "screens/common/ProgramState.h"
 #include "db/Booking.h"
 #include "db/Database.h"
 #include "screens/common/Named.h"

@@ -1,8 +1,8 @@
 #include "DBAdminScreen.h"
 
-#include "app/base/Clock.h"
-#include "app/base/Dialogs.h"
-#include "app/base/ProgramState.h"
+#include "config/Clock.h"
+#include "screens/common/Dialogs.h"
+#include "screens/common/ProgramState.h"
 #include "db/Database.h"
 #include "db/Maintenance.h"
 #include "shared/Dates.h"

@@ -1,8 +1,8 @@
 #include "ReportScreen.h"
 
-#include "app/base/Dialogs.h"
-#include "app/base/ProgramState.h"
-#include "app/base/ReportViewer.h"
+#include "screens/common/Dialogs.h"
+#include "screens/common/ProgramState.h"
+#include "screens/common/ReportViewer.h"
 #include "db/Database.h"
 #include "screens/common/Named.h"
 #include "screens/entry/DatePickers.h"

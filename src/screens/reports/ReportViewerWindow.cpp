@@ -1,6 +1,6 @@
 #include "ReportViewerWindow.h"
 
-#include "app/base/Dialogs.h"
+#include "screens/common/Dialogs.h"
 #include "shared/Cp932.h"
 
 #include <QAction>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/base/ReportViewer.h"
+#include "screens/common/ReportViewer.h"
 
 #include <QMainWindow>
 

@@ -2,8 +2,8 @@
 
 #include "SearchTexts.h"
 
-#include "app/base/Dialogs.h"
-#include "app/base/ProgramState.h"
+#include "screens/common/Dialogs.h"
+#include "screens/common/ProgramState.h"
 #include "db/Database.h"
 #include "db/Search.h"
 #include "screens/common/Named.h"

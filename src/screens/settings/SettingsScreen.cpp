@@ -1,7 +1,7 @@
 #include "SettingsScreen.h"
 
-#include "app/base/Dialogs.h"
-#include "app/base/ProgramState.h"
+#include "screens/common/Dialogs.h"
+#include "screens/common/ProgramState.h"
 #include "db/Capacities.h"
 #include "db/Database.h"
 #include "shared/Dates.h"

@@ -2,9 +2,9 @@
 
 #include "MonthView.h"
 #include "StatusTexts.h"
-#include "app/base/Clock.h"
-#include "app/base/Dialogs.h"
-#include "app/base/ProgramState.h"
+#include "config/Clock.h"
+#include "screens/common/Dialogs.h"
+#include "screens/common/ProgramState.h"
 #include "db/Database.h"
 #include "db/DayStatus.h"
 #include "screens/common/AutoRefresh.h"

@@ -2,8 +2,8 @@
 
 #include "VisitList.h"
 #include "VisitTexts.h"
-#include "app/base/Dialogs.h"
-#include "app/base/ProgramState.h"
+#include "screens/common/Dialogs.h"
+#include "screens/common/ProgramState.h"
 #include "db/Database.h"
 #include "db/Visits.h"
 #include "screens/common/AutoRefresh.h"

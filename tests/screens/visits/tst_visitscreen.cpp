@@ -1,4 +1,4 @@
-#include "app/base/ProgramState.h"
+#include "screens/common/ProgramState.h"
 #include "screens/visits/VisitScreen.h"
 #include "support/Workspace.h"
 

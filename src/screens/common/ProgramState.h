@@ -1,6 +1,6 @@
 #pragma once
 
-#include "IniFile.h"
+#include "config/IniFile.h"
 
 #include <QString>
 
