@@ -9,7 +9,7 @@ using namespace Qt::StringLiterals;
 
 namespace qrb {
 
-StoredBooking registerReservation(Database &db, const BookingRecord &r)
+StoredBooking registerReservation(Database &db, const BookingRecord &r, WhenFull whenFull)
 {
     // NULL when the form knows no era: a new reservation is stored without one, an existing one keeps its own.
     const QVariant bflg = r.bflg ? QVariant(*r.bflg) : QVariant(QMetaType::fromType<int>());
@@ -25,6 +25,14 @@ StoredBooking registerReservation(Database &db, const BookingRecord &r)
                  {r.kno, r.knm, r.kknm, r.ydate, r.ytime, bflg, r.birthday, r.tel1, r.tel2, r.rflg, r.kflg, r.biko,
                   r.sflg, r.scnt, r.kmno, stored.yno});
     } else {
+        if (whenFull == WhenFull::Refuse) {
+            const auto date = dateFromKey(r.ydate);
+            const int places = date ? placesInSlot(db, *date, r.ytime) : 0;
+            if (YOYAKU_cnt(db, r.ydate, r.ytime) + 1 > places) {
+                stored.slotFull = true;
+                return stored;
+            }
+        }
         stored.yno = db.scalar(u"SELECT COALESCE(MAX(YNO), 0) + 1 FROM YOYAKU"_s).toInt();
         stored.added = true;
         db.write(u"INSERT INTO YOYAKU (YNO, KNO, KNM, KKNM, YDATE, YTIME, BFLG, BIRTHDAY, TEL1, TEL2, RFLG, KFLG, "

@@ -37,14 +37,22 @@ struct BookingRecord {
 
 struct StoredBooking {
     int yno = 0;
-    bool added = false; // false when the patient's earlier record of the slot was overwritten
+    bool added = false;   // false when the patient's earlier record of the slot was overwritten
+    bool slotFull = false; // nothing was stored: a new record would have over-booked the slot
+};
+
+// What a booking that would take a place beyond the slot's capacity does.
+enum class WhenFull {
+    Refuse,   // store nothing and say so (slotFull), so that the desk can ask and try again
+    Overbook, // store it: the receptionist has answered the over-booking question with OK
 };
 
 // Stores a booking: a patient already booked under the same name in the same slot has that record
 // overwritten (its YNO kept, the visit flag back to 0); otherwise a new record gets the largest YNO
-// plus one. The number is drawn inside the write transaction, so two workstations registering at the
-// same moment never draw the same one.
-StoredBooking registerReservation(Database &db, const BookingRecord &record);
+// plus one. The number is drawn, and the slot's places counted, inside the write transaction, so two
+// workstations registering at the same moment never draw the same number, and neither can fill the
+// last place unseen by the other. Overwriting takes no place and is never refused.
+StoredBooking registerReservation(Database &db, const BookingRecord &record, WhenFull whenFull);
 
 // Deletes the first record (lowest YNO) of the name in the slot; false when there is none.
 bool cancelReservation(Database &db, const QString &dateKey, const QString &hour, const QString &name);

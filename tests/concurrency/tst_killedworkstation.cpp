@@ -122,7 +122,7 @@ private slots:
                 record.knm = u"次の患者%1"_s.arg(round);
                 record.ydate = Day;
                 record.ytime = u"11"_s;
-                const int yno = qrb::registerReservation(next, record).yno;
+                const int yno = qrb::registerReservation(next, record, qrb::WhenFull::Overbook).yno;
                 QCOMPARE(yno, next.scalar(u"SELECT MAX(YNO) FROM YOYAKU"_s).toInt());
                 qrb::saveCapacities(next, qrb::loadCapacities(next));
             } catch (const DbError &error) {

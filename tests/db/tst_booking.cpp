@@ -51,11 +51,11 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QString, lookalike);
         test::Workspace ws;
-        registerReservation(ws.db, booking(lookalike));
+        registerReservation(ws.db, booking(lookalike), WhenFull::Overbook);
         BookingRecord r = booking(name);
         r.kno = name;
         r.biko = name + u"\n"_s + name;
-        registerReservation(ws.db, r);
+        registerReservation(ws.db, r, WhenFull::Overbook);
         QCOMPARE(namesInSlot(ws.db, u"2009/10/09"_s, u"10"_s), (QStringList{lookalike, name}));
         const auto found = reservationInSlot(ws.db, u"2009/10/09"_s, u"10"_s, name);
         QCOMPARE(found->knm, name);
@@ -145,7 +145,7 @@ private slots:
             try {
                 db.DB_open(ws.target());
                 for (int i = 0; i < perWorkstation; ++i) {
-                    registerReservation(db, booking(u"端末%1-%2"_s.arg(which).arg(i)));
+                    registerReservation(db, booking(u"端末%1-%2"_s.arg(which).arg(i)), WhenFull::Overbook);
                 }
             } catch (const DbError &error) {
                 failures[which] << error.message();

@@ -65,7 +65,7 @@ StoredBooking bookAsTheEntryScreen(Database &db, const QString &name, int i, con
     r.tel1 = u"03-1234-5678"_s;
     r.sflg = codes.sflg;
     r.scnt = codes.scnt;
-    return registerReservation(db, r);
+    return registerReservation(db, r, WhenFull::Overbook);
 }
 
 void registerJob(Database &db, const Job &job)

@@ -618,24 +618,18 @@ void EntryScreen::registerBooking()
     // Each dose is its own transaction: a receptionist who declines an over-booked second slot keeps
     // the first dose and can choose another slot for the second.
     try {
-        const int booked = YOYAKU_cnt(m_state.db, first->dateKey, first->hour);
-        const int places = placesInSlot(m_state.db, first->date, first->hour);
-        if (booked + 1 > places && !m_state.dialogs.ask(overbookingQuestion())) {
+        if (!storeAskingWhenFull(bookingOf(*first, doseCodesOfType(checkedIndex(m_type))), QString())) {
             return;
         }
-        registerReservation(m_state.db, bookingOf(*first, doseCodesOfType(checkedIndex(m_type))));
     } catch (const DbError &error) {
         tellFailure(u"予約を登録できませんでした。入力内容はそのまま残してあります。"_s, error);
         return;
     }
     if (pair) {
         try {
-            const int booked = YOYAKU_cnt(m_state.db, second->dateKey, second->hour);
-            const int places = placesInSlot(m_state.db, second->date, second->hour);
-            if (booked + 1 > places && !m_state.dialogs.ask(overbookingQuestion(), u"2回目の摂取"_s)) {
+            if (!storeAskingWhenFull(bookingOf(*second, SecondDoseCodes), u"2回目の摂取"_s)) {
                 return;
             }
-            registerReservation(m_state.db, bookingOf(*second, SecondDoseCodes));
         } catch (const DbError &error) {
             tellFailure(u"1回目の予約は登録しましたが、2回目の予約を登録できませんでした。"
                         u"入力内容はそのまま残してあります。"_s,
@@ -644,6 +638,20 @@ void EntryScreen::registerBooking()
         }
     }
     refreshAfterWriting(*first, u"予約は登録しました。"_s);
+}
+
+bool EntryScreen::storeAskingWhenFull(const BookingRecord &booking, const QString &questionTitle)
+{
+    // The places are counted inside the write transaction; the question is asked with no transaction
+    // open (another desk must not wait on this one's dialog), and the booking is then tried again.
+    if (!registerReservation(m_state.db, booking, WhenFull::Refuse).slotFull) {
+        return true;
+    }
+    if (!m_state.dialogs.ask(overbookingQuestion(), questionTitle)) {
+        return false;
+    }
+    registerReservation(m_state.db, booking, WhenFull::Overbook);
+    return true;
 }
 
 void EntryScreen::cancelBooking()

@@ -80,6 +80,9 @@ private:
     void Combo2_3_set();
 
     void registerBooking();
+    // Stores one dose; a full slot asks the over-booking question (titled as given) first. False when
+    // the receptionist declined.
+    bool storeAskingWhenFull(const BookingRecord &booking, const QString &questionTitle);
     void cancelBooking();
     void refreshAfterWriting(const Slot &slot, const QString &whatWasDone);
     void setButtonStates();

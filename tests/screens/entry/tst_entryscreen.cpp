@@ -372,7 +372,8 @@ private slots:
         registerReservation(desk.ws.db, {.kno = u"77"_s, .knm = u"山田"_s, .kknm = u"ﾔﾏﾀﾞ"_s, .ydate = u"2009/10/30"_s,
                                          .ytime = u"09"_s, .bflg = 4, .birthday = u"19年01月01日"_s, .tel1 = {},
                                          .tel2 = {}, .rflg = 1, .kflg = 2, .biko = {}, .sflg = 2, .scnt = 2,
-                                         .kmno = u"M-1"_s});
+                                         .kmno = u"M-1"_s},
+                            WhenFull::Overbook);
         desk.setRow(2, u"2009/10/30 09"_s);
         desk.screen->Command2_Click(1);
         auto *list = desk.find<QListWidget>(u"List1"_s);
