@@ -34,15 +34,22 @@ struct Condition {
 
 Condition nameCondition(const Database &db, const QString &typed)
 {
-    // A plain text without wildcards or ASCII letters (where case cannot matter) is found by a literal
-    // search, twice as fast as the pattern match on every name.
-    const bool literal = std::none_of(typed.cbegin(), typed.cend(), [](QChar c) {
-        return c == u'*' || c == u'?' || (c.unicode() < 128 && c.isLetter());
+    const bool caseless = std::none_of(typed.cbegin(), typed.cend(), [](QChar c) {
+        return c.unicode() < 128 && c.isLetter();
     });
-    if (literal) {
+    const QString contained = u'%' + likePattern(typed) + u'%';
+    if (caseless && db.isPostgres()) {
+        // Where case cannot matter, the bare LIKE: PostgreSQL then judges from its statistics how
+        // many names match and so whether to walk the list's order or scan and sort (a name that
+        // matches nothing would otherwise walk the whole index), and no name is upper-cased.
+        return {u"KNM LIKE ? ESCAPE '\\'"_s, {contained}, Walk::InOrder};
+    }
+    // A plain text without wildcards or ASCII letters is found by a literal search, twice as fast as
+    // the pattern match on every name.
+    if (caseless && std::none_of(typed.cbegin(), typed.cend(), [](QChar c) { return c == u'*' || c == u'?'; })) {
         return {db.containsText(u"KNM"_s), {typed}, Walk::InOrder};
     }
-    return {db.likeIgnoringCase(u"KNM"_s), {QString(u'%' + likePattern(typed) + u'%')}, Walk::InOrder};
+    return {db.likeIgnoringCase(u"KNM"_s), {contained}, Walk::InOrder};
 }
 
 Condition kanaCondition(const Database &db, const QString &typed)
