@@ -166,7 +166,7 @@ QString Database::containsText(const QString &column) const
     return isPostgres() ? u"strpos(%1, ?) > 0"_s.arg(column) : u"instr(%1, ?) > 0"_s.arg(column);
 }
 
-QSqlQuery &Database::run(const QString &sql, std::initializer_list<QVariant> values)
+QSqlQuery &Database::run(const QString &sql, const QVariantList &values)
 {
     if (!isOpen()) {
         throw DbError(u"データベースが開かれていません。"_s);
@@ -200,7 +200,7 @@ QSqlQuery &Database::run(const QString &sql, std::initializer_list<QVariant> val
     return query;
 }
 
-void Database::forEachRow(const QString &sql, std::initializer_list<QVariant> values,
+void Database::forEachRow(const QString &sql, const QVariantList &values,
                           const std::function<void(const QSqlQuery &)> &row)
 {
     QSqlQuery &query = run(sql, values);
@@ -216,7 +216,7 @@ void Database::forEachRow(const QString &sql, std::initializer_list<QVariant> va
     }
 }
 
-QVariant Database::scalar(const QString &sql, std::initializer_list<QVariant> values)
+QVariant Database::scalar(const QString &sql, const QVariantList &values)
 {
     QVariant result;
     forEachRow(sql, values, [&](const QSqlQuery &q) {
@@ -227,7 +227,7 @@ QVariant Database::scalar(const QString &sql, std::initializer_list<QVariant> va
     return result.isValid() ? result : QVariant();
 }
 
-int Database::write(const QString &sql, std::initializer_list<QVariant> values)
+int Database::write(const QString &sql, const QVariantList &values)
 {
     QSqlQuery &query = run(sql, values);
     const int affected = query.numRowsAffected();

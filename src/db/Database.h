@@ -4,10 +4,9 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
-#include <QVariant>
+#include <QVariantList>
 
 #include <functional>
-#include <initializer_list>
 #include <optional>
 #include <stdexcept>
 #include <unordered_map>
@@ -101,15 +100,15 @@ public:
 
     // Runs one statement with its values bound in order; throws DbError on failure.
     // The returned query is positioned before the first row.
-    QSqlQuery &run(const QString &sql, std::initializer_list<QVariant> values = {});
+    QSqlQuery &run(const QString &sql, const QVariantList &values = {});
     // Runs a SELECT and calls `row` for every row, then releases the statement so that no read lock
     // outlives the call.
-    void forEachRow(const QString &sql, std::initializer_list<QVariant> values,
+    void forEachRow(const QString &sql, const QVariantList &values,
                     const std::function<void(const QSqlQuery &)> &row);
     // The first column of the first row, or a Null QVariant when there is no row.
-    QVariant scalar(const QString &sql, std::initializer_list<QVariant> values = {});
+    QVariant scalar(const QString &sql, const QVariantList &values = {});
     // Runs an INSERT, UPDATE or DELETE and returns the number of rows it touched.
-    int write(const QString &sql, std::initializer_list<QVariant> values = {});
+    int write(const QString &sql, const QVariantList &values = {});
 
     // Writes that belong together: begun at construction, undone at destruction unless committed.
     // The write lock is taken at once, so two workstations drawing the next reservation number wait

@@ -174,13 +174,16 @@ QSqlDatabase connectPgServer(const QString &connectionName, const PgServer &serv
             // '\' in ESCAPE '\' is one backslash; a writer waits at most 10 s for another one's lock
             // (as long as SQLite's busy timeout) and then fails with a message instead of hanging;
             // a workstation that stops in the middle of a transaction (a frozen PC, a dropped
-            // network) loses its transaction after a minute instead of blocking the others; and a
-            // booking is reported stored only once the server has it on its disk.
+            // network) loses its transaction after a minute instead of blocking the others; a
+            // booking is reported stored only once the server has it on its disk; and no statement
+            // is compiled to machine code, which costs a search more than it saves on the desk's
+            // small results.
             const QStringList settings = {
                 u"SET standard_conforming_strings = on"_s,
                 u"SET synchronous_commit = on"_s,
                 u"SET lock_timeout = '%1ms'"_s.arg(LockWaitMs),
                 u"SET idle_in_transaction_session_timeout = '60s'"_s,
+                u"SET jit = off"_s,
             };
             for (const QString &sql : settings) {
                 QSqlQuery set(db);

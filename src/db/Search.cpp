@@ -14,23 +14,113 @@ namespace qrb {
 
 namespace {
 
-// Sorted by an expression on purpose: ordered by the bare YDATE, SQLite walks the whole date index
-// and fetches every row by its key to test it (ten times slower than reading the table once and
-// sorting the few rows found).
-const QString orderOfSearch = u" ORDER BY YDATE || '', YTIME, YNO"_s;
+// How the engine is to find a search's reservations in the list's order.
+enum class Walk {
+    // Along the index of the list's order (date, hour, number), which also holds the name and the
+    // reading, testing each entry: a page of a common name or reading is found after a few thousand
+    // entries and a rare one within one pass over the index, never by reading and sorting every
+    // match before the first line can be shown.
+    InOrder,
+    // Through the index of the searched field, the few matches then sorted: for telephone and
+    // patient numbers, which find a handful of reservations.
+    Sorted,
+};
 
-QList<SearchHit> hitsWhere(Database &db, const QString &condition, std::initializer_list<QVariant> values)
+struct Condition {
+    QString sql;
+    QVariantList values;
+    Walk walk;
+};
+
+Condition nameCondition(const Database &db, const QString &typed)
+{
+    const bool caseless = std::none_of(typed.cbegin(), typed.cend(), [](QChar c) {
+        return c.unicode() < 128 && c.isLetter();
+    });
+    const QString contained = u'%' + likePattern(typed) + u'%';
+    if (caseless && db.isPostgres()) {
+        // Where case cannot matter, the bare LIKE: PostgreSQL then judges from its statistics how
+        // many names match and so whether to walk the list's order or scan and sort (a name that
+        // matches nothing would otherwise walk the whole index), and no name is upper-cased.
+        return {u"KNM LIKE ? ESCAPE '\\'"_s, {contained}, Walk::InOrder};
+    }
+    // A plain text without wildcards or ASCII letters is found by a literal search, twice as fast as
+    // the pattern match on every name.
+    if (caseless && std::none_of(typed.cbegin(), typed.cend(), [](QChar c) { return c == u'*' || c == u'?'; })) {
+        return {db.containsText(u"KNM"_s), {typed}, Walk::InOrder};
+    }
+    return {db.likeIgnoringCase(u"KNM"_s), {contained}, Walk::InOrder};
+}
+
+Condition kanaCondition(const Database &db, const QString &typed)
+{
+    // Readings are normally stored in half-width katakana while the input method types hiragana by
+    // default: the three written forms of the reading are all looked for. On SQLite the reading's own
+    // index is kept out of it ("+"): without statistics SQLite would take it for a rare reading, and a
+    // common one (たなか) would then be read whole and sorted.
+    const QString half = likePattern(toHalfwidthKatakana(typed)) + u'%';
+    const QString full = likePattern(toFullwidthKatakana(typed)) + u'%';
+    const QString hiragana = likePattern(toHiragana(typed)) + u'%';
+    const QString kana = db.likeIgnoringCase(db.isPostgres() ? u"KKNM"_s : u"+KKNM"_s);
+    return {u'(' + kana + u" OR "_s + kana + u" OR "_s + kana + u')', {half, full, hiragana}, Walk::InOrder};
+}
+
+Condition telephoneCondition(const Database &db, const QString &typed)
+{
+    const QString pattern = likePattern(typed) + u'%';
+    return {u'(' + db.likeIgnoringCase(u"TEL1"_s) + u" OR "_s + db.likeIgnoringCase(u"TEL2"_s) + u')',
+            {pattern, pattern}, Walk::Sorted};
+}
+
+Condition patientNumberCondition(const Database &db, const QString &typed)
+{
+    return {db.equalsIgnoringCase(u"KNO"_s), {typed}, Walk::Sorted};
+}
+
+QList<SearchHit> hitsOf(Database &db, const SearchStatement &statement)
 {
     QList<SearchHit> found;
-    db.forEachRow(u"SELECT YNO, KNM, YDATE, YTIME FROM YOYAKU WHERE "_s + condition + orderOfSearch, values,
-                  [&](const QSqlQuery &q) {
-                      found.append({q.value(0).toInt(), q.value(1).toString(), q.value(2).toString(),
-                                    q.value(3).toString()});
-                  });
+    db.forEachRow(statement.sql, statement.values, [&](const QSqlQuery &q) {
+        found.append({q.value(0).toInt(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString()});
+    });
     return found;
 }
 
 } // namespace
+
+SearchStatement searchStatement(const Database &db, SearchBox box, const QString &typed, const SearchPage &page)
+{
+    Condition c;
+    switch (box) {
+    case SearchBox::Name:
+        c = nameCondition(db, typed);
+        break;
+    case SearchBox::Kana:
+        c = kanaCondition(db, typed);
+        break;
+    case SearchBox::Telephone:
+        c = telephoneCondition(db, typed);
+        break;
+    case SearchBox::PatientNumber:
+        c = patientNumberCondition(db, typed);
+        break;
+    }
+    SearchStatement s{u"SELECT YNO, KNM, YDATE, YTIME FROM YOYAKU WHERE "_s + c.sql, c.values};
+    if (page.after) {
+        s.sql += u" AND (YDATE, YTIME, YNO) > (?, ?, ?)"_s;
+        s.values << page.after->ydate << page.after->ytime << page.after->yno;
+    }
+    // Sorted by an expression, SQLite cannot take the date index for the order and so uses the
+    // searched field's index; PostgreSQL weighs both by its statistics.
+    s.sql += c.walk == Walk::Sorted && !db.isPostgres() ? u" ORDER BY YDATE || '', YTIME, YNO"_s
+                                                         : u" ORDER BY YDATE, YTIME, YNO"_s;
+    // The page size is the program's own number, written into the statement so that the server plans
+    // for a few rows rather than for an unknown share of the table.
+    if (page.limit > 0) {
+        s.sql += u" LIMIT "_s + QString::number(page.limit);
+    }
+    return s;
+}
 
 QString likePattern(const QString &typed)
 {
@@ -57,43 +147,24 @@ QString likePattern(const QString &typed)
     return pattern;
 }
 
-QList<SearchHit> reservationsWithNameContaining(Database &db, const QString &typed)
+QList<SearchHit> reservationsWithNameContaining(Database &db, const QString &typed, const SearchPage &page)
 {
-    // A name inside the text cannot be looked up in an index, but the narrow (KNM, YNO) index can be
-    // read instead of the whole table, and only the reservations found are then fetched. A plain
-    // text without wildcards or ASCII letters (where case cannot matter) is found by a literal
-    // search, twice as fast as the pattern match on every name.
-    const bool literal = std::none_of(typed.cbegin(), typed.cend(), [](QChar c) {
-        return c == u'*' || c == u'?' || (c.unicode() < 128 && c.isLetter());
-    });
-    if (literal) {
-        return hitsWhere(db, u"YNO IN (SELECT YNO FROM YOYAKU WHERE "_s + db.containsText(u"KNM"_s) + u')', {typed});
-    }
-    return hitsWhere(db, u"YNO IN (SELECT YNO FROM YOYAKU WHERE "_s + db.likeIgnoringCase(u"KNM"_s) + u')',
-                     {QString(u'%' + likePattern(typed) + u'%')});
+    return hitsOf(db, searchStatement(db, SearchBox::Name, typed, page));
 }
 
-QList<SearchHit> reservationsWithKanaStartingWith(Database &db, const QString &typed)
+QList<SearchHit> reservationsWithKanaStartingWith(Database &db, const QString &typed, const SearchPage &page)
 {
-    // Readings are normally stored in half-width katakana while the input method types hiragana by
-    // default: the three written forms of the reading are all looked for.
-    const QString half = likePattern(toHalfwidthKatakana(typed)) + u'%';
-    const QString full = likePattern(toFullwidthKatakana(typed)) + u'%';
-    const QString hiragana = likePattern(toHiragana(typed)) + u'%';
-    const QString kana = db.likeIgnoringCase(u"KKNM"_s);
-    return hitsWhere(db, u'(' + kana + u" OR "_s + kana + u" OR "_s + kana + u')', {half, full, hiragana});
+    return hitsOf(db, searchStatement(db, SearchBox::Kana, typed, page));
 }
 
-QList<SearchHit> reservationsWithTelephoneStartingWith(Database &db, const QString &typed)
+QList<SearchHit> reservationsWithTelephoneStartingWith(Database &db, const QString &typed, const SearchPage &page)
 {
-    const QString pattern = likePattern(typed) + u'%';
-    return hitsWhere(
-        db, u'(' + db.likeIgnoringCase(u"TEL1"_s) + u" OR "_s + db.likeIgnoringCase(u"TEL2"_s) + u')', {pattern, pattern});
+    return hitsOf(db, searchStatement(db, SearchBox::Telephone, typed, page));
 }
 
-QList<SearchHit> reservationsWithPatientNumber(Database &db, const QString &typed)
+QList<SearchHit> reservationsWithPatientNumber(Database &db, const QString &typed, const SearchPage &page)
 {
-    return hitsWhere(db, db.equalsIgnoringCase(u"KNO"_s), {typed});
+    return hitsOf(db, searchStatement(db, SearchBox::PatientNumber, typed, page));
 }
 
 std::optional<Reservation> reservationByNumber(Database &db, int yno)

@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QString>
+#include <QVariantList>
 
 #include <optional>
 
@@ -24,14 +25,31 @@ struct SearchHit {
     QString ytime;
 };
 
+// A part of the result list, so that a common name is read as far as the user scrolls and no further:
+// at most `limit` reservations (0: every one) that come after `after` in the list's order. The order
+// (YDATE, YTIME, YNO) is unique, so pages read one after the other lose no line and repeat none.
+struct SearchPage {
+    std::optional<SearchHit> after;
+    int limit = 0;
+};
+
 // KNM holding the typed text anywhere.
-QList<SearchHit> reservationsWithNameContaining(Database &db, const QString &typed);
+QList<SearchHit> reservationsWithNameContaining(Database &db, const QString &typed, const SearchPage &page = {});
 // KKNM beginning with the typed reading, written in hiragana, full-width or half-width katakana.
-QList<SearchHit> reservationsWithKanaStartingWith(Database &db, const QString &typed);
+QList<SearchHit> reservationsWithKanaStartingWith(Database &db, const QString &typed, const SearchPage &page = {});
 // TEL1 or TEL2 beginning with the typed text.
-QList<SearchHit> reservationsWithTelephoneStartingWith(Database &db, const QString &typed);
+QList<SearchHit> reservationsWithTelephoneStartingWith(Database &db, const QString &typed,
+                                                       const SearchPage &page = {});
 // KNO equal to the typed text (no pattern).
-QList<SearchHit> reservationsWithPatientNumber(Database &db, const QString &typed);
+QList<SearchHit> reservationsWithPatientNumber(Database &db, const QString &typed, const SearchPage &page = {});
+
+// The statement one of the searches above runs, with its values in order: for timing the engine alone.
+enum class SearchBox { Name, Kana, Telephone, PatientNumber };
+struct SearchStatement {
+    QString sql;
+    QVariantList values;
+};
+SearchStatement searchStatement(const Database &db, SearchBox box, const QString &typed, const SearchPage &page = {});
 
 // The reservation with this YNO, if it is still there.
 std::optional<Reservation> reservationByNumber(Database &db, int yno);

@@ -96,11 +96,19 @@ void SearchTest::findsWhatEachBoxPromises()
 
     Workspace ws;
     seed(ws);
-    using Finder = QList<qrb::SearchHit> (*)(qrb::Database &, const QString &);
+    using Finder = QList<qrb::SearchHit> (*)(qrb::Database &, const QString &, const qrb::SearchPage &);
     const Finder finders[] = {qrb::reservationsWithNameContaining, qrb::reservationsWithKanaStartingWith,
                               qrb::reservationsWithTelephoneStartingWith, qrb::reservationsWithPatientNumber};
-    const QList<qrb::SearchHit> found = finders[box](ws.db, typed);
+    const QList<qrb::SearchHit> found = finders[box](ws.db, typed, {});
     QCOMPARE(numbers(found), expected);
+
+    // Read one line at a time, each page starting after the line read last, the same lines come.
+    QList<qrb::SearchHit> paged;
+    for (auto page = finders[box](ws.db, typed, {std::nullopt, 1}); !page.isEmpty();
+         page = finders[box](ws.db, typed, {page.constLast(), 1})) {
+        paged += page;
+    }
+    QCOMPARE(numbers(paged), expected);
 }
 
 QTEST_GUILESS_MAIN(SearchTest)

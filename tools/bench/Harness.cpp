@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <libpq-fe.h>
 #include <sqlite3.h>
 #include <stdexcept>
 
@@ -47,20 +48,19 @@ SqliteFloor::~SqliteFloor()
 
 sqlite3_stmt *SqliteFloor::statement(const char *sql)
 {
-    for (auto &[text, stmt] : m_statements) {
-        if (text == sql) {
-            return stmt;
-        }
+    const auto known = m_statements.find(sql);
+    if (known != m_statements.end()) {
+        return known->second;
     }
     sqlite3_stmt *stmt = nullptr;
     if (sqlite3_prepare_v2(m_db, sql, -1, &stmt, nullptr) != SQLITE_OK) {
         throw std::runtime_error(sqlite3_errmsg(m_db));
     }
-    m_statements.emplace_back(sql, stmt);
+    m_statements.emplace(sql, stmt);
     return stmt;
 }
 
-qint64 SqliteFloor::query(const char *sql, std::initializer_list<QVariant> values)
+qint64 SqliteFloor::query(const char *sql, const QVariantList &values)
 {
     sqlite3_stmt *stmt = statement(sql);
     sqlite3_reset(stmt);
@@ -92,6 +92,82 @@ qint64 SqliteFloor::query(const char *sql, std::initializer_list<QVariant> value
         throw std::runtime_error(sqlite3_errmsg(m_db));
     }
     sqlite3_reset(stmt);
+    return rows;
+}
+
+PgFloor::PgFloor(const QString &connInfo)
+    : m_conn(PQconnectdb(connInfo.toUtf8().constData()))
+{
+    if (PQstatus(m_conn) != CONNECTION_OK) {
+        const std::string reason = PQerrorMessage(m_conn);
+        PQfinish(m_conn);
+        throw std::runtime_error(reason);
+    }
+    PQclear(PQexec(m_conn, "SET jit = off"));
+}
+
+PgFloor::~PgFloor()
+{
+    PQfinish(m_conn);
+}
+
+std::string PgFloor::statement(const char *sql)
+{
+    const auto known = m_statements.find(sql);
+    if (known != m_statements.end()) {
+        return known->second;
+    }
+    // "?" becomes "$1", "$2", … outside quoted texts, as the Qt driver rewrites it.
+    std::string text;
+    int number = 0;
+    bool quoted = false;
+    for (const char *c = sql; *c != 0; ++c) {
+        if (*c == '\'') {
+            quoted = !quoted;
+        }
+        if (*c == '?' && !quoted) {
+            text += '$' + std::to_string(++number);
+        } else {
+            text += *c;
+        }
+    }
+    const std::string name = "floor" + std::to_string(m_statements.size());
+    PGresult *prepared = PQprepare(m_conn, name.c_str(), text.c_str(), 0, nullptr);
+    const bool ok = PQresultStatus(prepared) == PGRES_COMMAND_OK;
+    PQclear(prepared);
+    if (!ok) {
+        throw std::runtime_error(PQerrorMessage(m_conn));
+    }
+    m_statements.emplace(sql, name);
+    return name;
+}
+
+qint64 PgFloor::query(const char *sql, const QVariantList &values)
+{
+    const std::string name = statement(sql);
+    std::vector<QByteArray> texts;
+    std::vector<const char *> params;
+    texts.reserve(size_t(values.size()));
+    for (const QVariant &value : values) {
+        texts.push_back(value.toString().toUtf8());
+        params.push_back(value.isNull() ? nullptr : texts.back().constData());
+    }
+    PGresult *result =
+        PQexecPrepared(m_conn, name.c_str(), int(params.size()), params.data(), nullptr, nullptr, 0);
+    const ExecStatusType status = PQresultStatus(result);
+    if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
+        const std::string reason = PQresultErrorMessage(result);
+        PQclear(result);
+        throw std::runtime_error(reason);
+    }
+    const int rows = PQntuples(result);
+    const int columns = PQnfields(result);
+    for (int r = 0; r < rows; ++r) {
+        for (int c = 0; c < columns; ++c) {
+            (void)QString::fromUtf8(PQgetvalue(result, r, c), PQgetlength(result, r, c));
+        }
+    }
+    PQclear(result);
     return rows;
 }
 

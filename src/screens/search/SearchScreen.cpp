@@ -1,5 +1,6 @@
 #include "SearchScreen.h"
 
+#include "SearchResults.h"
 #include "SearchTexts.h"
 
 #include "screens/common/Dialogs.h"
@@ -14,20 +15,12 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QVBoxLayout>
 
 using namespace Qt::StringLiterals;
 
 namespace qrb {
-
-namespace {
-
-// The reservation number travels with each result line, so that a click finds exactly that
-// reservation even when two patients share a name or a name holds the separator "＊".
-constexpr int ReservationNumberRole = Qt::UserRole;
-
-} // namespace
 
 SearchScreen::SearchScreen(ProgramState &state, QWidget *parent)
     : QWidget(parent)
@@ -79,10 +72,20 @@ SearchScreen::SearchScreen(ProgramState &state, QWidget *parent)
 
     auto *results = new QVBoxLayout;
     results->setSpacing(2);
-    results->addWidget(named<QLabel>(u"Label3(5)"_s, u"氏名　*　予約日　＊　予約時間"_s, this));
-    m_list = new QListWidget(this);
+    auto *heading = new QHBoxLayout;
+    heading->addWidget(named<QLabel>(u"Label3(5)"_s, u"氏名　*　予約日　＊　予約時間"_s, this), 1);
+    m_count = new QLabel(this);
+    m_count->setObjectName(u"matchCount"_s);
+    heading->addWidget(m_count);
+    results->addLayout(heading);
+    m_results = new SearchResults(this);
+    m_list = new QListView(this);
     m_list->setObjectName(u"List1"_s);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Every line is one text of one height: the view then lays out a long list without measuring it.
+    m_list->setUniformItemSizes(true);
+    m_list->setModel(m_results);
     m_list->setMinimumWidth(320);
     results->addWidget(m_list, 1);
     body->addLayout(results, 2);
@@ -136,13 +139,13 @@ SearchScreen::SearchScreen(ProgramState &state, QWidget *parent)
     details->setRowStretch(row, 1);
     body->addLayout(details, 3);
 
-    connect(m_list, &QListWidget::itemClicked, this, &SearchScreen::List1_Click);
+    connect(m_list, &QListView::clicked, this, &SearchScreen::List1_Click);
     // Moving through the lines with the arrow keys shows their details as a click does.
-    connect(m_list, &QListWidget::currentItemChanged, this, [this](QListWidgetItem *current) {
-        if (current != nullptr) {
-            List1_Click(current);
-        }
-    });
+    connect(m_list->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex &current) { List1_Click(current); });
+    connect(m_results, &SearchResults::countChanged, this, [this] { m_count->setText(m_results->countText()); });
+    connect(m_results, &SearchResults::pageFailed, this,
+            [this](const QString &reason) { tellFailure(u"予約を検索できませんでした。"_s, reason); });
 
     clear_all();
 }
@@ -159,7 +162,7 @@ void SearchScreen::clear_all()
     for (QLabel *value : m_values) {
         value->clear();
     }
-    m_list->clear();
+    m_results->clear();
 }
 
 bool SearchScreen::eventFilter(QObject *watched, QEvent *event)
@@ -189,41 +192,38 @@ void SearchScreen::Text1_LostFocus(int index)
     if (typed.isEmpty()) {
         return;
     }
-    m_list->clear();
-    QList<SearchHit> found;
-    try {
-        switch (index) {
-        case 0:
-            found = reservationsWithNameContaining(m_state.db, typed);
-            break;
-        case 1:
-            found = reservationsWithKanaStartingWith(m_state.db, typed);
-            break;
-        case 3:
-            found = reservationsWithTelephoneStartingWith(m_state.db, typed);
-            break;
-        case 4:
-            found = reservationsWithPatientNumber(m_state.db, typed);
-            break;
-        default:
-            return;
-        }
-    } catch (const DbError &error) {
-        tellFailure(u"予約を検索できませんでした。"_s, error.message());
+    using Finder = QList<SearchHit> (*)(Database &, const QString &, const SearchPage &);
+    Finder finder = nullptr;
+    switch (index) {
+    case 0:
+        finder = reservationsWithNameContaining;
+        break;
+    case 1:
+        finder = reservationsWithKanaStartingWith;
+        break;
+    case 3:
+        finder = reservationsWithTelephoneStartingWith;
+        break;
+    case 4:
+        finder = reservationsWithPatientNumber;
+        break;
+    default:
         return;
     }
-    for (const SearchHit &hit : std::as_const(found)) {
-        auto *item = new QListWidgetItem(searchLine(hit), m_list);
-        item->setData(ReservationNumberRole, hit.yno);
+    Database &db = m_state.db;
+    try {
+        m_results->start([&db, finder, typed](const SearchPage &page) { return finder(db, typed, page); });
+    } catch (const DbError &error) {
+        tellFailure(u"予約を検索できませんでした。"_s, error.message());
     }
 }
 
-void SearchScreen::List1_Click(QListWidgetItem *item)
+void SearchScreen::List1_Click(const QModelIndex &line)
 {
-    if (item == nullptr) {
+    if (!line.isValid()) {
         return;
     }
-    showDetails(item->data(ReservationNumberRole).toInt());
+    showDetails(line.data(SearchResults::ReservationNumberRole).toInt());
 }
 
 void SearchScreen::showDetails(int yno)

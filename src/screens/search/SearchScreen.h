@@ -6,12 +6,13 @@
 
 class QLabel;
 class QLineEdit;
-class QListWidget;
-class QListWidgetItem;
+class QListView;
+class QModelIndex;
 
 namespace qrb {
 
 struct ProgramState;
+class SearchResults;
 
 // Looks reservations up by patient number, name, kana name or telephone number and shows the details
 // of the one clicked (objectName "frmSearch"). It only reads the database.
@@ -32,14 +33,16 @@ protected:
 
 private:
     void Text1_LostFocus(int index);
-    void List1_Click(QListWidgetItem *item);
+    void List1_Click(const QModelIndex &line);
     void showDetails(int yno);
     void tellFailure(const QString &doing, const QString &reason);
 
     ProgramState &m_state;
     // Text1(0) name, Text1(1) kana name, Text1(3) telephone, Text1(4) patient number; there is no Text1(2).
     std::array<QLineEdit *, 5> m_boxes{};
-    QListWidget *m_list = nullptr; // List1
+    QListView *m_list = nullptr; // List1
+    SearchResults *m_results = nullptr;
+    QLabel *m_count = nullptr; // how many lines the search found, beside the list's heading
     std::array<QLabel *, 16> m_values{}; // Label4(0) … Label4(15)
 };
 

@@ -1,11 +1,12 @@
 #include "screens/search/SearchScreen.h"
+#include "screens/search/SearchTexts.h"
 
 #include "support/Workspace.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -41,13 +42,14 @@ struct Screen {
         QVERIFY(QTest::qWaitForWindowActive(&widget));
     }
     QLineEdit *box(int i) { return widget.findChild<QLineEdit *>(u"Text1(%1)"_s.arg(i)); }
-    QListWidget *list() { return widget.findChild<QListWidget *>(u"List1"_s); }
+    QListView *list() { return widget.findChild<QListView *>(u"List1"_s); }
     QString value(int i) { return widget.findChild<QLabel *>(u"Label4(%1)"_s.arg(i))->text(); }
+    QString count() { return widget.findChild<QLabel *>(u"matchCount"_s)->text(); }
     QStringList lines()
     {
         QStringList out;
-        for (int i = 0; i < list()->count(); ++i) {
-            out << list()->item(i)->text();
+        for (int i = 0; i < list()->model()->rowCount(); ++i) {
+            out << list()->model()->index(i, 0).data().toString();
         }
         return out;
     }
@@ -60,8 +62,10 @@ struct Screen {
     }
     void click(int row)
     {
-        QListWidget *l = list();
-        QTest::mouseClick(l->viewport(), Qt::LeftButton, {}, l->visualItemRect(l->item(row)).center());
+        QListView *l = list();
+        const QModelIndex line = l->model()->index(row, 0);
+        l->scrollTo(line);
+        QTest::mouseClick(l->viewport(), Qt::LeftButton, {}, l->visualRect(line).center());
     }
     qrb::SearchScreen widget;
 };
@@ -74,6 +78,7 @@ class SearchScreenTest final : public QObject
 
 private slots:
     void listsShowsAndClearsOnAClickIntoABox();
+    void scrollingToTheEndShowsEveryLineOnce();
     void detailsShowTheCodeTexts_data();
     void detailsShowTheCodeTexts();
 };
@@ -94,6 +99,7 @@ void SearchScreenTest::listsShowsAndClearsOnAClickIntoABox()
                                      u"山田太郎＊2009/10/09＊17"_s, u"O'Brien山田＊2009/10/09＊17"_s,
                                      u"山田太郎＊2009/10/10＊09"_s}));
     QCOMPARE(s.box(0)->text(), u"山田"_s);
+    QCOMPARE(s.count(), u"5件"_s);
 
     s.click(1);
     QCOMPARE(s.value(10) + s.value(13) + s.value(0), u"二人目山田＊花子2009/10/09"_s);
@@ -107,14 +113,15 @@ void SearchScreenTest::listsShowsAndClearsOnAClickIntoABox()
     // Leaving an empty box keeps the list.
     s.box(1)->setFocus();
     QTest::keyClick(s.box(1), Qt::Key_Tab);
-    QCOMPARE(s.list()->count(), 5);
+    QCOMPARE(s.lines().size(), 5);
 
     // Typed, then a click into another box: the search runs as the first box is left, then the click
     // empties everything.
     s.box(4)->setFocus();
     QTest::keyClicks(s.box(4), u"1001"_s);
     QTest::mouseClick(s.box(1), Qt::LeftButton);
-    QCOMPARE(s.list()->count(), 0);
+    QCOMPARE(s.lines().size(), 0);
+    QCOMPARE(s.count(), QString());
     for (int i : {0, 1, 3, 4}) {
         QCOMPARE(s.box(i)->text(), QString());
     }
@@ -125,9 +132,43 @@ void SearchScreenTest::listsShowsAndClearsOnAClickIntoABox()
 
     // Leaving the box with Tab keeps the results.
     s.search(1, u"ﾔﾏ"_s);
-    QCOMPARE(s.list()->count(), 5);
+    QCOMPARE(s.lines().size(), 5);
     QCOMPARE(s.box(1)->text(), u"ﾔﾏ"_s);
     QVERIFY(ws.dialogs.messages.isEmpty());
+}
+
+void SearchScreenTest::scrollingToTheEndShowsEveryLineOnce()
+{
+    Workspace ws;
+    // 250 matches in four groups of equal day and hour, entered out of order, so that the page
+    // boundaries fall between reservations of the same day and hour.
+    for (int i = 0; i < 250; ++i) {
+        add(ws, {.knm = u"山田%1"_s.arg(i, 3, 10, QChar(u'0')), .ydate = i % 2 ? u"2009/10/09"_s : u"2009/10/10"_s,
+                 .ytime = i % 4 < 2 ? u"10"_s : u"09"_s});
+    }
+    add(ws, {.knm = u"田中"_s});
+    Screen s(ws);
+    s.search(0, u"山田"_s);
+    QCOMPARE(s.count(), u"100件以上"_s);
+    QCOMPARE(s.lines().size(), 100);
+
+    s.list()->setFocus();
+    for (int presses = 0; presses < 10 && s.lines().size() < 250; ++presses) {
+        QTest::keyClick(s.list(), Qt::Key_End);
+        QApplication::processEvents();
+    }
+    QStringList whole;
+    for (const qrb::SearchHit &hit : qrb::reservationsWithNameContaining(ws.db, u"山田"_s)) {
+        whole << qrb::searchLine(hit);
+    }
+    QCOMPARE(whole.size(), 250);
+    QCOMPARE(s.lines(), whole);
+    QCOMPARE(s.count(), u"250件"_s);
+
+    s.click(249);
+    QCOMPARE(s.value(13), whole.last().section(u'＊', 0, 0));
+    s.click(150);
+    QCOMPARE(s.value(13), whole.at(150).section(u'＊', 0, 0));
 }
 
 void SearchScreenTest::detailsShowTheCodeTexts_data()
