@@ -29,6 +29,10 @@ int main(int argc, char *argv[])
     const QString startDir = QDir::currentPath();
     qrb::Config config = qrb::ini_read_all(startDir);
     qrb::MessageBoxDialogs dialogs;
+    // A closed day written wrongly must not keep the desk from booking: tell which lines, then start.
+    if (const QString problems = config.CLOSED.problemsMessage(); !problems.isEmpty()) {
+        dialogs.tell(problems);
+    }
     qrb::Database db;
     try {
         db.DB_open(config.databaseTarget());

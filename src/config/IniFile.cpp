@@ -52,18 +52,19 @@ QString trimBlanks(const QString &text)
 
 } // namespace
 
-QString ini_read(const QString &startDir, const QString &section, const QString &key, const QString &defaultValue)
+QList<IniLine> ini_section(const QString &startDir, const QString &section)
 {
+    QList<IniLine> result;
     QFile file(startDir + u"/setting.ini"_s);
     if (!file.open(QIODevice::ReadOnly)) {
-        return defaultValue;
+        return result;
     }
     // Decoded before any parsing: a CP932 trail byte may be 0x5B "[" or 0x3D "=".
     const QStringList lines = decodeCp932(file.readAll()).split(u'\n');
     bool inSection = false;
     bool sectionSeen = false;
-    for (const QString &raw : lines) {
-        const QString line = trimBlanks(QString(raw).remove(u'\r'));
+    for (qsizetype number = 0; number < lines.size(); ++number) {
+        const QString line = trimBlanks(QString(lines.at(number)).remove(u'\r'));
         if (line.startsWith(u'[')) {
             const qsizetype close = line.indexOf(u']');
             const QString name = trimBlanks(line.mid(1, close < 0 ? -1 : close - 1));
@@ -74,16 +75,26 @@ QString ini_read(const QString &startDir, const QString &section, const QString 
             sectionSeen = sectionSeen || inSection;
             continue;
         }
-        if (!inSection) {
+        if (!inSection || line.isEmpty()) {
             continue;
         }
+        IniLine entry{static_cast<int>(number + 1), line, false, QString(), QString()};
         const qsizetype equals = line.indexOf(u'=');
-        if (equals < 0) {
-            continue;
+        if (equals >= 0) {
+            entry.hasValue = true;
+            entry.key = trimBlanks(line.left(equals));
+            entry.value = decodeCp932(cutValue(encodeCp932(trimBlanks(line.mid(equals + 1))).bytes));
         }
-        if (trimBlanks(line.left(equals)).compare(key, Qt::CaseInsensitive) == 0) {
-            const QString value = trimBlanks(line.mid(equals + 1));
-            return decodeCp932(cutValue(encodeCp932(value).bytes));
+        result.append(entry);
+    }
+    return result;
+}
+
+QString ini_read(const QString &startDir, const QString &section, const QString &key, const QString &defaultValue)
+{
+    for (const IniLine &line : ini_section(startDir, section)) {
+        if (line.hasValue && line.key.compare(key, Qt::CaseInsensitive) == 0) {
+            return line.value;
         }
     }
     return defaultValue;
@@ -115,6 +126,7 @@ Config ini_read_all(const QString &startDir)
     c.POSTGRESQL.DBNAME = read(u"POSTGRESQL"_s, u"DBNAME"_s);
     c.POSTGRESQL.USER = read(u"POSTGRESQL"_s, u"USER"_s);
     c.POSTGRESQL.PASSWORD = read(u"POSTGRESQL"_s, u"PASSWORD"_s);
+    c.CLOSED = ClosedDays::read(startDir);
     return c;
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "ClosedDays.h"
 #include "db/Database.h"
 
+#include <QList>
 #include <QString>
 
 namespace qrb {
@@ -24,6 +26,9 @@ struct Config {
         QString PASSWORD; // empty: the client library's password file
     } POSTGRESQL;
 
+    // Section CLOSED: the days the clinic is shut (national holidays, its own closures).
+    ClosedDays CLOSED;
+
     // The database file: folder SVNM and file name SYS0.
     QString databasePath() const;
     // The server when HOST is given, otherwise the file. Throws DbError for a PORT that is no port
@@ -37,7 +42,20 @@ struct Config {
 // gives the default.
 QString ini_read(const QString &startDir, const QString &section, const QString &key, const QString &defaultValue);
 
-// The 18 keys the program knows, in their order, then the optional section POSTGRESQL.
+// One line of a section as written: where it stands in the file (line 1 first) and its text; with an
+// "=" also its key and value, read as ini_read reads them.
+struct IniLine {
+    int number = 0;
+    QString text;
+    bool hasValue = false;
+    QString key;
+    QString value;
+};
+// Every non-blank line of the first section of that name (its case ignored), in file order, duplicate
+// keys included: what a section that lists things (the clinic's closed days) holds.
+QList<IniLine> ini_section(const QString &startDir, const QString &section);
+
+// The 18 keys the program knows, in their order, then the optional sections POSTGRESQL and CLOSED.
 Config ini_read_all(const QString &startDir);
 
 } // namespace qrb

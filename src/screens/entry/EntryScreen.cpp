@@ -4,11 +4,12 @@
 #include "KanaCaptureEdit.h"
 
 #include "config/Clock.h"
-#include "screens/common/Dialogs.h"
-#include "screens/common/ProgramState.h"
 #include "db/Booking.h"
 #include "db/Database.h"
+#include "screens/common/ClosedDayLook.h"
+#include "screens/common/Dialogs.h"
 #include "screens/common/Named.h"
+#include "screens/common/ProgramState.h"
 #include "shared/Eras.h"
 
 #include <QComboBox>
@@ -286,8 +287,15 @@ void EntryScreen::buildControls()
     rows->addWidget(m_slotLine2, 1, 12);
     QLabel *rowTwoExtra = named<QLabel>(u"Label4(1)"_s, QString(), this);
     rows->addWidget(rowTwoExtra, 1, 13);
-    rows->setColumnStretch(14, 1);
-    m_rowTwo << weekday2 << m_command2[1] << m_slotLine2 << rowTwoExtra;
+    for (int i = 0; i < 2; ++i) {
+        m_closedNote[i] = named<QLabel>(u"ClosedNote%1"_s.arg(i + 1), QString(), this);
+        QPalette red = m_closedNote[i]->palette();
+        red.setColor(QPalette::WindowText, ClosedDayText);
+        m_closedNote[i]->setPalette(red);
+        rows->addWidget(m_closedNote[i], i, 14);
+    }
+    rows->setColumnStretch(15, 1);
+    m_rowTwo << weekday2 << m_command2[1] << m_slotLine2 << rowTwoExtra << m_closedNote[1];
     // Showing and hiding row 2 must not shift row 1 or the lists below.
     for (QWidget *widget : std::as_const(m_rowTwo)) {
         QSizePolicy policy = widget->sizePolicy();
@@ -298,6 +306,11 @@ void EntryScreen::buildControls()
 
     m_row1 = new DatePickers(m_state.clock, m_combo1[0], m_combo1[1], m_combo1[2], m_combo1[3], weekday1, this);
     m_row2 = new DatePickers(m_state.clock, m_combo2[0], m_combo2[1], m_combo2[2], m_combo2[3], weekday2, this);
+    // The note follows the date texts as they stand, so that a closed day shows before "確認".
+    for (int i = 0; i < 3; ++i) {
+        connect(m_combo1[i], &QComboBox::currentTextChanged, this, [this] { showClosedNote(0); });
+        connect(m_combo2[i], &QComboBox::currentTextChanged, this, [this] { showClosedNote(1); });
+    }
 
     auto *buttons = new QHBoxLayout;
     const QStringList commandTexts = {u"予約登録"_s, u"予約取消"_s};
@@ -490,6 +503,8 @@ void EntryScreen::fillGrid(const DatePickers &row)
         return;
     }
     QList<QTreeWidgetItem *> items;
+    // The grid lists the chosen day and the days after it, one row each.
+    QDate date = row.date().value_or(QDate());
     for (const GridDay &day : *days) {
         auto *item = new QTreeWidgetItem;
         item->setText(0, day.label);
@@ -498,9 +513,25 @@ void EntryScreen::fillGrid(const DatePickers &row)
             item->setTextAlignment(1 + slot, Qt::AlignCenter);
         }
         item->setText(GridColumns - 1, day.label);
+        if (const auto reason = m_state.config.CLOSED.closedReason(date)) {
+            item->setForeground(0, ClosedDayText);
+            item->setBackground(0, ClosedDayGround);
+            for (int column = 0; column < GridColumns; ++column) {
+                item->setToolTip(column, *reason);
+            }
+        }
+        date = date.addDays(1);
         items << item;
     }
     m_grid->addTopLevelItems(items);
+}
+
+void EntryScreen::showClosedNote(int row)
+{
+    const DatePickers &pickers = row == 0 ? *m_row1 : *m_row2;
+    const auto date = pickers.date();
+    const auto reason = date ? m_state.config.CLOSED.closedReason(*date) : std::nullopt;
+    m_closedNote[row]->setText(reason ? closedDayNote(*reason) : QString());
 }
 
 void EntryScreen::applyGridWidths()

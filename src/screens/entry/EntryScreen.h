@@ -89,6 +89,8 @@ private:
     void fillGrid(const DatePickers &row);
     void fillNames(const DatePickers &row);
     void applyGridWidths();
+    // "休診日（…）" beside row 0's or row 1's slot line while the row stands on a closed day.
+    void showClosedNote(int row);
     void setRowTwoVisible(bool visible);
     void fillFromReservation(const Reservation &r, bool wholeReservation);
 
@@ -117,6 +119,8 @@ private:
     QLabel *m_ageValue = nullptr;  // Label3(1), only ever emptied
     QLabel *m_slotLine1 = nullptr; // Label3(0)
     QLabel *m_slotLine2 = nullptr; // Label4(0)
+    // Beside each slot line: "休診日（…）" on a closed day.
+    std::array<QLabel *, 2> m_closedNote{};
     QGroupBox *m_memberFrame = nullptr;
     std::array<QRadioButton *, 2> m_visited{};
     std::array<QRadioButton *, 2> m_member{};

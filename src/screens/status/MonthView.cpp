@@ -1,9 +1,13 @@
 #include "MonthView.h"
 
+#include "config/ClosedDays.h"
+#include "screens/common/ClosedDayLook.h"
+
 #include <QCalendarWidget>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLocale>
+#include <QTextCharFormat>
 #include <QToolButton>
 
 using namespace Qt::StringLiterals;
@@ -85,6 +89,14 @@ void MonthView::scrollMonths(int months)
     render();
 }
 
+void MonthView::markClosedDays(const ClosedDays &days)
+{
+    m_closed = &days;
+    if (m_first.isValid()) {
+        render();
+    }
+}
+
 void MonthView::bringIntoView(QDate date)
 {
     const QDate month = firstOfMonth(date);
@@ -131,11 +143,29 @@ void MonthView::render()
             calendar->setSelectedDate(calendar->minimumDate());
         }
         calendar->setCurrentPage(month.year(), month.month());
+        markMonth(calendar, month);
     }
     if (hadFocus && owner != nullptr) {
         owner->setFocus();
     }
     m_rendering = false;
+}
+
+void MonthView::markMonth(QCalendarWidget *calendar, QDate month)
+{
+    calendar->setDateTextFormat(QDate(), QTextCharFormat());
+    if (m_closed == nullptr) {
+        return;
+    }
+    for (QDate day = month; day.month() == month.month(); day = day.addDays(1)) {
+        if (const auto reason = m_closed->closedReason(day)) {
+            QTextCharFormat closed;
+            closed.setForeground(ClosedDayText);
+            closed.setBackground(ClosedDayGround);
+            closed.setToolTip(*reason);
+            calendar->setDateTextFormat(day, closed);
+        }
+    }
 }
 
 } // namespace qrb

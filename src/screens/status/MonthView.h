@@ -10,6 +10,8 @@ class QToolButton;
 
 namespace qrb {
 
+class ClosedDays;
+
 // Three months side by side with one selected day among them (objectName "MonthView1"). The arrows
 // move all three by a month; choosing a day of a month not shown brings that month into view.
 class MonthView final : public QWidget
@@ -28,6 +30,9 @@ public:
     void setSelectedDate(QDate date);
     // Moves the three months by `months` (negative: back), keeping the selected day.
     void scrollMonths(int months);
+    // Marks the days the clinic is shut (colour, and the reason as the day's tooltip). The days must
+    // outlive the view.
+    void markClosedDays(const ClosedDays &days);
 
 signals:
     // The user chose a day.
@@ -37,6 +42,7 @@ private:
     void chosen(QCalendarWidget *calendar);
     void bringIntoView(QDate date);
     void render();
+    void markMonth(QCalendarWidget *calendar, QDate month);
 
     QList<QCalendarWidget *> m_months;
     QList<QLabel *> m_titles;
@@ -45,6 +51,7 @@ private:
     QDate m_selected;
     QDate m_first;
     bool m_rendering = false;
+    const ClosedDays *m_closed = nullptr;
 };
 
 } // namespace qrb

@@ -55,6 +55,7 @@ StatusScreen::StatusScreen(ProgramState &state, QWidget *parent)
     setWindowTitle(u"予約状況"_s);
 
     m_calendar = new MonthView(this);
+    m_calendar->markClosedDays(m_state.config.CLOSED);
     connect(m_calendar, &MonthView::dateClicked, this, &StatusScreen::MonthView1_DateClick);
 
     m_selected = new QLabel(this);
