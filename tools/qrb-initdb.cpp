@@ -5,6 +5,7 @@
 #include "db/Database.h"
 #include "db/Schema.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QStringList>
 #include <QTextStream>
@@ -16,34 +17,48 @@ using namespace Qt::StringLiterals;
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationVersion(QStringLiteral(QRB_VERSION));
     QTextStream err(stderr);
-    const QStringList args = QCoreApplication::arguments().mid(1);
     const QString usage = u"使い方: qrb-initdb PATH [--places N]\n"
                           u"       qrb-initdb --pg \"host=… port=… dbname=… user=… [password=…]\" [--places N]\n"
                           u"  PATH       作成するデータベースファイル(既存のファイルは上書きしません)\n"
                           u"  --pg       テーブルを作る PostgreSQL データベース(空であること。"
                           u"password を省くと ~/.pgpass を使います)\n"
-                          u"  --places N 曜日・時間帯ごとの予約可能人数(0〜9999、既定 0)\n"_s;
-    QString path;
-    std::optional<QString> connInfo;
-    int places = 0;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        if (args.at(i) == u"--places"_s && i + 1 < args.size()) {
-            bool ok = false;
-            places = args.at(++i).toInt(&ok);
-            if (!ok || places < 0 || places > 9999) {
-                err << u"予約可能人数は 0〜9999 の整数で指定してください: "_s << args.at(i) << '\n' << usage;
-                return 2;
-            }
-        } else if (args.at(i) == u"--pg"_s && i + 1 < args.size() && !connInfo) {
-            connInfo = args.at(++i);
-        } else if (path.isEmpty() && !args.at(i).startsWith(u"--"_s)) {
-            path = args.at(i);
-        } else {
-            err << usage;
-            return 2;
-        }
+                          u"  --places N 曜日・時間帯ごとの予約可能人数(0〜9999、既定 0)\n"
+                          u"  -h, --help この説明を表示します\n"
+                          u"  -v, --version バージョンを表示します\n"_s;
+    QCommandLineParser parser;
+    const QCommandLineOption placesOption(u"places"_s, u"予約可能人数"_s, u"N"_s, u"0"_s);
+    const QCommandLineOption pgOption(u"pg"_s, u"PostgreSQL データベース"_s, u"CONNINFO"_s);
+    parser.addOptions({placesOption, pgOption});
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
+    if (!parser.parse(QCoreApplication::arguments())) {
+        err << usage;
+        return 2;
     }
+    if (parser.isSet(helpOption)) {
+        QTextStream(stdout) << usage;
+        return 0;
+    }
+    if (parser.isSet(versionOption)) {
+        QTextStream(stdout) << u"qrb-initdb "_s << QCoreApplication::applicationVersion() << '\n';
+        return 0;
+    }
+    bool ok = false;
+    const int places = parser.value(placesOption).toInt(&ok);
+    if (!ok || places < 0 || places > 9999) {
+        err << u"予約可能人数は 0〜9999 の整数で指定してください: "_s << parser.value(placesOption) << '\n' << usage;
+        return 2;
+    }
+    // Two databases in one call would be a typing slip, not a wish.
+    if (parser.values(pgOption).size() > 1 || parser.positionalArguments().size() > 1) {
+        err << usage;
+        return 2;
+    }
+    const QString path = parser.positionalArguments().value(0);
+    const std::optional<QString> connInfo =
+        parser.isSet(pgOption) ? std::optional<QString>(parser.value(pgOption)) : std::nullopt;
     if (path.isEmpty() == !connInfo) {
         err << usage;
         return 2;

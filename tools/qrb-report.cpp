@@ -6,6 +6,7 @@
 #include "screens/reports/Reports.h"
 #include "shared/Dates.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -17,14 +18,29 @@ using namespace Qt::StringLiterals;
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationVersion(QStringLiteral(QRB_VERSION));
     QTextStream err(stderr);
     const QString usage = u"使い方: qrb-report daily|unvisited|monthly YYYY/MM/DD\n"
                           u"  daily      日報 (日報.txt)\n"
                           u"  unvisited  未来院予約者一覧 (未来院リスト.txt)\n"
                           u"  monthly    月報 (月報.txt、日付の月の分)\n"
+                          u"  -h, --help    この説明を表示します\n"
+                          u"  -v, --version バージョンを表示します\n"
                           u"setting.ini のあるフォルダで実行してください。\n"_s;
-    const QStringList args = QCoreApplication::arguments().mid(1);
-    if (args.size() != 2) {
+    QCommandLineParser parser;
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
+    const bool parsed = parser.parse(QCoreApplication::arguments());
+    if (parsed && parser.isSet(helpOption)) {
+        QTextStream(stdout) << usage;
+        return 0;
+    }
+    if (parsed && parser.isSet(versionOption)) {
+        QTextStream(stdout) << u"qrb-report "_s << QCoreApplication::applicationVersion() << '\n';
+        return 0;
+    }
+    const QStringList args = parser.positionalArguments();
+    if (!parsed || args.size() != 2) {
         err << usage;
         return 2;
     }

@@ -7,28 +7,107 @@
 #include "screens/reports/ReportViewerWindow.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFont>
+#include <QIcon>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QTextStream>
 #include <QTimer>
 
 using namespace Qt::StringLiterals;
 
+namespace {
+
+const QString Usage = u"使い方: qrb [--workspace フォルダ]\n"
+                      u"  -w, --workspace フォルダ  setting.ini のあるフォルダで動きます"
+                      u"(「~/」で始まればホームフォルダの中。既定は現在のフォルダ)\n"
+                      u"  -h, --help                この説明を表示します\n"
+                      u"  -v, --version             バージョンを表示します\n"_s;
+
+// A path as typed into a terminal: quoted when the shell would split or expand it.
+QString shellWord(const QString &path)
+{
+    static const QRegularExpression plain(u"^[A-Za-z0-9_./+-]+$"_s);
+    return plain.match(path).hasMatch() ? path : u"'"_s + QString(path).replace(u"'"_s, u"'\\''"_s) + u"'"_s;
+}
+
+// What a workspace without setting.ini needs, in commands the administrator can type. The program never
+// makes the folder, the database or the file itself: a wrong folder must not become an empty clinic.
+QString missingSettingsMessage(const QString &folder)
+{
+    const QString sample = QDir::cleanPath(QDir(QCoreApplication::applicationDirPath()).filePath(
+        QStringLiteral(QRB_DATA_FROM_BIN) + u"/setting.ini"_s));
+    const QString dir = shellWord(QDir::toNativeSeparators(folder));
+    QString text = u"作業フォルダに setting.ini がありません:\r\n"_s + QDir::toNativeSeparators(folder)
+                   + u"\r\n\r\nQRB は setting.ini のあるフォルダで動きます。端末で次のように入力すると、"
+                     u"このフォルダに各時間帯 5 人の予約枠のデータベースと setting.ini を作れます:\r\n\r\n"
+                     u"mkdir -p "_s + dir + u"\r\nqrb-initdb "_s + shellWord(QDir::toNativeSeparators(folder + u"/yoyaku.db"_s))
+                   + u" --places 5\r\n"_s;
+    if (QFileInfo(sample).isFile()) {
+        text += u"cp "_s + shellWord(sample) + u" "_s + dir + u"/\r\n"_s;
+    } else {
+        text += u"\r\nそして同じフォルダに setting.ini を作り、[DATABASE] に SYS0=yoyaku.db、[SERVER] に SVNM=. "
+                u"と書いてください。\r\n"_s;
+    }
+    return text + u"\r\n詳しくは「man qrb」をご覧ください。"_s;
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
+    // --help and --version answer before the window system is reached, so that they work without a display.
+    QCommandLineParser parser;
+    const QCommandLineOption workspaceOption({u"w"_s, u"workspace"_s}, u"setting.ini のあるフォルダ"_s, u"フォルダ"_s);
+    parser.addOption(workspaceOption);
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
+    QStringList rawArguments;
+    for (int i = 0; i < argc; ++i) {
+        rawArguments << QString::fromLocal8Bit(argv[i]);
+    }
+    if (parser.parse(rawArguments) && (parser.isSet(helpOption) || parser.isSet(versionOption))) {
+        QTextStream(stdout) << (parser.isSet(helpOption) ? Usage : u"qrb "_s + QStringLiteral(QRB_VERSION) + u"\n"_s);
+        return 0;
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(u"QRB"_s);
+    QApplication::setApplicationVersion(QStringLiteral(QRB_VERSION));
+    QGuiApplication::setDesktopFileName(u"qrb"_s);
+    QApplication::setWindowIcon(QIcon::fromTheme(u"qrb"_s));
+    // Qt has taken its own options (-platform …) out of the arguments by now.
+    if (!parser.parse(QCoreApplication::arguments()) || !parser.positionalArguments().isEmpty()) {
+        QTextStream(stderr) << Usage;
+        return 2;
+    }
     // One Japanese face for every text: with the desktop's Latin face first, each line would mix two
     // fonts, and digits next to kana would come out in the other one.
     QFont font(u"Noto Sans CJK JP"_s);
     font.setPointSizeF(QApplication::font().pointSizeF());
     QApplication::setFont(font);
 
-    const QString startDir = QDir::currentPath();
-    qrb::Config config = qrb::ini_read_all(startDir);
     qrb::MessageBoxDialogs dialogs;
+    // A desktop entry runs no shell, so it names a folder in the home as "~/…".
+    QString workspace = parser.value(workspaceOption);
+    if (workspace == u"~"_s || workspace.startsWith(u"~/"_s)) {
+        workspace = QDir::homePath() + workspace.mid(1);
+    }
+    // The workspace becomes the current folder: relative paths in setting.ini are meant from there.
+    if (!workspace.isEmpty() && !QDir::setCurrent(workspace)) {
+        dialogs.tell(missingSettingsMessage(QDir(workspace).absolutePath()));
+        return 1;
+    }
+    const QString startDir = QDir::currentPath();
+    if (!QFileInfo(QDir(startDir).filePath(u"setting.ini"_s)).isFile()) {
+        dialogs.tell(missingSettingsMessage(startDir));
+        return 1;
+    }
+    qrb::Config config = qrb::ini_read_all(startDir);
     // A closed day written wrongly must not keep the desk from booking: tell which lines, then start.
     if (const QString problems = config.CLOSED.problemsMessage(); !problems.isEmpty()) {
         dialogs.tell(problems);
