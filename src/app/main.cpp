@@ -27,8 +27,13 @@ int main(int argc, char *argv[])
     QApplication::setFont(font);
 
     const QString startDir = QDir::currentPath();
-    qrb::Config config = qrb::ini_read_all(startDir);
     qrb::MessageBoxDialogs dialogs;
+    // Without it every key is empty and the database message that followed would point the wrong way.
+    if (const std::optional<QString> missing = qrb::missingSettingFile(startDir)) {
+        dialogs.tell(*missing + u"\r\n\r\nプログラムを終了します。"_s);
+        return 1;
+    }
+    qrb::Config config = qrb::ini_read_all(startDir);
     qrb::Database db;
     try {
         db.DB_open(config.databaseTarget());
