@@ -370,8 +370,12 @@ private slots:
         r.ydate = Day;
         r.ytime = u"08"_s;
         QCOMPARE(registerReservation(ws.db, r, WhenFull::Overbook).yno, 2);
+        // A write prepared on the old session fails only once it is sent: the program cannot tell
+        // whether the server stored it before the end, and says so.
+        const QString visit = u"UPDATE YOYAKU SET CFLG = ? WHERE YNO = ?"_s;
+        ws.db.write(visit, {0, 1});
         endSession();
-        const QString message = messageOf([&] { ws.db.write(u"UPDATE YOYAKU SET CFLG = 1 WHERE YNO = ?"_s, {1}); });
+        const QString message = messageOf([&] { ws.db.write(visit, {1, 1}); });
         QVERIFY2(message.contains(u"分かりません"_s), qPrintable(message));
         QCOMPARE(admin.scalar(u"SELECT SUM(CFLG) FROM YOYAKU"_s).toInt(), 0);
         QCOMPARE(YOYAKU_cnt(ws.db, Day, u"08"_s), 2);
@@ -442,7 +446,7 @@ private slots:
         QTest::newRow("another QRB") << u"qrb"_s << u"使用中"_s;
         QTest::newRow("a program without QRB's lock") << u"raw"_s << u"ログ"_s;
         if (!server) {
-            QTest::newRow("full disk") << u"disk"_s << u"元のまま"_s;
+            QTest::newRow("full disk") << u"disk"_s << u"データベースは元のまま"_s;
         }
     }
     void compactionThatCannotRunChangesNothing()
@@ -492,7 +496,7 @@ private slots:
             // The server's VACUUM goes ahead beside other workstations; only the owner may run it.
             QVERIFY2(obstacle == u"temp"_s ? message.contains(reason) : message.isEmpty(), qPrintable(message));
         } else {
-            QVERIFY2(message.contains(reason) && message.contains(u"のまま"_s), qPrintable(message));
+            QVERIFY2(message.contains(reason), qPrintable(message));
             // (another program's log may be checkpointed into the file meanwhile)
             QVERIFY(obstacle == u"raw"_s || folderState(folder) == before);
             QVERIFY(!QFile::exists(temp) || obstacle == u"temp"_s);

@@ -104,8 +104,12 @@ void MaintenanceTest::backupOnAFullDiskLeavesNone()
     qrb::createDatabaseFile(path, 0);
     Database db;
     db.DB_open(path);
-    for (int i = 0; i < 100; ++i) {
-        db.write(u"INSERT INTO YOYAKU (YNO, KNM, BIKO) VALUES (?, '患者', ?)"_s, {i + 1, QString(1000, u'備')});
+    {
+        Database::WriteTransaction t(db);
+        for (int i = 0; i < 100; ++i) {
+            db.write(u"INSERT INTO YOYAKU (YNO, KNM, BIKO) VALUES (?, '患者', ?)"_s, {i + 1, QString(300, u'備')});
+        }
+        t.commit();
     }
     QDir().mkpath(disk.path() + u"/backup"_s);
     disk.fill(64 * 1024);

@@ -14,8 +14,6 @@ class FullDisk
 public:
     FullDisk();
     ~FullDisk();
-    FullDisk(const FullDisk &) = delete;
-    FullDisk &operator=(const FullDisk &) = delete;
 
     bool mounted() const { return m_mounted; }
     QString path() const { return m_dir.path(); }
