@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
-# A throwaway PostgreSQL server for the tests: data and socket in a folder of its own, no TCP port,
-# a superuser "qrb" trusted on that socket, nothing written outside the folder.
+# A throwaway PostgreSQL server for the tests: data and socket in a folder of its own, a superuser
+# "qrb" trusted on that socket, nothing written outside the folder. For the test of encrypted
+# connections it also listens on 127.0.0.1 (a free port, trusted as well) with TLS, on a certificate
+# for "localhost" that it makes itself (DIR/server.crt; the server tells its path: SHOW ssl_cert_file).
 #
 #   bash scripts/pg-server.sh start DIR   makes DIR/data, starts the server, prints the connection
-#                                         string (host=DIR/socket port=5439 user=qrb dbname=postgres)
+#                                         string (host=DIR/socket port=PORT user=qrb dbname=postgres)
 #   bash scripts/pg-server.sh stop DIR    stops it (DIR itself is left to the caller)
 #
 # As root the server runs as the system user "postgres" (PostgreSQL refuses to run as root);
 # otherwise as the calling user.
 set -euo pipefail
-
-port=5439
 
 usage() {
     echo "usage: $0 start|stop DIR" >&2
@@ -54,15 +54,39 @@ start)
         echo "pg-server: initdb failed" >&2
         exit 1
     }
+    openssl req -new -x509 -days 30 -nodes -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 \
+        -subj "/CN=localhost" -addext "subjectAltName=DNS:localhost" \
+        -keyout "$dir/server.key" -out "$dir/server.crt" >"$dir/openssl.log" 2>&1 || {
+        cat "$dir/openssl.log" >&2
+        echo "pg-server: could not make the certificate" >&2
+        exit 1
+    }
+    chmod 600 "$dir/server.key"
+    chmod 644 "$dir/server.crt"
+    if [ "$(id -u)" -eq 0 ]; then
+        chown postgres: "$dir/server.key" "$dir/server.crt"
+    fi
     # Durability is pointless for a server that lives as long as one test run; without it every test
-    # database is made in a fraction of the time.
-    as_server "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 30 \
-        -o "-k $dir/socket -p $port -c listen_addresses='' -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c max_connections=200" \
-        start >/dev/null || {
+    # database is made in a fraction of the time. Several servers run side by side (one per helper or
+    # CI job), so the TCP port is one found free, tried again should another take it meanwhile.
+    started=""
+    for _ in 1 2 3 4 5; do
+        port=$((20000 + RANDOM % 40000))
+        if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+            continue
+        fi
+        if as_server "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 30 \
+            -o "-k $dir/socket -p $port -c listen_addresses=127.0.0.1 -c ssl=on -c ssl_cert_file=$dir/server.crt -c ssl_key_file=$dir/server.key -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c max_connections=200" \
+            start >/dev/null; then
+            started=yes
+            break
+        fi
+    done
+    if [ -z "$started" ]; then
         cat "$dir/server.log" >&2 || true
         echo "pg-server: the server did not start" >&2
         exit 1
-    }
+    fi
     echo "host=$dir/socket port=$port user=qrb dbname=postgres"
     ;;
 stop)

@@ -9,7 +9,6 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QStringList>
 #include <QTextStream>
 
@@ -62,9 +61,8 @@ int main(int argc, char *argv[])
     }
 
     const QString startDir = QDir::currentPath();
-    if (!QFileInfo(QDir(startDir).filePath(u"setting.ini"_s)).isFile()) {
-        err << u"setting.ini がありません: "_s << QDir::toNativeSeparators(startDir) << '\n'
-            << u"setting.ini のあるフォルダで実行してください。\n"_s;
+    if (const std::optional<QString> missing = qrb::missingSettingFile(startDir)) {
+        err << *missing << '\n';
         return 1;
     }
     const qrb::Config config = qrb::ini_read_all(startDir);

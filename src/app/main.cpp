@@ -103,7 +103,7 @@ int main(int argc, char *argv[])
         return 1;
     }
     const QString startDir = QDir::currentPath();
-    if (!QFileInfo(QDir(startDir).filePath(u"setting.ini"_s)).isFile()) {
+    if (qrb::missingSettingFile(startDir)) {
         dialogs.tell(missingSettingsMessage(startDir));
         return 1;
     }

@@ -2,7 +2,10 @@
 
 #include "shared/Cp932.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
 #include <QStringList>
 
 using namespace Qt::StringLiterals;
@@ -50,7 +53,38 @@ QString trimBlanks(const QString &text)
     return text.mid(begin, end - begin);
 }
 
+// The text of the file: UTF-8 where the bytes are that (with or without the byte-order mark), as an
+// editor of today saves them, otherwise CP932. Japanese CP932 text is never valid UTF-8, so neither
+// is read as the other; a path in the wrong encoding would make a folder of garbled name.
+QString decodeIniText(QByteArray bytes)
+{
+    if (bytes.startsWith("\xEF\xBB\xBF")) {
+        return QString::fromUtf8(bytes.mid(3));
+    }
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8.decode(bytes);
+    return utf8.hasError() ? decodeCp932(bytes) : text;
+}
+
+// A value between one pair of quotes, double or single, is read without them.
+QString unquote(const QString &value)
+{
+    if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') && value.back() == value.front()) {
+        return value.mid(1, value.size() - 2);
+    }
+    return value;
+}
+
 } // namespace
+
+std::optional<QString> missingSettingFile(const QString &startDir)
+{
+    if (QFileInfo(QDir(startDir).filePath(u"setting.ini"_s)).isFile()) {
+        return std::nullopt;
+    }
+    return u"設定ファイル setting.ini が見つかりません。\n探した場所: %1\n"
+           u"setting.ini のあるフォルダで起動してください。"_s.arg(QDir::toNativeSeparators(startDir));
+}
 
 QList<IniLine> ini_section(const QString &startDir, const QString &section)
 {
@@ -60,7 +94,7 @@ QList<IniLine> ini_section(const QString &startDir, const QString &section)
         return result;
     }
     // Decoded before any parsing: a CP932 trail byte may be 0x5B "[" or 0x3D "=".
-    const QStringList lines = decodeCp932(file.readAll()).split(u'\n');
+    const QStringList lines = decodeIniText(file.readAll()).split(u'\n');
     bool inSection = false;
     bool sectionSeen = false;
     for (qsizetype number = 0; number < lines.size(); ++number) {
@@ -83,7 +117,7 @@ QList<IniLine> ini_section(const QString &startDir, const QString &section)
         if (equals >= 0) {
             entry.hasValue = true;
             entry.key = trimBlanks(line.left(equals));
-            entry.value = decodeCp932(cutValue(encodeCp932(trimBlanks(line.mid(equals + 1))).bytes));
+            entry.value = decodeCp932(cutValue(encodeCp932(unquote(trimBlanks(line.mid(equals + 1)))).bytes));
         }
         result.append(entry);
     }
@@ -126,6 +160,8 @@ Config ini_read_all(const QString &startDir)
     c.POSTGRESQL.DBNAME = read(u"POSTGRESQL"_s, u"DBNAME"_s);
     c.POSTGRESQL.USER = read(u"POSTGRESQL"_s, u"USER"_s);
     c.POSTGRESQL.PASSWORD = read(u"POSTGRESQL"_s, u"PASSWORD"_s);
+    c.POSTGRESQL.SSLMODE = read(u"POSTGRESQL"_s, u"SSLMODE"_s);
+    c.POSTGRESQL.SSLROOTCERT = read(u"POSTGRESQL"_s, u"SSLROOTCERT"_s);
     c.CLOSED = ClosedDays::read(startDir);
     return c;
 }
@@ -153,6 +189,8 @@ DbTarget Config::databaseTarget() const
     server.dbname = POSTGRESQL.DBNAME;
     server.user = POSTGRESQL.USER;
     server.password = POSTGRESQL.PASSWORD;
+    server.sslmode = POSTGRESQL.SSLMODE;
+    server.sslrootcert = POSTGRESQL.SSLROOTCERT;
     return DbTarget::server(server);
 }
 

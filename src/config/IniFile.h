@@ -6,6 +6,8 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
+
 namespace qrb {
 
 // The values of setting.ini, read once at start-up and never written.
@@ -24,6 +26,8 @@ struct Config {
         QString DBNAME;
         QString USER;
         QString PASSWORD; // empty: the client library's password file
+        QString SSLMODE;     // empty: the client library's default; require, verify-ca, verify-full
+        QString SSLROOTCERT; // the certificate that signed the server's
     } POSTGRESQL;
 
     // Section CLOSED: the days the clinic is shut (national holidays, its own closures).
@@ -36,11 +40,19 @@ struct Config {
     DbTarget databaseTarget() const;
 };
 
-// One key of <startDir>/setting.ini, read as Windows reads a profile: the file is CP932; sections and
-// keys match regardless of case; the first occurrence wins; blanks around the value are dropped; a
-// value is cut at 255 bytes without splitting a double-byte character; a missing file, section or key
-// gives the default.
+// One key of <startDir>/setting.ini, read as Windows reads a profile: sections and keys match
+// regardless of case; the first occurrence wins; blanks around the value are dropped, and then one
+// pair of quotes around it; a value is cut at 255 bytes of CP932 without splitting a double-byte
+// character; a missing file, section or key gives the default. The file is CP932, or UTF-8 where it
+// is valid UTF-8 (with or without a byte-order mark).
+// Everything after "=" is the value: a "; comment" after it is part of it, as on Windows.
 QString ini_read(const QString &startDir, const QString &section, const QString &key, const QString &defaultValue);
+
+// What start-up says when <startDir>/setting.ini is not there (naming the folder looked in), or
+// nothing when it is.
+std::optional<QString> missingSettingFile(const QString &startDir);
+
+// The 18 keys the program knows, in their order, then the optional section POSTGRESQL.
 
 // One line of a section as written: where it stands in the file (line 1 first) and its text; with an
 // "=" also its key and value, read as ini_read reads them.

@@ -80,7 +80,7 @@ QSqlDatabase Database::connection() const
 
 bool Database::isOpen() const
 {
-    return QSqlDatabase::contains(m_connectionName) && connection().isOpen();
+    return m_sessionLost || (QSqlDatabase::contains(m_connectionName) && connection().isOpen());
 }
 
 void Database::DB_open(const QString &path)
@@ -113,6 +113,8 @@ void Database::open(const DbTarget &target, bool requireTables)
 void Database::DB_close()
 {
     m_statements.clear();
+    m_sessionLost = false;
+    m_inTransaction = false;
     if (QSqlDatabase::contains(m_connectionName)) {
         {
             QSqlDatabase db = connection();
@@ -140,11 +142,79 @@ void Database::DB_compact(const DbTarget &target)
     }
 }
 
-void Database::execRaw(const QString &sql)
+namespace {
+
+// A statement that only reads: repeating it after the session was lost changes nothing.
+bool onlyReads(const QString &sql)
 {
-    QSqlQuery query(connection());
-    if (!query.exec(sql)) {
-        throw DbError(statementFailure(query.lastError()));
+    return sql.trimmed().startsWith(u"SELECT"_s, Qt::CaseInsensitive);
+}
+
+} // namespace
+
+bool Database::sessionWasLost()
+{
+    if (!isPostgres()) {
+        return false;
+    }
+    // Asking the server is the one sure test: libpq reports a lost session in several ways. A session
+    // inside a failed transaction answers "current transaction is aborted", which means it is alive.
+    QSqlQuery probe(connection());
+    if (probe.exec(u"SELECT 1"_s) || probe.lastError().nativeErrorCode() == u"25P02"_s) {
+        return false;
+    }
+    m_sessionLost = true;
+    return true;
+}
+
+void Database::reconnectIfLost()
+{
+    if (!m_sessionLost) {
+        return;
+    }
+    // The statements belong to the old session; a walk through rows still holds one of them, so a
+    // session lost in the middle of a walk is taken up again only by the next action.
+    if (m_walking > 0) {
+        throw lostFailure(false);
+    }
+    m_statements.clear();
+    {
+        QSqlDatabase db = connection();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(m_connectionName);
+    openServer(*m_target.postgres, true);
+    m_sessionLost = false;
+    m_inTransaction = false;
+}
+
+DbError Database::lostFailure(bool outcomeUnknown) const
+{
+    const QString head = u"データベースサーバーとの接続が切れました(サーバーの再起動など)。"_s;
+    if (outcomeUnknown) {
+        return DbError(head + u"\nこの処理が保存されたかどうか分かりません。"
+                              u"内容を確かめてから、必要ならもう一度実行してください。"_s);
+    }
+    return DbError(head + u"\nこの処理は保存されていません。もう一度実行してください。"_s);
+}
+
+void Database::execRaw(const QString &sql, Outcome outcome)
+{
+    for (int attempt = 0;; ++attempt) {
+        reconnectIfLost();
+        QSqlQuery query(connection());
+        if (query.exec(sql)) {
+            return;
+        }
+        const QSqlError error = query.lastError();
+        query = QSqlQuery();
+        if (!sessionWasLost()) {
+            throw DbError(statementFailure(error));
+        }
+        if (outcome == Outcome::NothingDone && attempt == 0) {
+            continue;
+        }
+        throw lostFailure(outcome == Outcome::Unknown);
     }
 }
 
@@ -168,36 +238,58 @@ QString Database::containsText(const QString &column) const
 
 QSqlQuery &Database::run(const QString &sql, const QVariantList &values)
 {
-    if (!isOpen()) {
-        throw DbError(u"データベースが開かれていません。"_s);
-    }
-    // PostgreSQL prepares only queries and data changes; statements without values (the schema,
-    // maintenance) go to the server as they are, which is just as safe since nothing is spliced in.
-    const bool direct = isPostgres() && values.size() == 0;
-    auto it = m_statements.find(sql);
-    if (it == m_statements.end()) {
-        QSqlQuery query(connection());
-        // Forward-only reading streams rows on SQLite. On PostgreSQL it would leave the connection
-        // busy with the rest of the rows, and a count run while walking them would silently cut the
-        // walk short; there every result is fetched whole instead (a day's reservations at most).
-        query.setForwardOnly(!isPostgres());
-        if (!direct && !query.prepare(sql)) {
-            throw DbError(u"データベースの処理に失敗しました。\n理由: %1"_s.arg(engineReason(query.lastError())));
+    // After a server restart the session is gone: the next statement reconnects first. A read outside
+    // a transaction is tried once more on the new session; a write is never repeated unasked.
+    const bool repeatable = !m_inTransaction && onlyReads(sql);
+    for (int attempt = 0;; ++attempt) {
+        reconnectIfLost();
+        if (!isOpen()) {
+            throw DbError(u"データベースが開かれていません。"_s);
         }
-        it = m_statements.emplace(sql, std::move(query)).first;
-    }
-    QSqlQuery &query = it->second;
-    query.finish();
-    int index = 0;
-    for (const QVariant &value : values) {
-        query.bindValue(index++, value);
-    }
-    if (!(direct ? query.exec(sql) : query.exec())) {
-        const QString failure = statementFailure(query.lastError());
+        // PostgreSQL prepares only queries and data changes; statements without values (the schema,
+        // maintenance) go to the server as they are, which is just as safe since nothing is spliced in.
+        const bool direct = isPostgres() && values.size() == 0;
+        auto it = m_statements.find(sql);
+        if (it == m_statements.end()) {
+            QSqlQuery query(connection());
+            // Forward-only reading streams rows on SQLite. On PostgreSQL it would leave the connection
+            // busy with the rest of the rows, and a count run while walking them would silently cut the
+            // walk short; there every result is fetched whole instead (a day's reservations at most).
+            query.setForwardOnly(!isPostgres());
+            if (!direct && !query.prepare(sql)) {
+                const QSqlError error = query.lastError();
+                query = QSqlQuery();
+                if (sessionWasLost() && repeatable && attempt == 0) {
+                    continue;
+                }
+                if (m_sessionLost) {
+                    throw lostFailure(false);
+                }
+                throw DbError(u"データベースの処理に失敗しました。\n理由: %1"_s.arg(engineReason(error)));
+            }
+            it = m_statements.emplace(sql, std::move(query)).first;
+        }
+        QSqlQuery &query = it->second;
         query.finish();
-        throw DbError(failure);
+        int index = 0;
+        for (const QVariant &value : values) {
+            query.bindValue(index++, value);
+        }
+        if (direct ? query.exec(sql) : query.exec()) {
+            return query;
+        }
+        const QSqlError error = query.lastError();
+        query.finish();
+        if (!sessionWasLost()) {
+            throw DbError(statementFailure(error));
+        }
+        if (repeatable && attempt == 0) {
+            continue;
+        }
+        // Inside a transaction the server undoes everything when the session ends; a single write
+        // on its own may have been stored just before.
+        throw lostFailure(!m_inTransaction && !onlyReads(sql));
     }
-    return query;
 }
 
 void Database::forEachRow(const QString &sql, const QVariantList &values,
@@ -206,8 +298,13 @@ void Database::forEachRow(const QString &sql, const QVariantList &values,
     QSqlQuery &query = run(sql, values);
     struct Finish {
         QSqlQuery &q;
-        ~Finish() { q.finish(); }
-    } finish{query};
+        int &walking;
+        ~Finish()
+        {
+            q.finish();
+            --walking;
+        }
+    } finish{query, ++m_walking};
     while (query.next()) {
         row(query);
     }
@@ -242,17 +339,18 @@ Database::WriteTransaction::WriteTransaction(Database &db, Lock lock)
         throw DbError(u"データベースが開かれていません。"_s);
     }
     if (!m_db.isPostgres()) {
-        m_db.execRaw(u"BEGIN IMMEDIATE"_s);
+        m_db.execRaw(u"BEGIN IMMEDIATE"_s, Outcome::NothingDone);
+        m_db.m_inTransaction = true;
         return;
     }
-    m_db.execRaw(u"BEGIN ISOLATION LEVEL READ COMMITTED"_s);
+    m_db.execRaw(u"BEGIN ISOLATION LEVEL READ COMMITTED"_s, Outcome::NothingDone);
+    m_db.m_inTransaction = true;
     if (lock == Lock::Tables) {
         try {
-            m_db.execRaw(u"LOCK TABLE YOYAKU, SETTING IN SHARE ROW EXCLUSIVE MODE"_s);
+            m_db.execRaw(u"LOCK TABLE YOYAKU, SETTING IN SHARE ROW EXCLUSIVE MODE"_s, Outcome::NotStored);
         } catch (const DbError &) {
             // The destructor does not run for a constructor that throws.
-            QSqlQuery rollback(m_db.connection());
-            rollback.exec(u"ROLLBACK"_s);
+            rollback();
             throw;
         }
     }
@@ -261,6 +359,14 @@ Database::WriteTransaction::WriteTransaction(Database &db, Lock lock)
 Database::WriteTransaction::~WriteTransaction()
 {
     if (!m_done) {
+        rollback();
+    }
+}
+
+void Database::WriteTransaction::rollback()
+{
+    m_db.m_inTransaction = false;
+    if (!m_db.m_sessionLost) {
         QSqlQuery rollback(m_db.connection());
         rollback.exec(u"ROLLBACK"_s);
     }
@@ -268,8 +374,9 @@ Database::WriteTransaction::~WriteTransaction()
 
 void Database::WriteTransaction::commit()
 {
-    m_db.execRaw(u"COMMIT"_s);
+    m_db.execRaw(u"COMMIT"_s, Outcome::Unknown);
     m_done = true;
+    m_db.m_inTransaction = false;
 }
 
 } // namespace qrb

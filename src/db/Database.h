@@ -32,11 +32,17 @@ struct PgServer {
     QString dbname;
     QString user;
     QString password; // empty: the client library looks in the user's password file (~/.pgpass)
+    // Encryption of the connection, as the client library takes it: empty (the library's default,
+    // which falls back to clear text), "require", "verify-ca" or "verify-full" (encrypted, and the
+    // server's certificate checked against sslrootcert, with verify-full also against the host name).
+    QString sslmode;
+    QString sslrootcert; // the certificate of the authority that signed the server's; empty: ~/.postgresql/root.crt
 
     // "host=… port=… dbname=… user=…", the form psql and qrb-initdb --pg take; the password is
     // written only when there is one. Values with blanks or quotes are quoted.
     QString connInfo() const;
-    // Reads that form back. Only the keys above are known; anything else is refused with a DbError.
+    // Reads that form back. Only the keys above are known; anything else is refused with a DbError,
+    // and so is an sslmode the client library does not know.
     static PgServer fromConnInfo(const QString &text);
 };
 
@@ -99,7 +105,10 @@ public:
     QString containsText(const QString &column) const;
 
     // Runs one statement with its values bound in order; throws DbError on failure.
-    // The returned query is positioned before the first row.
+    // The returned query is positioned before the first row. On PostgreSQL a session the server ended
+    // (a restart) is opened anew before the next statement; a read outside a transaction that met the
+    // end is run once more, while a write is reported as not stored, or, where the end may have come
+    // just after the server stored it, as not known to be stored; it is never repeated unasked.
     QSqlQuery &run(const QString &sql, const QVariantList &values = {});
     // Runs a SELECT and calls `row` for every row, then releases the statement so that no read lock
     // outlives the call.
@@ -129,24 +138,39 @@ public:
         void commit();
 
     private:
+        void rollback();
         Database &m_db;
         bool m_done = false;
     };
 
 private:
+    // What a statement that was cut off by the end of the session may have done.
+    enum class Outcome {
+        NothingDone, // it may be repeated on a new session
+        NotStored,   // its transaction is gone: nothing of it was stored
+        Unknown,     // a commit, or a write on its own: it may have been stored just before
+    };
+    // After a failed statement on PostgreSQL: whether the session has ended (the server restarted, or
+    // an administrator ended it). The next statement then connects again before it runs.
+    bool sessionWasLost();
+    void reconnectIfLost();
+    DbError lostFailure(bool outcomeUnknown) const;
     void open(const DbTarget &target, bool requireTables);
     void openFile(const QString &path, bool requireTables);
     void openServer(const PgServer &server, bool requireTables);
     void compactFile(const QString &path);
     void vacuumServer(const PgServer &server);
     QSqlDatabase connection() const;
-    void execRaw(const QString &sql);
+    void execRaw(const QString &sql, Outcome outcome);
     void releaseFileLock();
 
     QString m_connectionName;
     DbTarget m_target;
     QString m_path;
     int m_lockFd = -1;
+    bool m_sessionLost = false;
+    bool m_inTransaction = false;
+    int m_walking = 0; // forEachRow walks under way
     QElapsedTimer m_lockWait; // how long the connection has been waiting for another's write lock
     std::unordered_map<QString, QSqlQuery> m_statements;
 };

@@ -20,5 +20,42 @@ QString statementFailure(const QSqlError &error);
 QString systemReason();
 // For messages: the database and the server it lives on.
 QString pgServerName(const PgServer &server);
+// Refuses, with a DbError, encryption settings the client library would not take.
+void checkSsl(const PgServer &server);
+
+// How compaction and restore replace a closed SQLite file: with the file locked against every QRB, a
+// compact copy is written into TEMP.mdb in the file's own folder (the folder the path leads to, past
+// any symbolic link), given the owner, group and permissions of the file, and renamed over it in
+// one step. Until commit() the database file is untouched; a replacement that is not committed
+// removes the TEMP.mdb it made.
+class FileReplacement
+{
+public:
+    // Takes the exclusive lock and claims TEMP.mdb, or throws DbError: another QRB has the file open,
+    // or a TEMP.mdb is already there. `job` names the work in messages ("最適化").
+    FileReplacement(const QString &path, const QString &job, const QString &connectionName);
+    ~FileReplacement();
+    FileReplacement(const FileReplacement &) = delete;
+    FileReplacement &operator=(const FileReplacement &) = delete;
+
+    // The database file itself, symbolic links resolved.
+    const QString &path() const { return m_path; }
+    // Writes the copy of `source`: the database file itself (readOnly false: its log is taken into it
+    // first), or a backup (readOnly true: opened read-only, and it must check whole and hold both
+    // tables). Throws DbError.
+    void copyFrom(const QString &source, bool readOnly);
+    // Puts the copy in place; refused while a write-ahead log lies beside the file. Throws DbError.
+    void commit();
+    // The message of a failure of this job, with the file kept as it was.
+    DbError failure(const QString &reason) const;
+
+private:
+    QString m_job;
+    QString m_connectionName;
+    QString m_path;
+    QString m_temp;
+    int m_lockFd = -1;
+    bool m_done = false;
+};
 
 } // namespace qrb

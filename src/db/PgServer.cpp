@@ -54,6 +54,21 @@ bool pgHasTables(QSqlDatabase &db, QString &failure)
 
 } // namespace
 
+void checkSsl(const PgServer &server)
+{
+    static const QStringList modes = {u"disable"_s, u"allow"_s,     u"prefer"_s,
+                                      u"require"_s, u"verify-ca"_s, u"verify-full"_s};
+    if (!server.sslmode.isEmpty() && !modes.contains(server.sslmode)) {
+        throw DbError(u"SSLMODE が正しくありません: %1\n"
+                      u"require, verify-ca, verify-full のいずれかを指定してください(推奨は verify-full)。"_s.arg(
+                          server.sslmode));
+    }
+    // The client library's options reach it as one text in which ";" separates them.
+    if (server.sslrootcert.contains(u';')) {
+        throw DbError(u"SSLROOTCERT のファイル名に「;」は使えません: %1"_s.arg(server.sslrootcert));
+    }
+}
+
 QString pgServerName(const PgServer &server)
 {
     const QString host = server.host.isEmpty() ? u"(既定)"_s : server.host;
@@ -75,6 +90,8 @@ QString PgServer::connInfo() const
     add(u"dbname"_s, dbname);
     add(u"user"_s, user);
     add(u"password"_s, password);
+    add(u"sslmode"_s, sslmode);
+    add(u"sslrootcert"_s, sslrootcert);
     return parts.join(u' ');
 }
 
@@ -146,15 +163,22 @@ PgServer PgServer::fromConnInfo(const QString &text)
             server.user = value;
         } else if (key == u"password"_s) {
             server.password = value;
+        } else if (key == u"sslmode"_s) {
+            server.sslmode = value;
+        } else if (key == u"sslrootcert"_s) {
+            server.sslrootcert = value;
         } else {
-            throw DbError(u"接続文字列のキー %1 は使えません(使えるのは host, port, dbname, user, password)。"_s.arg(key));
+            throw DbError(u"接続文字列のキー %1 は使えません(使えるのは host, port, dbname, user, password, "
+                          u"sslmode, sslrootcert)。"_s.arg(key));
         }
     }
+    checkSsl(server);
     return server;
 }
 
 QSqlDatabase connectPgServer(const QString &connectionName, const PgServer &server)
 {
+    checkSsl(server);
     QString failure;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(u"QPSQL"_s, connectionName);
@@ -166,9 +190,23 @@ QSqlDatabase connectPgServer(const QString &connectionName, const PgServer &serv
         db.setUserName(server.user);
         db.setPassword(server.password);
         // A server that does not answer is reported within seconds rather than freezing the desk.
-        db.setConnectOptions(u"connect_timeout=10;application_name=QRB"_s);
+        QString options = u"connect_timeout=10;application_name=QRB"_s;
+        if (!server.sslmode.isEmpty()) {
+            options += u";sslmode="_s + server.sslmode;
+        }
+        if (!server.sslrootcert.isEmpty()) {
+            options += u";sslrootcert="_s + quoteConnValue(server.sslrootcert);
+        }
+        db.setConnectOptions(options);
         if (!db.open()) {
             failure = engineReason(db.lastError());
+            // The client library's reason is English and technical; say what it means for the desk.
+            if (failure.contains(u"certificate"_s, Qt::CaseInsensitive)) {
+                failure = u"サーバーの証明書を確認できません。接続先が本物のサーバーでないおそれがあります。"
+                          u"setting.ini の HOST が証明書の名前と一致しているか、SSLROOTCERT が正しいかを"
+                          u"確認してください。\n("_s
+                          + failure + u')';
+            }
         } else {
             // The session settings every statement relies on, whatever the server's defaults:
             // '\' in ESCAPE '\' is one backslash; a writer waits at most 10 s for another one's lock
@@ -200,7 +238,7 @@ QSqlDatabase connectPgServer(const QString &connectionName, const PgServer &serv
     if (!failure.isEmpty()) {
         QSqlDatabase::removeDatabase(connectionName);
         throw DbError(u"データベースサーバーに接続できません。\n%1\n理由: %2\n"
-                      u"setting.ini の [POSTGRESQL] (HOST, PORT, DBNAME, USER, PASSWORD) と、"
+                      u"setting.ini の [POSTGRESQL] (HOST, PORT, DBNAME, USER, PASSWORD, SSLMODE, SSLROOTCERT) と、"
                       u"サーバーが動いていることを確認してください。"_s.arg(pgServerName(server), failure));
     }
     return QSqlDatabase::database(connectionName, false);

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSqlQuery>
 
 using namespace Qt::StringLiterals;
 
@@ -110,9 +111,22 @@ void createDatabaseFile(const QString &path, int places)
         writeSchema(db);
         writeCapacities(db, places);
         transaction.commit();
+        // The file counts as made only with the schema in the file itself: a log left beside it (a
+        // disk that filled up while the log was copied in) would be lost with the next copy of the file.
+        bool inFile = false;
+        db.forEachRow(u"PRAGMA wal_checkpoint(TRUNCATE)"_s, {}, [&](const QSqlQuery &q) {
+            inFile = q.value(0).toInt() == 0 && q.value(1).toInt() == q.value(2).toInt();
+        });
         db.DB_close();
+        if (!inFile || QFileInfo(path + u"-wal"_s).size() > 0) {
+            throw DbError(u"データベースファイルを書き終えられませんでした。\n%1"_s.arg(QDir::toNativeSeparators(path)));
+        }
     } catch (const DbError &) {
-        QFile::remove(path);
+        // Nothing of the attempt stays: a log or index left beside a later file of that name would
+        // be taken for its own.
+        for (const QString &suffix : {u""_s, u"-wal"_s, u"-shm"_s, u"-journal"_s}) {
+            QFile::remove(path + suffix);
+        }
         throw;
     }
 }

@@ -1,8 +1,10 @@
-// The SQLite file on this workstation: opening it without ever creating it, the lock that tells
-// other running QRBs apart from compaction, and compaction itself.
+// The SQLite file on this workstation: opening it without ever creating it (nor one it cannot write),
+// the lock that tells other running QRBs apart from compaction, and compaction itself, whose way of
+// replacing the file a restore from a backup shares.
 #include "Database.h"
 
 #include "DbInternal.h"
+#include "shared/WholeFile.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -16,6 +18,7 @@
 #include <sqlite3.h>
 
 #include <cerrno>
+#include <optional>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -54,15 +57,34 @@ bool sameFile(int fd, const QString &path)
            && a.st_ino == b.st_ino;
 }
 
-bool syncPath(const QString &path)
+// Why the program could not write `path`, or nothing when it can. A database the program can read
+// but not write would accept the user's work and then refuse every booking; SQLite would also leave
+// a -shm file behind that only this user can write.
+std::optional<QString> unwritable(const QString &path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
+    if (::access(QFile::encodeName(path).constData(), W_OK) == 0) {
+        return std::nullopt;
     }
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
+    return systemReason();
+}
+
+// The same owner (where this process may give it), group and permissions as the file `like`, so that
+// the other accounts that share the database through its group can go on booking.
+QString takeOwnership(const QString &path, const QString &like)
+{
+    struct stat original {};
+    const QByteArray native = QFile::encodeName(path);
+    if (::stat(QFile::encodeName(like).constData(), &original) != 0) {
+        return systemReason();
+    }
+    if (::chown(native.constData(), original.st_uid, original.st_gid) != 0
+        && ::chown(native.constData(), static_cast<uid_t>(-1), original.st_gid) != 0) {
+        return u"元のファイルのグループ(%1)を引き継げません: %2"_s.arg(original.st_gid).arg(systemReason());
+    }
+    if (::chmod(native.constData(), original.st_mode & 07777) != 0) {
+        return systemReason();
+    }
+    return {};
 }
 
 // SQLite's own waiting backs off to trying every 100 ms once a workstation has waited a second,
@@ -105,6 +127,22 @@ void Database::openFile(const QString &path, bool requireTables)
     }
     if (!info.isFile()) {
         throw DbError(u"データベースファイルではありません。\n%1"_s.arg(QDir::toNativeSeparators(path)));
+    }
+    // SQLite keeps its log beside the file the path leads to, so that is the folder it must write in.
+    const QString real = info.canonicalFilePath();
+    const QString folder = QFileInfo(real).absolutePath();
+    QStringList needed{real, folder};
+    for (const QString &log : QStringList{real + u"-wal"_s, real + u"-shm"_s}) {
+        if (QFileInfo::exists(log)) {
+            needed << log;
+        }
+    }
+    for (const QString &file : needed) {
+        if (const std::optional<QString> reason = unwritable(file)) {
+            throw DbError(u"データベースに書き込めないため、開きません。\n%1\n理由: %2\n"
+                          u"このユーザーがファイルとそのフォルダに書き込めるよう、権限を確認してください。"_s.arg(
+                              QDir::toNativeSeparators(file), *reason));
+        }
     }
 
     // A compaction elsewhere holds the exclusive lock for a few seconds at most; wait for it, and make
@@ -176,90 +214,139 @@ void Database::releaseFileLock()
     }
 }
 
-void Database::compactFile(const QString &path)
+FileReplacement::FileReplacement(const QString &configuredPath, const QString &job, const QString &connectionName)
+    : m_job(job)
+    , m_connectionName(connectionName)
 {
-    const QString native = QDir::toNativeSeparators(path);
-    if (!QFileInfo(path).isFile()) {
-        throw DbError(u"データベースファイルが見つかりません。\n%1"_s.arg(native));
+    if (!QFileInfo(configuredPath).isFile()) {
+        throw DbError(u"データベースファイルが見つかりません。\n%1"_s.arg(QDir::toNativeSeparators(configuredPath)));
     }
-    const QString temp = QFileInfo(path).absolutePath() + u"/TEMP.mdb"_s;
-    if (QFileInfo::exists(temp)) {
-        throw DbError(u"作業用ファイル TEMP.mdb がすでにあります。\n%1\n"
-                      u"データベースはそのままです。TEMP.mdb を移動または削除してから、もう一度実行してください。"_s.arg(
-                          QDir::toNativeSeparators(temp)));
-    }
-    const int fd = lockFile(path, LOCK_EX);
-    if (fd < 0) {
+    // The file the path leads to is the one replaced, in its own folder: renaming the copy over a
+    // symbolic link would turn the link into a private file, and the workstations that reach the
+    // database through the link would from then on book into two different files.
+    m_path = QFileInfo(configuredPath).canonicalFilePath();
+    m_temp = QFileInfo(m_path).absolutePath() + u"/TEMP.mdb"_s;
+    m_lockFd = lockFile(m_path, LOCK_EX);
+    if (m_lockFd < 0) {
         if (errno == EWOULDBLOCK) {
-            throw DbError(u"他の端末(またはもう一つのQRB)がデータベースを使用中のため、最適化できません。\n"
-                          u"他端末で本システムを終了してから、もう一度実行してください。"_s);
+            throw DbError(u"他の端末(またはもう一つのQRB)がデータベースを使用中のため、%1できません。\n"
+                          u"他端末で本システムを終了してから、もう一度実行してください。"_s.arg(m_job));
         }
-        throw DbError(u"データベースファイルを開けません。\n%1\n理由: %2"_s.arg(native, systemReason()));
+        throw DbError(u"データベースファイルを開けません。\n%1\n理由: %2"_s.arg(QDir::toNativeSeparators(m_path),
+                                                                          systemReason()));
     }
+    // Claimed before anything is written into it, so that whatever goes wrong later, the TEMP.mdb
+    // removed is the one made here, and a stray one of someone else's is never touched.
+    const int claim = ::open(QFile::encodeName(m_temp).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (claim < 0) {
+        const bool exists = errno == EEXIST;
+        const QString reason = systemReason();
+        ::close(m_lockFd);
+        if (exists) {
+            throw DbError(u"作業用ファイル TEMP.mdb がすでにあります。\n%1\n"
+                          u"データベースはそのままです。TEMP.mdb を移動または削除してから、もう一度実行してください。"_s.arg(
+                              QDir::toNativeSeparators(m_temp)));
+        }
+        throw failure(reason);
+    }
+    ::close(claim);
+}
 
-    QString failure;
-    bool tempCreated = false;
-    {
-        const QString name = m_connectionName + u"-compact"_s;
-        {
-            QSqlDatabase db = openSqliteFile(name, path, false);
-            if (!db.isOpen()) {
-                failure = engineReason(db.lastError());
-            } else {
-                // Whatever a crash left in the write-ahead log goes into the file first, so the copy has it.
-                QSqlQuery checkpoint(db);
-                if (!checkpoint.exec(u"PRAGMA wal_checkpoint(TRUNCATE)"_s)) {
-                    failure = engineReason(checkpoint.lastError());
-                }
-                checkpoint.finish();
-                QSqlQuery vacuum(db);
-                vacuum.prepare(u"VACUUM INTO ?"_s);
-                vacuum.addBindValue(temp);
-                if (failure.isEmpty() && !vacuum.exec()) {
-                    failure = engineReason(vacuum.lastError());
-                }
-                tempCreated = failure.isEmpty();
-            }
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(name);
+FileReplacement::~FileReplacement()
+{
+    if (!m_done) {
+        QFile::remove(m_temp);
     }
+    ::close(m_lockFd);
+}
+
+DbError FileReplacement::failure(const QString &reason) const
+{
+    return DbError(u"データベースの%1に失敗しました。データベースは元のままです。\n理由: %2"_s.arg(m_job, reason));
+}
+
+void FileReplacement::copyFrom(const QString &source, bool readOnly)
+{
+    QString reason;
+    const QString name = m_connectionName + u"-copy"_s;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, name);
+        db.setDatabaseName(u"file:"_s + QString::fromLatin1(QUrl::toPercentEncoding(source, "/")) + u"?mode="_s
+                           + (readOnly ? u"ro"_s : u"rw"_s));
+        db.setConnectOptions(u"QSQLITE_OPEN_URI"_s);
+        if (!db.open()) {
+            reason = engineReason(db.lastError());
+        } else {
+            QSqlQuery query(db);
+            // Whatever a crash left in the write-ahead log goes into the file first, so the copy has it.
+            if (!readOnly && !query.exec(u"PRAGMA wal_checkpoint(TRUNCATE)"_s)) {
+                reason = engineReason(query.lastError());
+            }
+            query.finish();
+            // A backup must be a whole reservation database before it may replace the clinic's file.
+            if (reason.isEmpty() && readOnly
+                && (!query.exec(u"SELECT (SELECT quick_check FROM pragma_quick_check) = 'ok' AND "
+                                "(SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' "
+                                "AND UPPER(name) IN ('YOYAKU', 'SETTING')) = 2"_s)
+                    || !query.next() || !query.value(0).toBool())) {
+                reason = query.lastError().isValid() ? engineReason(query.lastError())
+                                                     : u"予約データベース(YOYAKU, SETTING)として読めません。"_s;
+            }
+            query.finish();
+            QSqlQuery vacuum(db);
+            vacuum.prepare(u"VACUUM INTO ?"_s);
+            vacuum.addBindValue(m_temp);
+            if (reason.isEmpty() && !vacuum.exec()) {
+                reason = engineReason(vacuum.lastError());
+            }
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
     // The copy comes out with a plain rollback journal; it is put back to write-ahead logging (the
-    // mode lives in the file), so bookings stay one flush each after compaction.
-    if (failure.isEmpty()) {
-        const QString name = m_connectionName + u"-compacted"_s;
+    // mode lives in the file), so bookings stay one flush each.
+    if (reason.isEmpty()) {
+        const QString copyName = m_connectionName + u"-copied"_s;
         {
-            QSqlDatabase copy = openSqliteFile(name, temp, false);
+            QSqlDatabase copy = openSqliteFile(copyName, m_temp, false);
             QSqlQuery mode(copy);
             if (!copy.isOpen() || !mode.exec(u"PRAGMA journal_mode = WAL"_s)) {
-                failure = engineReason(copy.isOpen() ? mode.lastError() : copy.lastError());
+                reason = engineReason(copy.isOpen() ? mode.lastError() : copy.lastError());
             }
             mode.finish();
             copy.close();
         }
-        QSqlDatabase::removeDatabase(name);
+        QSqlDatabase::removeDatabase(copyName);
+    }
+    if (reason.isEmpty()) {
+        reason = takeOwnership(m_temp, m_path);
+    }
+    if (!reason.isEmpty()) {
+        throw failure(reason);
+    }
+}
+
+void FileReplacement::commit()
+{
+    // A write-ahead log still beside the file would be replayed into the new file at the next opening.
+    const QString wal = m_path + u"-wal"_s;
+    if (QFileInfo::exists(wal)) {
+        throw failure(u"書き込み途中のログ(%1)が残っています。"_s.arg(QDir::toNativeSeparators(wal)));
     }
     // The copy is on disk before it takes the name; the rename replaces the file in one step, so the
     // folder never lacks a database file.
-    if (failure.isEmpty() && !syncPath(temp)) {
-        failure = systemReason();
+    const QString reason = commitWholeFile(m_temp, m_path);
+    if (!reason.isEmpty()) {
+        throw failure(reason);
     }
-    // A write-ahead log still beside the file would be replayed into the new file at the next opening.
-    if (failure.isEmpty() && QFileInfo::exists(path + u"-wal"_s)) {
-        failure = u"書き込み途中のログ(%1)が残っています。"_s.arg(QDir::toNativeSeparators(path + u"-wal"_s));
-    }
-    if (failure.isEmpty() && ::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path).constData()) != 0) {
-        failure = systemReason();
-    }
-    if (failure.isEmpty()) {
-        syncPath(QFileInfo(path).absolutePath());
-    } else if (tempCreated) {
-        QFile::remove(temp);
-    }
-    ::close(fd);
-    if (!failure.isEmpty()) {
-        throw DbError(u"データベースの最適化に失敗しました。データベースは元のままです。\n理由: %1"_s.arg(failure));
-    }
+    m_done = true;
+}
+
+void Database::compactFile(const QString &path)
+{
+    FileReplacement replacement(path, u"最適化"_s, m_connectionName);
+    replacement.copyFrom(replacement.path(), false);
+    replacement.commit();
 }
 
 } // namespace qrb

@@ -48,6 +48,24 @@ private slots:
         // 予 is 0x97 0x5C and 表 0x95 0x5C: a trail byte that is a backslash must not end anything.
         QTest::newRow("cp932 value") << cp932(u"[TEXTFILE]\r\nTXTPATH=C:\\予約表\\\r\n"_s) << u"TEXTFILE"_s
                                      << u"TXTPATH"_s << u"C:\\予約表\\"_s;
+        QTest::newRow("utf-8 value") << u"[TEXTFILE]\r\nTXTPATH=/srv/予約表/\r\n"_s.toUtf8() << u"TEXTFILE"_s
+                                     << u"TXTPATH"_s << u"/srv/予約表/"_s;
+        QTest::newRow("utf-8 with byte-order mark")
+            << QByteArray("\xEF\xBB\xBF") + u"[A]\r\nK=予約\r\n"_s.toUtf8() << u"A"_s << u"K"_s << u"予約"_s;
+        QTest::newRow("one pair of quotes dropped")
+            << QByteArray("[A]\r\nK = \"\"C:\\my docs\\ \"\"\r\n") << u"A"_s << u"K"_s << u"\"C:\\my docs\\ \""_s;
+        QTest::newRow("single quotes dropped") << QByteArray("[A]\r\nK='a b'\r\n") << u"A"_s << u"K"_s << u"a b"_s;
+        QTest::newRow("unpaired quote kept") << QByteArray("[A]\r\nK=\"ab\r\n") << u"A"_s << u"K"_s << u"\"ab"_s;
+        // A value is cut at 255 bytes of CP932; a double-byte character that would end at byte 256 goes whole.
+        const QString a(255, u'a');
+        QTest::newRow("255 whole") << cp932(u"[A]\r\nK="_s + a + u"\r\n"_s) << u"A"_s << u"K"_s << a;
+        QTest::newRow("256 cut") << cp932(u"[A]\r\nK="_s + a + u"b\r\n"_s) << u"A"_s << u"K"_s << a;
+        QTest::newRow("double-byte at the cut") << cp932(u"[A]\r\nK="_s + a.left(254) + u"予約\r\n"_s) << u"A"_s
+                                                << u"K"_s << a.left(254);
+        QTest::newRow("double-byte ends at 255") << cp932(u"[A]\r\nK="_s + a.left(253) + u"予約\r\n"_s) << u"A"_s
+                                                 << u"K"_s << a.left(253) + u"予"_s;
+        QTest::newRow("comment is part of the value")
+            << QByteArray("[A]\r\nK=x.db  ; the file\r\n") << u"A"_s << u"K"_s << u"x.db  ; the file"_s;
     }
     void profileSemantics()
     {
@@ -59,30 +77,15 @@ private slots:
         QCOMPARE(ini_read(m_dir.path(), section, key, u"def"_s), expected);
     }
 
-    void valuesAreCutAt255Bytes_data()
-    {
-        QTest::addColumn<QString>("value");
-        QTest::addColumn<QString>("expected");
-        const QString a255(255, u'a');
-        QTest::newRow("255 whole") << a255 << a255;
-        QTest::newRow("256 cut") << a255 + u'b' << a255;
-        // 254 single bytes then a double-byte character: it would end at byte 256, so it goes whole.
-        const QString a254(254, u'a');
-        QTest::newRow("double-byte at the cut") << a254 + u"予約"_s << a254;
-        QTest::newRow("double-byte ends at 255") << QString(253, u'a') + u"予約"_s << QString(253, u'a') + u"予"_s;
-    }
-    void valuesAreCutAt255Bytes()
-    {
-        QFETCH(QString, value);
-        QFETCH(QString, expected);
-        writeIni(cp932(u"[A]\r\nK="_s + value + u"\r\n"_s));
-        QCOMPARE(ini_read(m_dir.path(), u"A"_s, u"K"_s, QString()), expected);
-    }
-
     void missingFileGivesDefaults()
     {
         QTemporaryDir empty;
         QCOMPARE(ini_read(empty.path(), u"A"_s, u"K"_s, u"def"_s), u"def"_s);
+        // Start-up names what is missing and where it looked, rather than the database that follows.
+        const std::optional<QString> missing = missingSettingFile(empty.path());
+        QVERIFY(missing && missing->contains(u"setting.ini"_s) && missing->contains(empty.path()));
+        writeIni("[A]\r\n");
+        QVERIFY(!missingSettingFile(m_dir.path()));
         const Config config = ini_read_all(empty.path());
         QCOMPARE(config.SVNM, QString());
         QCOMPARE(config.TAX, 0);

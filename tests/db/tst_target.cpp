@@ -33,8 +33,11 @@ private slots:
             << u"host=db1 password='it\\'s \\'a\\\\b\\''"_s << u"db1"_s << 0 << QString() << u"it's 'a\\b'"_s;
         QTest::newRow("folder with a blank") << u"host='/srv/pg sock' user=qrb"_s << u"/srv/pg sock"_s << 0
                                              << u"qrb"_s << QString();
-        for (const QString &bad : {u"host=db1 sslmode=disable"_s, u"host"_s, u"host='db1"_s, u"host=db1 port=abc"_s,
-                                   u"host=db1 port=70000"_s}) {
+        QTest::newRow("encrypted, certificate folder with a blank")
+            << u"host=db1 sslmode=verify-full sslrootcert='/etc/qrb/root ca.crt' user=qrb"_s << u"db1"_s << 0
+            << u"qrb"_s << QString();
+        for (const QString &bad : {u"host=db1 sslmode=on"_s, u"host=db1 options=-cx"_s, u"host"_s, u"host='db1"_s,
+                                   u"host=db1 port=abc"_s, u"host=db1 port=70000"_s}) {
             QTest::addRow("refused: %s", qPrintable(bad)) << bad << QString() << 0 << QString() << QString();
         }
     }
@@ -73,6 +76,11 @@ private slots:
         QTest::newRow("server and port") << QByteArray("[POSTGRESQL]\r\nHOST=/run/pg\r\nPORT=5433\r\n") << true << 5433;
         QTest::newRow("port not a number: refused") << QByteArray("[POSTGRESQL]\r\nHOST=db1\r\nPORT=54a2\r\n") << true
                                                     << -1;
+        QTest::newRow("unknown SSLMODE: refused") << QByteArray("[POSTGRESQL]\r\nHOST=db1\r\nSSLMODE=yes\r\n") << true
+                                                  << -1;
+        QTest::newRow("encrypted") << QByteArray("[POSTGRESQL]\r\nHOST=db1\r\nDBNAME=qrb\r\nSSLMODE=verify-full\r\n"
+                                                 "SSLROOTCERT=/etc/qrb/ca.crt\r\n")
+                                   << true << 0;
     }
     void settingChoosesTheEngine()
     {
@@ -86,7 +94,7 @@ private slots:
         ini.close();
         const qrb::Config config = qrb::ini_read_all(dir.path());
         if (port < 0) {
-            QVERIFY_THROWS_EXCEPTION(DbError, config.databaseTarget());
+            QVERIFY_THROWS_EXCEPTION(DbError, qrb::Database().DB_open(config.databaseTarget()));
             return;
         }
         const DbTarget target = config.databaseTarget();
@@ -98,6 +106,37 @@ private slots:
         QCOMPARE(target.postgres->port, port);
         QVERIFY(target.postgres->password.isEmpty());
         QVERIFY(target.postgres->dbname == u"qrb"_s || port != 0);
+        QCOMPARE(target.postgres->sslrootcert.isEmpty(), target.postgres->sslmode.isEmpty());
+    }
+
+    // Over the network: encrypted, and the server's certificate checked against the one it should
+    // have; a server under another name (the certificate is for "localhost") is refused.
+    void encryptedConnectionChecksTheServer()
+    {
+        const std::optional<PgServer> server = qrb::test::testServer();
+        if (!server) {
+            QSKIP("needs the test server (QRB_TEST_PG)");
+        }
+        qrb::Database admin(u"admin"_s);
+        admin.openEmpty(DbTarget::server(*server));
+        QCOMPARE(admin.scalar(u"SHOW ssl"_s).toString(), u"on"_s);
+        PgServer tls = *server;
+        tls.host = u"localhost"_s;
+        tls.port = admin.scalar(u"SHOW port"_s).toInt();
+        tls.sslmode = u"verify-full"_s;
+        tls.sslrootcert = admin.scalar(u"SHOW ssl_cert_file"_s).toString();
+        qrb::Database db(u"tls"_s);
+        db.openEmpty(DbTarget::server(tls));
+        QVERIFY(db.scalar(u"SELECT ssl FROM pg_stat_ssl WHERE pid = pg_backend_pid()"_s).toBool());
+        db.DB_close();
+        tls.host = u"127.0.0.1"_s;
+        try {
+            db.openEmpty(DbTarget::server(tls));
+            QFAIL("a certificate for another name was accepted");
+        } catch (const DbError &error) {
+            QVERIFY2(error.message().contains(u"証明書"_s) && error.message().contains(u"127.0.0.1"_s),
+                     qPrintable(error.message()));
+        }
     }
 };
 

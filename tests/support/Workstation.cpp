@@ -50,10 +50,11 @@ QDate dayOf(const QString &key)
 }
 
 // What the entry screen does for one slot when the clerk presses 登録: it reads the slot's bookings and
-// places for the over-booking question (which the clerk here always confirms), then books the patient,
-// numbered so that each booking can be told apart.
-StoredBooking bookAsTheEntryScreen(Database &db, const QString &name, int i, const QString &date, const QString &hour,
-                                   DoseCodes codes)
+// places, books the patient (numbered so that each booking can be told apart) unless the slot has
+// filled meanwhile, and then asks the over-booking question, answered with `answer` ("ok" unless told
+// otherwise): OK books anyway, Cancel leaves it. Asked questions are reported: asked NAME.
+std::optional<StoredBooking> bookAsTheEntryScreen(Database &db, const Job &job, const QString &name, int i,
+                                                  const QString &date, const QString &hour, DoseCodes codes)
 {
     YOYAKU_cnt(db, date, hour);
     placesInSlot(db, dayOf(date), hour);
@@ -65,27 +66,46 @@ StoredBooking bookAsTheEntryScreen(Database &db, const QString &name, int i, con
     r.tel1 = u"03-1234-5678"_s;
     r.sflg = codes.sflg;
     r.scnt = codes.scnt;
+    const StoredBooking first = registerReservation(db, r, WhenFull::Refuse);
+    if (!first.slotFull) {
+        return first;
+    }
+    report({u"asked"_s, name});
+    if (job.value(u"answer"_s, u"ok"_s) != u"ok"_s) {
+        return std::nullopt;
+    }
     return registerReservation(db, r, WhenFull::Overbook);
 }
 
 void registerJob(Database &db, const Job &job)
 {
     const bool pairs = job.contains(u"date2"_s);
+    // spread: booking i goes to slot i % 10 of the (i / 10)-th day from date, instead of date and hour.
+    const bool spread = job.contains(u"spread"_s);
     for (int i = 0; i < job.value(u"count"_s).toInt(); ++i) {
         const QString name = patientName(job.value(u"prefix"_s), i);
         QStringList stored{name};
         QElapsedTimer took;
         took.start();
         try {
+            bool booked = true;
             const auto book = [&](const QString &date, const QString &hour, DoseCodes codes) {
-                const StoredBooking b = bookAsTheEntryScreen(db, name, i, date, hour, codes);
-                stored << number(b.yno) << (b.added ? u"1"_s : u"0"_s);
+                const auto b = bookAsTheEntryScreen(db, job, name, i, date, hour, codes);
+                booked = booked && b.has_value();
+                if (b) {
+                    stored << number(b->yno) << (b->added ? u"1"_s : u"0"_s);
+                }
             };
-            book(job.value(u"date"_s), job.value(u"hour"_s), doseCodesOfType(pairs ? 1 : 0));
-            if (pairs) {
+            if (spread) {
+                book(dayOf(job.value(u"date"_s)).addDays(i / SlotCount).toString(u"yyyy/MM/dd"_s), slotKey(i % SlotCount),
+                     doseCodesOfType(0));
+            } else {
+                book(job.value(u"date"_s), job.value(u"hour"_s), doseCodesOfType(pairs ? 1 : 0));
+            }
+            if (pairs && booked) {
                 book(job.value(u"date2"_s), job.value(u"hour2"_s), SecondDoseCodes);
             }
-            report(QStringList{u"ok"_s} + stored + QStringList{number(took.elapsed())});
+            report(QStringList{booked ? u"ok"_s : u"full"_s} + stored + QStringList{number(took.elapsed())});
         } catch (const DbError &error) {
             report(QStringList{u"fail"_s} + stored + QStringList{number(took.elapsed()), error.message()});
         }

@@ -22,11 +22,13 @@ namespace qrb::test {
 // what it had been told was done.
 //
 // Jobs and their keys (patience=MS shortens how long a writer waits for another one's lock):
-//   register  prefix count date hour [date2 hour2]
+//   register  prefix count date hour [date2 hour2] [spread=1] [answer=ok|cancel]
 //             one booking per line, or with date2 a 新型 pair (the second dose its own transaction, as
 //             on the entry screen): ok NAME (YNO ADDED)… MS | fail NAME (YNO ADDED)… MS WHY, where the
 //             (YNO ADDED) groups are the doses stored (a pair whose second dose failed keeps the first)
-//             and MS is how long the clerk waited
+//             and MS is how long the clerk waited. A slot found full asks first (asked NAME), and the
+//             clerk's answer (OK unless answer=cancel) books anyway or leaves it: full NAME MS.
+//             With spread=1 the i-th booking goes to slot i % 10 of the (i / 10)-th day from date.
 //   visits    date moves seed     arrivals recorded and cleared as on the visit record:
 //                                 set YNO CFLG | gone YNO | fail YNO CFLG WHY
 //   status    date until=FILE     the status screen's reads until FILE exists:

@@ -4,10 +4,12 @@
 #include "screens/common/Dialogs.h"
 #include "screens/common/ProgramState.h"
 #include "db/Database.h"
+#include "db/Backup.h"
 #include "db/Maintenance.h"
 #include "shared/Dates.h"
 
 #include <QGridLayout>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -156,7 +158,8 @@ void DBAdminScreen::deleteAll()
 
 void DBAdminScreen::YOYAKU_all_delete()
 {
-    if (!backUp()) {
+    const std::optional<QString> backup = backUp();
+    if (!backup) {
         return;
     }
     try {
@@ -165,7 +168,7 @@ void DBAdminScreen::YOYAKU_all_delete()
         tellFailure(u"予約データを削除できませんでした。予約データはそのままです。"_s, error.message());
         return;
     }
-    m_state.dialogs.tell(u"すべての予約データを削除いたしました。"_s);
+    m_state.dialogs.tell(u"すべての予約データを削除いたしました。"_s + *backup);
 }
 
 void DBAdminScreen::deletePeriod()
@@ -187,7 +190,8 @@ void DBAdminScreen::deletePeriod()
 
 void DBAdminScreen::YOYAKU_period_delete()
 {
-    if (!backUp()) {
+    const std::optional<QString> backup = backUp();
+    if (!backup) {
         return;
     }
     try {
@@ -196,19 +200,20 @@ void DBAdminScreen::YOYAKU_period_delete()
         tellFailure(u"予約データを削除できませんでした。予約データはそのままです。"_s, error.message());
         return;
     }
-    m_state.dialogs.tell(u"指定期間内の予約データを削除いたしました。"_s);
+    m_state.dialogs.tell(u"指定期間内の予約データを削除いたしました。"_s + *backup);
 }
 
-bool DBAdminScreen::backUp()
+std::optional<QString> DBAdminScreen::backUp()
 {
     try {
-        backupDatabase(m_state.db, m_state.clock.now());
+        const std::optional<QString> copy = backupDatabase(m_state.db, m_state.clock.now());
+        // The deletion's message says where the data went, so that it can be restored from there.
+        return copy ? u"\r\n\r\n削除前のデータのバックアップ:\r\n"_s + QDir::toNativeSeparators(*copy) : QString();
     } catch (const DbError &error) {
         tellFailure(u"削除の前のバックアップができなかったため、削除を中止しました。予約データはそのままです。"_s,
                     error.message());
-        return false;
+        return std::nullopt;
     }
-    return true;
 }
 
 void DBAdminScreen::tellFailure(const QString &doing, const QString &reason)

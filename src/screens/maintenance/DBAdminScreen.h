@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include <optional>
+
 #include <array>
 
 class QLabel;
@@ -31,7 +33,9 @@ private:
     void deleteAll();
     void deletePeriod();
     // Copies the database aside before a deletion; false (the user told why) when no copy was made.
-    bool backUp();
+    // The lines the deletion's message adds about the backup (none on PostgreSQL), or nothing when no
+    // backup could be made and the deletion must not go ahead.
+    std::optional<QString> backUp();
     void tellFailure(const QString &doing, const QString &reason);
 
     ProgramState &m_state;

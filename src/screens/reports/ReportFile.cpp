@@ -1,10 +1,10 @@
 #include "ReportFile.h"
 
 #include "shared/Cp932.h"
+#include "shared/WholeFile.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 
 using namespace Qt::StringLiterals;
 
@@ -38,20 +38,11 @@ WrittenReport writeReportFile(const QString &folder, const QString &fileName, co
 
     const QString path = QDir(folder).filePath(fileName);
     const Cp932Bytes encoded = encodeCp932(text);
-    QSaveFile file(path);
-    const auto fail = [&](const QString &reason) {
-        file.cancelWriting();
-        return ReportFileError(
-            u"帳票ファイルを書き込めません。\r\n%1\r\n理由: %2"_s.arg(QDir::toNativeSeparators(path), reason));
-    };
-    if (!file.open(QIODevice::WriteOnly)) {
-        throw fail(file.errorString());
-    }
-    if (file.write(encoded.bytes) != encoded.bytes.size()) {
-        throw fail(file.errorString());
-    }
-    if (!file.commit()) {
-        throw fail(file.errorString());
+    const QString failure = writeWholeFile(path, encoded.bytes);
+    if (!failure.isEmpty()) {
+        throw ReportFileError(
+            u"帳票ファイルを書き込めません。以前のファイルはそのままです。\r\n%1\r\n理由: %2"_s.arg(
+                QDir::toNativeSeparators(path), failure));
     }
     return {path, encoded.replaced};
 }

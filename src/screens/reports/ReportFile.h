@@ -28,8 +28,9 @@ QString reportFolder(const QString &startDir, const QString &txtPath);
 
 // Writes a report text as CP932 into folder/fileName, replacing an earlier file of that name. The
 // folder is created when missing (one level: a folder on an unreachable share is not made locally).
-// The file is written beside its final name and takes it only when complete, so a failure leaves the
-// earlier file as it was and never half a report. Throws ReportFileError.
+// The file reaches the disk whole, checked there, before it takes its name (writeWholeFile), so a
+// failure such as a full disk leaves the earlier file as it was and never half a report. Throws
+// ReportFileError.
 WrittenReport writeReportFile(const QString &folder, const QString &fileName, const QString &text);
 
 } // namespace qrb

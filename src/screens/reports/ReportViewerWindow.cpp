@@ -2,6 +2,7 @@
 
 #include "screens/common/Dialogs.h"
 #include "shared/Cp932.h"
+#include "shared/WholeFile.h"
 
 #include <QAction>
 #include <QBuffer>
@@ -14,7 +15,6 @@
 #include <QPlainTextEdit>
 #include <QPrintDialog>
 #include <QPrinter>
-#include <QSaveFile>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QToolBar>
@@ -123,7 +123,8 @@ void ReportViewerWindow::printTo(QPagedPaintDevice &device) const
 
 bool ReportViewerWindow::saveAsPdf(const QString &pdfPath)
 {
-    // Made in memory first and written in one step, so a failed save never leaves half a PDF.
+    // Made in memory first and written whole or not at all, so a failed save (a full disk) never
+    // leaves half a PDF nor costs the earlier one.
     QBuffer pdf;
     pdf.open(QIODevice::WriteOnly);
     {
@@ -133,12 +134,10 @@ bool ReportViewerWindow::saveAsPdf(const QString &pdfPath)
         writer.setTitle(QFileInfo(m_path).fileName());
         printTo(writer);
     }
-    QSaveFile file(pdfPath);
-    if (!file.open(QIODevice::WriteOnly) || file.write(pdf.data()) != pdf.data().size() || !file.commit()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
+    const QString failure = writeWholeFile(pdfPath, pdf.data());
+    if (!failure.isEmpty()) {
         m_dialogs.tell(
-            u"PDF ファイルを書き込めません。\r\n%1\r\n理由: %2"_s.arg(QDir::toNativeSeparators(pdfPath), reason));
+            u"PDF ファイルを書き込めません。\r\n%1\r\n理由: %2"_s.arg(QDir::toNativeSeparators(pdfPath), failure));
         return false;
     }
     return true;

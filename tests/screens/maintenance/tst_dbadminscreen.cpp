@@ -71,6 +71,12 @@ QStringList remainingDates(qrb::Database &db)
 // The copy a deletion writes first, named after the workspace clock's moment.
 const QString backupName = u"/backup/yoyaku_20091009_103000.db"_s;
 
+// A deletion's message, naming that copy on SQLite.
+QString doneText(const Workspace &ws, const QString &done)
+{
+    return ws.onPostgres() ? done : done + u"\r\n\r\n削除前のデータのバックアップ:\r\n"_s + ws.folder() + backupName;
+}
+
 // True when that copy is there if `copied`, and otherwise not even the backup folder.
 bool backupAsExpected(const Workspace &ws, bool copied)
 {
@@ -247,7 +253,8 @@ void DBAdminScreenTest::deleteAll()
     s.press(u"Command1(1)"_s);
     QVERIFY(s.deletionShown(true));
     s.press(u"Command2(0)"_s);
-    QCOMPARE(ws.dialogs.texts(), (answer ? QStringList{deleteAllQuestion, deleteAllDone} : QStringList{deleteAllQuestion}));
+    QCOMPARE(ws.dialogs.texts(),
+             (answer ? QStringList{deleteAllQuestion, doneText(ws, deleteAllDone)} : QStringList{deleteAllQuestion}));
     QVERIFY(ws.dialogs.messages.first().question);
     QCOMPARE(reservations(ws.db), answer ? 0 : count);
     QVERIFY(s.deletionShown(true));
@@ -305,7 +312,8 @@ void DBAdminScreenTest::period()
     s.box(1)->setText(last);
     s.press(u"Command2(1)"_s);
     // A deletion cannot be undone, yet it asks no question.
-    QCOMPARE(ws.dialogs.texts(), told.isEmpty() ? QStringList{} : QStringList{told});
+    QCOMPARE(ws.dialogs.texts(),
+             told.isEmpty() ? QStringList{} : QStringList{told == periodDone ? doneText(ws, told) : told});
     QVERIFY(std::none_of(ws.dialogs.messages.begin(), ws.dialogs.messages.end(), [](const auto &m) { return m.question; }));
     if (focus >= 0) {
         QCOMPARE(QApplication::focusWidget(), s.box(focus));

@@ -1,8 +1,10 @@
 // qrb-report, run as a scheduled job would run it.
+#include "support/FullDisk.h"
 #include "support/Workspace.h"
 
 #include "screens/reports/ReportScreen.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTest>
@@ -29,10 +31,10 @@ Run runTool(const QString &folder, const QStringList &args)
 
 // A setting.ini naming the workspace's database, or, when `present` is false, one beside it that does
 // not exist: a file of another name, or another database on the same server.
-void writeSettings(const qrb::test::Workspace &ws, bool present)
+void writeSettings(const qrb::test::Workspace &ws, bool present, const QString &txtPath = u"./tool/"_s)
 {
     QByteArray text = "[DATABASE]\r\nSYS0=" + QByteArray(present ? "yoyaku.db" : "gone.db")
-                      + "\r\n[SERVER]\r\nSVNM=.\r\n[TEXTFILE]\r\nTXTPATH=./tool/\r\n";
+                      + "\r\n[SERVER]\r\nSVNM=.\r\n[TEXTFILE]\r\nTXTPATH=" + txtPath.toUtf8() + "\r\n";
     if (const auto &server = ws.target().postgres) {
         text += "[POSTGRESQL]\r\nHOST=" + server->host.toUtf8() + "\r\nPORT="
                 + (server->port > 0 ? QByteArray::number(server->port) : QByteArray()) + "\r\nDBNAME="
@@ -117,6 +119,28 @@ private slots:
         QVERIFY(run.out.isEmpty());
         QVERIFY(!QFileInfo::exists(ws.folder() + u"/tool"_s));
         QVERIFY(!QFileInfo::exists(ws.folder() + u"/gone.db"_s));
+    }
+
+    // A report that does not fit on the disk is reported as not written, and the earlier one stays.
+    void fullDiskKeepsTheEarlierReport()
+    {
+        qrb::test::FullDisk disk;
+        QRB_REQUIRE_MOUNTED(disk);
+        qrb::test::Workspace ws(2);
+        ws.addReservation(u"2009/10/09"_s, u"08"_s, u"山田太郎"_s);
+        writeSettings(ws, true, disk.path() + u'/');
+        QCOMPARE(runTool(ws.folder(), {u"daily"_s, u"2009/10/09"_s}).exitCode, 0);
+        const QString report = disk.path() + u"/日報.txt"_s;
+        const QByteArray earlier = readFile(report);
+        QVERIFY(!earlier.isEmpty());
+
+        ws.addReservation(u"2009/10/09"_s, u"09"_s, u"佐藤花子"_s);
+        disk.fill();
+        const Run run = runTool(ws.folder(), {u"daily"_s, u"2009/10/09"_s});
+        QVERIFY2(run.exitCode > 0 && run.out.isEmpty(), qPrintable(run.out));
+        QVERIFY2(run.err.contains(u"日報.txt"_s), qPrintable(run.err));
+        QCOMPARE(readFile(report), earlier);
+        QCOMPARE(QDir(disk.path()).entryList(QDir::Files), QStringList{u"日報.txt"_s});
     }
 };
 

@@ -1,0 +1,102 @@
+// Backups of the SQLite file, taken before every deletion, and putting one back.
+#include "Backup.h"
+
+#include "Database.h"
+#include "DbInternal.h"
+#include "shared/WholeFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace qrb {
+
+namespace {
+
+// A name in the backup folder of the database file `path` that no backup has yet: two backups within
+// one second must not meet.
+QString freeBackupName(const QString &path, const QDateTime &now)
+{
+    const QFileInfo file(path);
+    const QString folder = file.absolutePath() + u"/backup"_s;
+    if (!QDir().mkpath(folder)) {
+        throw DbError(u"バックアップ用のフォルダを作れません。\n%1"_s.arg(QDir::toNativeSeparators(folder)));
+    }
+    const QString stem = folder + u'/' + file.completeBaseName() + u'_' + now.toString(u"yyyyMMdd_HHmmss"_s);
+    const QString suffix = file.suffix().isEmpty() ? QString() : u'.' + file.suffix();
+    QString name = stem + suffix;
+    for (int n = 2; QFileInfo::exists(name) || QFileInfo::exists(name + u".part"_s); ++n) {
+        name = stem + u'_' + QString::number(n) + suffix;
+    }
+    return name;
+}
+
+} // namespace
+
+std::optional<QString> backupDatabase(Database &db, const QDateTime &now)
+{
+    if (!db.isOpen()) {
+        throw DbError(u"データベースが開かれていません。"_s);
+    }
+    if (db.isPostgres()) {
+        return std::nullopt;
+    }
+    const QString target = freeBackupName(QFileInfo(db.path()).canonicalFilePath(), now);
+    const QString part = target + u".part"_s;
+    QString failure;
+    try {
+        db.write(u"VACUUM INTO ?"_s, {part});
+        failure = commitWholeFile(part, target);
+    } catch (const DbError &error) {
+        failure = error.message();
+    }
+    if (!failure.isEmpty()) {
+        QFile::remove(part);
+        throw DbError(u"バックアップを作れません。\n%1\n%2"_s.arg(QDir::toNativeSeparators(target), failure));
+    }
+    return target;
+}
+
+QString restoreDatabase(const QString &backupPath, const QString &path, const QDateTime &now)
+{
+    if (!QFileInfo(backupPath).isFile()) {
+        throw DbError(u"バックアップファイルが見つかりません。\n%1"_s.arg(QDir::toNativeSeparators(backupPath)));
+    }
+    FileReplacement replacement(path, u"復元"_s, u"qrb-restore"_s);
+    replacement.copyFrom(backupPath, true);
+
+    // The file replaced becomes a backup of its own, its log going with it: the log belongs to that
+    // file alone and would corrupt any other it were replayed into.
+    const QString current = replacement.path();
+    const QString kept = freeBackupName(current, now);
+    const QByteArray wal = QFile::encodeName(current + u"-wal"_s);
+    const QByteArray keptWal = QFile::encodeName(kept + u"-wal"_s);
+    if (::link(QFile::encodeName(current).constData(), QFile::encodeName(kept).constData()) != 0) {
+        throw replacement.failure(systemReason());
+    }
+    const bool hadWal = QFileInfo::exists(current + u"-wal"_s);
+    if (hadWal && ::rename(wal.constData(), keptWal.constData()) != 0) {
+        const QString reason = systemReason();
+        QFile::remove(kept);
+        throw replacement.failure(reason);
+    }
+    // The shared-memory index describes the log just moved; SQLite makes a new one.
+    QFile::remove(current + u"-shm"_s);
+    try {
+        replacement.commit();
+    } catch (const DbError &) {
+        if (hadWal) {
+            ::rename(keptWal.constData(), wal.constData());
+        }
+        QFile::remove(kept);
+        throw;
+    }
+    return kept;
+}
+
+} // namespace qrb

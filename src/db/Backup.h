@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+#include <optional>
+
+namespace qrb {
+
+class Database;
+
+// Writes a consistent copy of the open database file into the folder "backup" beside it, named after
+// the file and the given moment ("yoyaku_20091009_103000.db"), and returns the copy's path. A
+// deletion cannot be undone, so it is only started after this has succeeded. The copy is written
+// under a temporary name, flushed to the disk, and only then takes its name, so that a backup cut
+// short (a killed program, a full disk) never looks like a good one.
+// A PostgreSQL database is shared by every workstation and kept by the server's own backups (the
+// README says how): there no copy is made and nothing is returned.
+std::optional<QString> backupDatabase(Database &db, const QDateTime &now);
+
+// Puts a backup back as the closed SQLite file `path`. Refused while any QRB has the file open, and
+// for a backup that does not check whole or lacks a table. The backup is copied into the file's
+// folder and replaces the file in one step; the file replaced, together with its write-ahead log,
+// is kept in the backup folder as one more backup (named after `now`; its path is returned), so that
+// its log never meets the restored file and the restore itself can be undone. Throws DbError, and
+// then the database file is as it was.
+QString restoreDatabase(const QString &backupPath, const QString &path, const QDateTime &now);
+
+} // namespace qrb
