@@ -3,6 +3,7 @@
 #include "Database.h"
 
 #include "DbInternal.h"
+#include "History.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -235,6 +236,19 @@ void Database::compactFile(const QString &path)
                 failure = engineReason(copy.isOpen() ? mode.lastError() : copy.lastError());
             }
             mode.finish();
+            // The compaction's history row goes into the copy: it is there exactly when the copy
+            // becomes the database.
+            if (failure.isEmpty()) {
+                QSqlQuery record(copy);
+                record.prepare(historyInsertStatement());
+                for (const QVariant &value : historyValues(compactionEntry(m_actor))) {
+                    record.addBindValue(value);
+                }
+                if (!record.exec()) {
+                    failure = engineReason(record.lastError());
+                }
+                record.finish();
+            }
             copy.close();
         }
         QSqlDatabase::removeDatabase(name);
