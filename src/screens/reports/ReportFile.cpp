@@ -23,6 +23,14 @@ QString reportFolder(const QString &startDir, const QString &txtPath)
 
 WrittenReport writeReportFile(const QString &folder, const QString &fileName, const QString &text)
 {
+    const Cp932Bytes encoded = encodeCp932(text);
+    WrittenReport written = writeReportBytes(folder, fileName, encoded.bytes);
+    written.replaced = encoded.replaced;
+    return written;
+}
+
+WrittenReport writeReportBytes(const QString &folder, const QString &fileName, const QByteArray &bytes)
+{
     const QString shownFolder = QDir::toNativeSeparators(folder);
     const QFileInfo folderInfo(folder);
     if (!folderInfo.exists()) {
@@ -37,7 +45,6 @@ WrittenReport writeReportFile(const QString &folder, const QString &fileName, co
     }
 
     const QString path = QDir(folder).filePath(fileName);
-    const Cp932Bytes encoded = encodeCp932(text);
     QSaveFile file(path);
     const auto fail = [&](const QString &reason) {
         file.cancelWriting();
@@ -47,13 +54,13 @@ WrittenReport writeReportFile(const QString &folder, const QString &fileName, co
     if (!file.open(QIODevice::WriteOnly)) {
         throw fail(file.errorString());
     }
-    if (file.write(encoded.bytes) != encoded.bytes.size()) {
+    if (file.write(bytes) != bytes.size()) {
         throw fail(file.errorString());
     }
     if (!file.commit()) {
         throw fail(file.errorString());
     }
-    return {path, encoded.replaced};
+    return {path, 0};
 }
 
 } // namespace qrb

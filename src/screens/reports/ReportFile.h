@@ -31,5 +31,7 @@ QString reportFolder(const QString &startDir, const QString &txtPath);
 // The file is written beside its final name and takes it only when complete, so a failure leaves the
 // earlier file as it was and never half a report. Throws ReportFileError.
 WrittenReport writeReportFile(const QString &folder, const QString &fileName, const QString &text);
+// The same for bytes already encoded.
+WrittenReport writeReportBytes(const QString &folder, const QString &fileName, const QByteArray &bytes);
 
 } // namespace qrb
