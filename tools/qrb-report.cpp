@@ -1,12 +1,16 @@
 // qrb-report daily|unvisited|monthly YYYY/MM/DD: writes a report without the program's window, for a
 // scheduled job that prints tomorrow's list. Run in the folder that holds setting.ini; the file is the
 // one the reports screen writes, byte for byte, and its path is printed.
+// qrb-report history day|yno|kno|name VALUE [--csv]: the history of changes, as the maintenance
+// screen writes it (操作履歴.txt, or 操作履歴.csv).
 #include "config/IniFile.h"
 #include "db/Database.h"
+#include "screens/reports/HistoryReport.h"
 #include "screens/reports/Reports.h"
 #include "shared/Dates.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QStringList>
@@ -14,16 +18,73 @@
 
 using namespace Qt::StringLiterals;
 
+namespace {
+
+// Reports are written where the desk writes them: the folder of setting.ini is the one to run in.
+bool hasSettings(const QString &startDir, QTextStream &err)
+{
+    if (QFileInfo(QDir(startDir).filePath(u"setting.ini"_s)).isFile()) {
+        return true;
+    }
+    err << u"setting.ini がありません: "_s << QDir::toNativeSeparators(startDir) << '\n'
+        << u"setting.ini のあるフォルダで実行してください。\n"_s;
+    return false;
+}
+
+// The history of a day, reservation number, patient number or name, as a text report or CSV.
+int writeHistory(const QStringList &args, QTextStream &err, const QString &usage)
+{
+    const QStringList keys = {u"day"_s, u"yno"_s, u"kno"_s, u"name"_s};
+    const bool csv = args.size() == 4 && args.at(3) == u"--csv"_s;
+    const qsizetype key = args.size() >= 3 ? keys.indexOf(args.at(1)) : -1;
+    if (key < 0 || (args.size() != 3 && !csv)) {
+        err << usage;
+        return 2;
+    }
+    const QString startDir = QDir::currentPath();
+    if (!hasSettings(startDir, err)) {
+        return 1;
+    }
+    const qrb::Config config = qrb::ini_read_all(startDir);
+    qrb::Database db;
+    db.setActor(u"qrb-report"_s);
+    try {
+        db.DB_open(config.databaseTarget());
+        const auto entries = qrb::historyOf(db, qrb::HistoryKey(key), args.at(2));
+        const QString folder = qrb::reportFolder(startDir, config.TXTPATH);
+        const QString now = QDateTime::currentDateTime().toString(u"yyyy/MM/dd HH:mm"_s);
+        const qrb::WrittenReport written =
+            csv ? qrb::writeHistoryCsv(folder, entries)
+                : qrb::writeHistoryReport(folder, qrb::historyReport(args.at(1) + u' ' + args.at(2), now, entries));
+        QTextStream(stdout) << QDir::toNativeSeparators(written.path) << '\n';
+    } catch (const qrb::DbError &error) {
+        err << u"操作履歴を作成できませんでした。\n"_s << error.message() << '\n';
+        return 1;
+    } catch (const qrb::ReportFileError &error) {
+        err << u"操作履歴を作成できませんでした。\n"_s << error.message() << '\n';
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QTextStream err(stderr);
     const QString usage = u"使い方: qrb-report daily|unvisited|monthly YYYY/MM/DD\n"
+                          u"       qrb-report history day|yno|kno|name 値 [--csv]\n"
                           u"  daily      日報 (日報.txt)\n"
                           u"  unvisited  未来院予約者一覧 (未来院リスト.txt)\n"
                           u"  monthly    月報 (月報.txt、日付の月の分)\n"
+                          u"  history    操作履歴 (操作履歴.txt、--csv で 操作履歴.csv): 日付 YYYY/MM/DD、"
+                          u"予約番号、患者番号、氏名(前方一致)のいずれかで\n"
                           u"setting.ini のあるフォルダで実行してください。\n"_s;
     const QStringList args = QCoreApplication::arguments().mid(1);
+    if (!args.isEmpty() && args.at(0) == u"history"_s) {
+        return writeHistory(args, err, usage);
+    }
     if (args.size() != 2) {
         err << usage;
         return 2;
@@ -46,9 +107,7 @@ int main(int argc, char *argv[])
     }
 
     const QString startDir = QDir::currentPath();
-    if (!QFileInfo(QDir(startDir).filePath(u"setting.ini"_s)).isFile()) {
-        err << u"setting.ini がありません: "_s << QDir::toNativeSeparators(startDir) << '\n'
-            << u"setting.ini のあるフォルダで実行してください。\n"_s;
+    if (!hasSettings(startDir, err)) {
         return 1;
     }
     const qrb::Config config = qrb::ini_read_all(startDir);
