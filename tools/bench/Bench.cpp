@@ -8,6 +8,7 @@
 #include "db/Booking.h"
 #include "db/Capacities.h"
 #include "db/DayStatus.h"
+#include "db/History.h"
 #include "db/Schema.h"
 #include "db/Visits.h"
 #include "screens/reports/Reports.h"
@@ -134,6 +135,7 @@ void entryOperations(Database &db, SqliteFloor &floor, const Options &o, std::ve
             registerReservation(db, booking(key, 1, 1), qrb::WhenFull::Refuse);
             refresh();
         });
+        r.note = u"with its history row"_s;
         results.push_back(r);
     }
     {
@@ -231,6 +233,21 @@ void settingsOperations(Database &db, const Options &o, std::vector<Result> &res
     results.push_back(save);
 }
 
+// The maintenance screen's history of a busy day and of a common name, newest first.
+void historyOperations(Database &db, const Options &o, std::vector<Result> &results)
+{
+    const std::pair<HistoryKey, QString> keys[] = {{HistoryKey::Day, dateKey(BenchDay)},
+                                                   {HistoryKey::Name, seededName(11, 0)}};
+    for (const auto &[key, value] : keys) {
+        qsizetype found = 0;
+        Result r{key == HistoryKey::Day ? u"history: a day"_s : u"history: a name"_s, o.rows, {}, std::nullopt,
+                 std::nullopt, {}};
+        r.ours = measure(o.runs, [&] { found = historyOf(db, key, value).size(); });
+        r.note = u"%1 found"_s.arg(found);
+        results.push_back(r);
+    }
+}
+
 // The month grid the way it was first designed: ten count queries per listed day, on a copy of the
 // same data without indexes. The grid above is compared against it.
 void naiveMonthGrid(Database &db, const QString &path, const Options &o, std::vector<Result> &results)
@@ -300,6 +317,7 @@ int run(const QStringList &arguments)
     try {
         createDatabaseFile(path, 20);
         Database db(u"bench"_s);
+        db.setActor(u"qrb-bench"_s);
         db.DB_open(path);
         QElapsedTimer seeding;
         seeding.start();
@@ -307,6 +325,11 @@ int run(const QStringList &arguments)
         const double seedMs = double(seeding.nsecsElapsed()) / 1e6;
         results.push_back({u"seeding"_s, o.rows, {seedMs, seedMs}, std::nullopt, std::nullopt, {}});
         err << "seeded " << o.rows << " rows in " << seedMs / 1000 << " s\n";
+        // As many rows of history: every registration, visit and cancellation below writes one more.
+        seeding.restart();
+        seedHistory(db, o.rows);
+        const double historyMs = double(seeding.nsecsElapsed()) / 1e6;
+        results.push_back({u"seeding history"_s, o.rows, {historyMs, historyMs}, std::nullopt, std::nullopt, {}});
 
         auto floorConnection = std::make_unique<SqliteFloor>(path);
         SqliteFloor &floor = *floorConnection;
@@ -369,6 +392,7 @@ int run(const QStringList &arguments)
         dayOperations(db, floor, o, results);
         reportOperations(db, folder, o, results);
         settingsOperations(db, o, results);
+        historyOperations(db, o, results);
         naiveMonthGrid(db, path, o, results);
 
         // Compaction needs the file to itself: the floor's connection goes first.

@@ -1,6 +1,8 @@
 #include "Seed.h"
 
 #include "db/Database.h"
+#include "db/History.h"
+#include "db/Search.h"
 #include "shared/Dates.h"
 
 #include <QStringList>
@@ -86,6 +88,38 @@ void seed(Database &db, qint64 rows)
                   tel, percent(random) < 30 ? u"03-1234-5678"_s : QString(), 1 + percent(random) % 2,
                   1 + percent(random) % 2, QString(), percent(random) < 5 ? u"アレルギーあり"_s : QString(), sflg,
                   scnt, cflg});
+    }
+    transaction.commit();
+    db.scalar(u"PRAGMA cache_size = "_s + QString::number(ownCache.toInt()));
+}
+
+void seedHistory(Database &db, qint64 rows)
+{
+    const QVariant ownCache = db.scalar(u"PRAGMA cache_size"_s);
+    db.scalar(u"PRAGMA cache_size = -524288"_s);
+    const qint64 reservations = db.scalar(u"SELECT MAX(YNO) FROM YOYAKU"_s).toLongLong();
+    const qint64 span = SeedFirstDay.daysTo(SeedLastDay) * 86400;
+    Database::WriteTransaction transaction(db);
+    for (qint64 i = 0; i < rows; ++i) {
+        const int yno = int(1 + i % std::max<qint64>(reservations, 1));
+        const std::optional<Reservation> r = reservationByNumber(db, yno);
+        HistoryEntry e;
+        e.when = QDateTime(SeedFirstDay, QTime(8, 0)).addSecs(span * i / std::max<qint64>(rows, 1)).toString(
+            u"yyyy/MM/dd HH:mm:ss"_s);
+        e.where = u"受付%1 clerk"_s.arg(1 + i % 3);
+        e.kind = HistoryKind::Registered;
+        if (r) {
+            e.yno = r->yno;
+            e.kno = r->kno;
+            e.knm = r->knm;
+            e.ydate = r->ydate;
+            e.ytime = r->ytime;
+            e.after = u"{\"KNO\":\"%1\",\"KNM\":\"%2\",\"YDATE\":\"%3\",\"YTIME\":\"%4\",\"TEL1\":\"%5\"}"_s.arg(
+                r->kno, r->knm, r->ydate, r->ytime, r->tel1);
+        }
+        const QVariantList v = historyValues(e);
+        db.write(historyInsertStatement(),
+                 {v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9], v[10], v[11], v[12]});
     }
     transaction.commit();
     db.scalar(u"PRAGMA cache_size = "_s + QString::number(ownCache.toInt()));
