@@ -128,6 +128,8 @@ std::optional<QList<HistoryEntry>> HistoryPanel::showHistory()
         for (int column = 0; column < int(Columns.size()); ++column) {
             m_list->setItem(row, column, new QTableWidgetItem(cells[column]));
         }
+        // The changes of a whole reservation run past the window's edge: all of them, line breaks kept.
+        m_list->item(row, int(Columns.size()) - 1)->setToolTip(historyDetails(e).replace(u"  "_s, u"\n"_s));
     }
     m_list->resizeColumnsToContents();
     return entries;
