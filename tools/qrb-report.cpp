@@ -41,6 +41,11 @@ int writeHistory(const QStringList &args, QTextStream &err, const QString &usage
         err << usage;
         return 2;
     }
+    if (key == 0 && !qrb::dateFromKey(args.at(2))) {
+        err << u"日付が正しくありません。YYYY/MM/DD の形で指定してください: "_s << args.at(2) << '\n';
+        return 2;
+    }
+    const QString condition = QStringList{u"日付"_s, u"予約番号"_s, u"患者番号"_s, u"氏名"_s}.at(key) + u' ' + args.at(2);
     const QString startDir = QDir::currentPath();
     if (!hasSettings(startDir, err)) {
         return 1;
@@ -55,7 +60,7 @@ int writeHistory(const QStringList &args, QTextStream &err, const QString &usage
         const QString now = QDateTime::currentDateTime().toString(u"yyyy/MM/dd HH:mm"_s);
         const qrb::WrittenReport written =
             csv ? qrb::writeHistoryCsv(folder, entries)
-                : qrb::writeHistoryReport(folder, qrb::historyReport(args.at(1) + u' ' + args.at(2), now, entries));
+                : qrb::writeHistoryReport(folder, qrb::historyReport(condition, now, entries));
         QTextStream(stdout) << QDir::toNativeSeparators(written.path) << '\n';
     } catch (const qrb::DbError &error) {
         err << u"操作履歴を作成できませんでした。\n"_s << error.message() << '\n';
