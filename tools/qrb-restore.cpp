@@ -35,7 +35,7 @@ int main(int argc, char *argv[])
             err << u"PostgreSQL のデータベースはサーバーのバックアップ(pg_restore)で戻してください。\n"_s;
             return 1;
         }
-        const QString kept = qrb::restoreDatabase(args.at(0), target.sqlitePath, QDateTime::currentDateTime());
+        const QString kept = qrb::restoreDatabase(args.at(0), target.sqlitePath, QDateTime::currentDateTime(), u"qrb-restore"_s);
         QTextStream(stdout) << u"復元しました: "_s << QDir::toNativeSeparators(target.sqlitePath) << '\n'
                             << u"それまでのデータベース: "_s << QDir::toNativeSeparators(kept) << '\n';
     } catch (const qrb::DbError &error) {

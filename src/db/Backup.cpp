@@ -1,6 +1,8 @@
 // Backups of the SQLite file, taken before every deletion, and putting one back.
 #include "Backup.h"
 
+#include "History.h"
+
 #include "Database.h"
 #include "DbInternal.h"
 #include "shared/WholeFile.h"
@@ -62,13 +64,16 @@ std::optional<QString> backupDatabase(Database &db, const QDateTime &now)
     return target;
 }
 
-QString restoreDatabase(const QString &backupPath, const QString &path, const QDateTime &now)
+QString restoreDatabase(const QString &backupPath, const QString &path, const QDateTime &now, const QString &where)
 {
     if (!QFileInfo(backupPath).isFile()) {
         throw DbError(u"バックアップファイルが見つかりません。\n%1"_s.arg(QDir::toNativeSeparators(backupPath)));
     }
     FileReplacement replacement(path, u"復元"_s, u"qrb-restore"_s);
-    replacement.copyFrom(backupPath, true);
+    replacement.copyFrom(backupPath, true, [&](Database &copy) {
+        copy.setActor(where);
+        recordRestored(copy, QFileInfo(backupPath).fileName(), copy.scalar(u"SELECT COUNT(*) FROM YOYAKU"_s).toInt());
+    });
 
     // The file replaced becomes a backup of its own, its log going with it: the log belongs to that
     // file alone and would corrupt any other it were replayed into.

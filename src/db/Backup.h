@@ -22,8 +22,9 @@ std::optional<QString> backupDatabase(Database &db, const QDateTime &now);
 // for a backup that does not check whole or lacks a table. The backup is copied into the file's
 // folder and replaces the file in one step; the file replaced, together with its write-ahead log,
 // is kept in the backup folder as one more backup (named after `now`; its path is returned), so that
-// its log never meets the restored file and the restore itself can be undone. Throws DbError, and
-// then the database file is as it was.
-QString restoreDatabase(const QString &backupPath, const QString &path, const QDateTime &now);
+// its log never meets the restored file and the restore itself can be undone. The restored file's
+// history records the restore, done from `where`. Throws DbError, and then the database file is as
+// it was.
+QString restoreDatabase(const QString &backupPath, const QString &path, const QDateTime &now, const QString &where);
 
 } // namespace qrb

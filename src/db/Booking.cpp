@@ -1,6 +1,8 @@
 #include "Booking.h"
 
 #include "Database.h"
+#include "History.h"
+#include "Search.h"
 
 #include <QHash>
 #include <QSqlQuery>
@@ -16,11 +18,10 @@ StoredBooking registerReservation(Database &db, const BookingRecord &r, WhenFull
     // NULL when the form knows no era: a new reservation is stored without one, an existing one keeps its own.
     const QVariant bflg = r.bflg ? QVariant(*r.bflg) : QVariant(QMetaType::fromType<int>());
     Database::WriteTransaction transaction(db);
-    const QVariant existing = db.scalar(u"SELECT MIN(YNO) FROM YOYAKU WHERE YDATE = ? AND YTIME = ? AND KNM = ?"_s,
-                                        {r.ydate, r.ytime, r.knm});
+    const std::optional<Reservation> before = reservationInSlot(db, r.ydate, r.ytime, r.knm);
     StoredBooking stored;
-    if (!existing.isNull()) {
-        stored.yno = existing.toInt();
+    if (before) {
+        stored.yno = before->yno;
         db.write(u"UPDATE YOYAKU SET KNO = ?, KNM = ?, KKNM = ?, YDATE = ?, YTIME = ?, BFLG = COALESCE(?, BFLG), "
                  "BIRTHDAY = ?, TEL1 = ?, TEL2 = ?, RFLG = ?, KFLG = ?, BIKO = ?, SFLG = ?, SCNT = ?, KMNO = ?, "
                  "CFLG = 0, Category = 0 WHERE YNO = ?"_s,
@@ -50,6 +51,13 @@ StoredBooking registerReservation(Database &db, const BookingRecord &r, WhenFull
                  {stored.yno, r.kno, r.knm, r.kknm, r.ydate, r.ytime, bflg, r.birthday, r.tel1, r.tel2, r.rflg,
                   r.kflg, r.biko, r.sflg, r.scnt, r.kmno});
     }
+    // The row as stored, not as asked for: an overwrite keeps an era the form did not know.
+    // SFLG 2 (新型) with SCNT 2 is the second record of a pair; a second dose alone is SFLG 4.
+    const bool secondOfPair = r.sflg == 2 && r.scnt == 2;
+    const HistoryKind kind = !stored.added ? HistoryKind::Overwritten
+                             : secondOfPair ? HistoryKind::SecondDose
+                                            : HistoryKind::Registered;
+    recordReservationChange(db, kind, before, reservationByNumber(db, stored.yno));
     transaction.commit();
     return stored;
 }
@@ -57,11 +65,14 @@ StoredBooking registerReservation(Database &db, const BookingRecord &r, WhenFull
 bool cancelReservation(Database &db, const QString &dateKey, const QString &hour, const QString &name)
 {
     Database::WriteTransaction transaction(db);
-    const int deleted = db.write(u"DELETE FROM YOYAKU WHERE YNO = (SELECT MIN(YNO) FROM YOYAKU "
-                                 "WHERE YDATE = ? AND YTIME = ? AND KNM = ?)"_s,
-                                 {dateKey, hour, name});
+    const std::optional<Reservation> before = reservationInSlot(db, dateKey, hour, name);
+    if (!before) {
+        return false;
+    }
+    db.write(u"DELETE FROM YOYAKU WHERE YNO = ?"_s, {before->yno});
+    recordReservationChange(db, HistoryKind::Cancelled, before, std::nullopt);
     transaction.commit();
-    return deleted > 0;
+    return true;
 }
 
 QStringList namesInSlot(Database &db, const QString &dateKey, const QString &hour)

@@ -1,6 +1,7 @@
 #include "Capacities.h"
 
 #include "Database.h"
+#include "History.h"
 
 #include <QSqlQuery>
 
@@ -30,6 +31,7 @@ CapacityTable loadCapacities(Database &db)
 void saveCapacities(Database &db, const CapacityTable &table)
 {
     Database::WriteTransaction transaction(db);
+    const CapacityTable before = loadCapacities(db);
     // Update first and add the row only where none was touched: the same two statements on every engine.
     table.forEach([&](int weekday, const QString &slot, int places) {
         const int touched =
@@ -38,6 +40,7 @@ void saveCapacities(Database &db, const CapacityTable &table)
             db.write(u"INSERT INTO SETTING (SWEEKDAY, STIME, NINZU) VALUES (?, ?, ?)"_s, {weekday, slot, places});
         }
     });
+    recordCapacitiesSaved(db, before, table);
     transaction.commit();
 }
 

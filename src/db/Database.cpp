@@ -1,6 +1,8 @@
 #include "Database.h"
 
 #include "DbInternal.h"
+#include "History.h"
+#include "Schema.h"
 
 #include <QDir>
 #include <QSqlDriver>
@@ -65,6 +67,7 @@ QString DbTarget::displayName() const
 
 Database::Database(QString connectionName)
     : m_connectionName(std::move(connectionName))
+    , m_actor(workstationName())
 {
 }
 
@@ -108,6 +111,15 @@ void Database::open(const DbTarget &target, bool requireTables)
     }
     m_target = target;
     m_path = target.sqlitePath;
+    if (requireTables) {
+        try {
+            ensureHistoryTable(*this);
+        } catch (const DbError &error) {
+            DB_close();
+            throw DbError(u"データベースに操作履歴の表(RIREKI)を作れません。\n%1\n%2"_s.arg(target.displayName(),
+                                                                                     error.message()));
+        }
+    }
 }
 
 void Database::DB_close()

@@ -94,6 +94,11 @@ public:
     const DbTarget &target() const { return m_target; }
     bool isPostgres() const { return m_target.isPostgres(); }
 
+    // Who is writing, for the history of changes: the workstation's host name and user unless set
+    // otherwise (a tool's name; for qrb-web "web" and the client's address, set for each request).
+    void setActor(const QString &where) { m_actor = where; }
+    const QString &actor() const { return m_actor; }
+
     // A condition matching `column` against a bound LIKE pattern (escape character "\"), ignoring
     // the case of ASCII letters as the desk expects, written so that the engine can use the column's
     // search index for a pattern that starts with a fixed text.
@@ -165,6 +170,7 @@ private:
     void releaseFileLock();
 
     QString m_connectionName;
+    QString m_actor;
     DbTarget m_target;
     QString m_path;
     int m_lockFd = -1;

@@ -7,6 +7,8 @@
 #include <QSqlError>
 #include <QString>
 
+#include <functional>
+
 namespace qrb {
 
 // How long a write waits for another workstation's before it gives up, on either engine.
@@ -42,8 +44,9 @@ public:
     const QString &path() const { return m_path; }
     // Writes the copy of `source`: the database file itself (readOnly false: its log is taken into it
     // first), or a backup (readOnly true: opened read-only, and it must check whole and hold both
-    // tables). Throws DbError.
-    void copyFrom(const QString &source, bool readOnly);
+    // tables), then lets `record` add the job's history row to the copy, opened as a Database inside
+    // a write transaction. Throws DbError.
+    void copyFrom(const QString &source, bool readOnly, const std::function<void(Database &)> &record);
     // Puts the copy in place; refused while a write-ahead log lies beside the file. Throws DbError.
     void commit();
     // The message of a failure of this job, with the file kept as it was.

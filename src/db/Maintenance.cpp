@@ -1,6 +1,7 @@
 #include "Maintenance.h"
 
 #include "Database.h"
+#include "History.h"
 
 using namespace Qt::StringLiterals;
 
@@ -10,6 +11,7 @@ int deleteAllReservations(Database &db)
 {
     Database::WriteTransaction transaction(db);
     const int deleted = db.write(u"DELETE FROM YOYAKU"_s);
+    recordDeletion(db, HistoryKind::AllDeleted, deleted);
     transaction.commit();
     return deleted;
 }
@@ -18,6 +20,7 @@ int deleteReservationsBetween(Database &db, const QString &firstDate, const QStr
 {
     Database::WriteTransaction transaction(db);
     const int deleted = db.write(u"DELETE FROM YOYAKU WHERE YDATE >= ? AND YDATE <= ?"_s, {firstDate, lastDate});
+    recordDeletion(db, HistoryKind::PeriodDeleted, deleted, firstDate, lastDate);
     transaction.commit();
     return deleted;
 }

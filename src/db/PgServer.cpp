@@ -3,6 +3,7 @@
 #include "Database.h"
 
 #include "DbInternal.h"
+#include "History.h"
 
 #include <QSqlQuery>
 #include <QStringList>
@@ -282,6 +283,16 @@ void Database::vacuumServer(const PgServer &server)
             // Outside any transaction: VACUUM cannot run inside one.
             if (!query.exec(u"VACUUM (ANALYZE) YOYAKU, SETTING"_s)) {
                 failure = engineReason(query.lastError());
+            } else {
+                // VACUUM cannot share a transaction with the row; it changes no reservation, so the row
+                // follows it, and a failure to write the row is told like any other.
+                query.prepare(historyInsertStatement());
+                for (const QVariant &value : historyValues(compactionEntry(m_actor))) {
+                    query.addBindValue(value);
+                }
+                if (!query.exec()) {
+                    failure = engineReason(query.lastError());
+                }
             }
         }
         query = QSqlQuery();

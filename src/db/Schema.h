@@ -16,4 +16,11 @@ void createDatabaseFile(const QString &path, int places);
 // Tables, indexes and rows are written in one transaction, so a failure leaves the database empty.
 void createDatabase(const DbTarget &target, int places);
 
+class Database;
+
+// Gives an open reservation database the history table RIREKI and its indexes when it has none yet:
+// the one change QRB makes to an existing database's schema by itself, so that a database made by an
+// earlier version keeps working. Two workstations opening it at once do it once.
+void ensureHistoryTable(Database &db);
+
 } // namespace qrb

@@ -4,6 +4,7 @@
 #include "Database.h"
 
 #include "DbInternal.h"
+#include "History.h"
 #include "shared/WholeFile.h"
 
 #include <QDir>
@@ -265,7 +266,7 @@ DbError FileReplacement::failure(const QString &reason) const
     return DbError(u"データベースの%1に失敗しました。データベースは元のままです。\n理由: %2"_s.arg(m_job, reason));
 }
 
-void FileReplacement::copyFrom(const QString &source, bool readOnly)
+void FileReplacement::copyFrom(const QString &source, bool readOnly, const std::function<void(Database &)> &record)
 {
     QString reason;
     const QString name = m_connectionName + u"-copy"_s;
@@ -318,6 +319,19 @@ void FileReplacement::copyFrom(const QString &source, bool readOnly)
         }
         QSqlDatabase::removeDatabase(copyName);
     }
+    // The job's history row goes into the copy, so that it is there exactly when the copy becomes the
+    // database. Opening the copy also gives a backup from before the history existed its table.
+    if (reason.isEmpty()) {
+        try {
+            Database copy(m_connectionName + u"-record"_s);
+            copy.DB_open(m_temp);
+            Database::WriteTransaction transaction(copy);
+            record(copy);
+            transaction.commit();
+        } catch (const DbError &error) {
+            reason = error.message();
+        }
+    }
     if (reason.isEmpty()) {
         reason = takeOwnership(m_temp, m_path);
     }
@@ -345,7 +359,9 @@ void FileReplacement::commit()
 void Database::compactFile(const QString &path)
 {
     FileReplacement replacement(path, u"最適化"_s, m_connectionName);
-    replacement.copyFrom(replacement.path(), false);
+    replacement.copyFrom(replacement.path(), false, [this](Database &copy) {
+        copy.write(historyInsertStatement(), historyValues(compactionEntry(m_actor)));
+    });
     replacement.commit();
 }
 

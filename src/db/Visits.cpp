@@ -1,6 +1,7 @@
 #include "Visits.h"
 
 #include "Database.h"
+#include "History.h"
 
 #include <QSqlQuery>
 
@@ -20,10 +21,22 @@ QList<VisitEntry> reservationsOfDayByVisit(Database &db, const QString &dateKey,
 
 bool setVisitFlag(Database &db, const VisitEntry &entry, const QString &dateKey, int cflg)
 {
-    // The number alone could name a newer reservation that took over a cancelled one's number.
-    return db.write(u"UPDATE YOYAKU SET CFLG = ? WHERE YNO = ? AND YDATE = ? AND YTIME = ? AND COALESCE(KNM, '') = ?"_s,
-                    {cflg, entry.yno, dateKey, entry.ytime, entry.knm})
-           > 0;
+    Database::WriteTransaction transaction(db);
+    // Read by number, day, hour and name: the number alone could name a newer reservation that took over
+    // a cancelled one's number.
+    const std::optional<Reservation> before = reservationOfEntry(db, entry, dateKey);
+    if (!before) {
+        return false;
+    }
+    db.write(u"UPDATE YOYAKU SET CFLG = ? WHERE YNO = ?"_s, {cflg, before->yno});
+    // A line moved where another desk had already moved it changes nothing, and records nothing.
+    if (before->cflg != cflg) {
+        Reservation after = *before;
+        after.cflg = cflg;
+        recordReservationChange(db, cflg == 1 ? HistoryKind::Arrived : HistoryKind::NotArrived, before, after);
+    }
+    transaction.commit();
+    return true;
 }
 
 std::optional<Reservation> reservationOfEntry(Database &db, const VisitEntry &entry, const QString &dateKey)

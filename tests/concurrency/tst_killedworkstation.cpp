@@ -48,6 +48,12 @@ void checkBookings(Database &db, Workstation &desk, const QString &prefix)
     told.sort();
     stored.sort();
     QCOMPARE(stored, told);
+    // Each booking there has its history row, and no row is left without its booking.
+    QStringList recorded;
+    db.forEachRow(u"SELECT KNM, YNO FROM RIREKI WHERE HWHAT = 1 AND KNM LIKE ?"_s, {QString(prefix + u"-%"_s)},
+                  [&](const QSqlQuery &q) { recorded << q.value(0).toString() + u' ' + q.value(1).toString(); });
+    recorded.sort();
+    QCOMPARE(recorded, stored);
 }
 
 // All 70 cells are those of one save: the last the desk was told of, or the one it was in.

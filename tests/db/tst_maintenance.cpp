@@ -129,7 +129,7 @@ void MaintenanceTest::restoreNeverMeetsAForeignLog()
     const QString backup = *qrb::backupDatabase(ws.db, Moment);
     ws.addReservation(u"2009/10/09"_s, u"09"_s, u"佐藤"_s);
     try {
-        qrb::restoreDatabase(backup, ws.dbPath(), Moment);
+        qrb::restoreDatabase(backup, ws.dbPath(), Moment, u"test"_s);
         QFAIL("restored under an open database");
     } catch (const DbError &error) {
         QVERIFY2(error.message().contains(u"使用中"_s), qPrintable(error.message()));
@@ -138,7 +138,7 @@ void MaintenanceTest::restoreNeverMeetsAForeignLog()
     crashAfterBooking(ws.dbPath(), u"鈴木"_s);
     QVERIFY(QFileInfo(ws.dbPath() + u"-wal"_s).size() > 0);
 
-    const QString kept = qrb::restoreDatabase(backup, ws.dbPath(), Moment.addSecs(60));
+    const QString kept = qrb::restoreDatabase(backup, ws.dbPath(), Moment.addSecs(60), u"test"_s);
     QCOMPARE(kept, ws.folder() + u"/backup/yoyaku_20091009_103105.db"_s);
     QVERIFY(!QFileInfo::exists(ws.folder() + u"/TEMP.mdb"_s));
     QCOMPARE(names(ws.dbPath()), QStringList{u"山田"_s});

@@ -8,6 +8,7 @@
 #include "db/Booking.h"
 #include "db/Capacities.h"
 #include "db/DayStatus.h"
+#include "db/History.h"
 #include "db/Schema.h"
 #include "db/Visits.h"
 #include "screens/reports/Reports.h"
@@ -204,6 +205,7 @@ void entryOperations(Database &db, Floor &floor, const Options &o, std::vector<R
             registerReservation(db, booking(key, 1, 1), qrb::WhenFull::Refuse);
             refresh();
         });
+        r.note = u"with its history row"_s;
         results.push_back(r);
     }
     {
@@ -301,6 +303,21 @@ void settingsOperations(Database &db, const Options &o, std::vector<Result> &res
     results.push_back(save);
 }
 
+// The maintenance screen's history of a busy day and of a common name, newest first.
+void historyOperations(Database &db, const Options &o, std::vector<Result> &results)
+{
+    const std::pair<HistoryKey, QString> keys[] = {{HistoryKey::Day, dateKey(BenchDay)},
+                                                   {HistoryKey::Name, seededName(11, 0)}};
+    for (const auto &[key, value] : keys) {
+        qsizetype found = 0;
+        Result r{key == HistoryKey::Day ? u"history: a day"_s : u"history: a name"_s, o.rows, {}, std::nullopt,
+                 std::nullopt, {}};
+        r.ours = measure(o.runs, [&] { found = historyOf(db, key, value).size(); });
+        r.note = u"%1 found"_s.arg(found);
+        results.push_back(r);
+    }
+}
+
 // The month grid the way it was first designed: ten count queries per listed day, on a copy of the
 // same data without indexes. The grid above is compared against it.
 void naiveMonthGrid(Database &db, const QString &path, const Options &o, std::vector<Result> &results)
@@ -376,6 +393,7 @@ int run(const QStringList &arguments)
     try {
         const DbTarget target = o.pg.isEmpty() ? DbTarget::sqlite(path) : DbTarget::server(PgServer::fromConnInfo(o.pg));
         Database db(u"bench"_s);
+        db.setActor(u"qrb-bench"_s);
         if (o.reuse) {
             db.DB_open(target);
         } else {
@@ -392,6 +410,12 @@ int run(const QStringList &arguments)
             const double seedMs = double(seeding.nsecsElapsed()) / 1e6;
             results.push_back({u"seeding"_s, o.rows, {seedMs, seedMs}, std::nullopt, std::nullopt, {}});
             err << "seeded " << o.rows << " rows in " << seedMs / 1000 << " s\n";
+            // As many rows of history: every registration, visit and cancellation below writes one more.
+            seeding.restart();
+            seedHistory(db, o.rows);
+            const double historyMs = double(seeding.nsecsElapsed()) / 1e6;
+            results.push_back(
+                {u"seeding history"_s, o.rows, {historyMs, historyMs}, std::nullopt, std::nullopt, {}});
         }
 
         std::unique_ptr<Floor> floorConnection;
@@ -423,6 +447,7 @@ int run(const QStringList &arguments)
         dayOperations(db, floor, o, results);
         reportOperations(db, folder, o, results);
         settingsOperations(db, o, results);
+        historyOperations(db, o, results);
         if (!target.isPostgres()) {
             naiveMonthGrid(db, path, o, results);
         }

@@ -1,6 +1,8 @@
 #include "Seed.h"
 
 #include "db/Database.h"
+#include "db/History.h"
+#include "db/Search.h"
 #include "shared/Dates.h"
 
 #include <QStringList>
@@ -199,6 +201,41 @@ void seed(Database &db, qint64 rows)
         seedServer(db, rows);
     } else {
         seedFile(db, rows);
+    }
+}
+
+void seedHistory(Database &db, qint64 rows)
+{
+    const bool file = !db.isPostgres();
+    const QVariant ownCache = file ? db.scalar(u"PRAGMA cache_size"_s) : QVariant();
+    if (file) {
+        db.scalar(u"PRAGMA cache_size = -524288"_s);
+    }
+    const qint64 reservations = db.scalar(u"SELECT MAX(YNO) FROM YOYAKU"_s).toLongLong();
+    const qint64 span = SeedFirstDay.daysTo(SeedLastDay) * 86400;
+    Database::WriteTransaction transaction(db);
+    for (qint64 i = 0; i < rows; ++i) {
+        const int yno = int(1 + i % std::max<qint64>(reservations, 1));
+        const std::optional<Reservation> r = reservationByNumber(db, yno);
+        HistoryEntry e;
+        e.when = QDateTime(SeedFirstDay, QTime(8, 0)).addSecs(span * i / std::max<qint64>(rows, 1)).toString(
+            u"yyyy/MM/dd HH:mm:ss"_s);
+        e.where = u"受付%1 clerk"_s.arg(1 + i % 3);
+        e.kind = HistoryKind::Registered;
+        if (r) {
+            e.yno = r->yno;
+            e.kno = r->kno;
+            e.knm = r->knm;
+            e.ydate = r->ydate;
+            e.ytime = r->ytime;
+            e.after = u"{\"KNO\":\"%1\",\"KNM\":\"%2\",\"YDATE\":\"%3\",\"YTIME\":\"%4\",\"TEL1\":\"%5\"}"_s.arg(
+                r->kno, r->knm, r->ydate, r->ytime, r->tel1);
+        }
+        db.write(historyInsertStatement(), historyValues(e));
+    }
+    transaction.commit();
+    if (file) {
+        db.scalar(u"PRAGMA cache_size = "_s + QString::number(ownCache.toInt()));
     }
 }
 

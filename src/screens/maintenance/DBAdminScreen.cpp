@@ -1,5 +1,7 @@
 #include "DBAdminScreen.h"
 
+#include "HistoryPanel.h"
+
 #include "config/Clock.h"
 #include "screens/common/Dialogs.h"
 #include "screens/common/ProgramState.h"
@@ -47,6 +49,9 @@ DBAdminScreen::DBAdminScreen(ProgramState &state, QWidget *parent)
     m_commands[1] = button(u"Command1(1)"_s, u"データ削除"_s);
     m_deletions[0] = button(u"Command2(0)"_s, u"すべての予約データを削除"_s);
     m_deletions[1] = button(u"Command2(1)"_s, u"期間を指定して予約データを削除"_s);
+    m_historyButton = button(u"Command3"_s, u"操作履歴"_s);
+    m_history = new HistoryPanel(state, this);
+    m_history->hide();
     const QString labelTexts[] = {u"削除期間"_s, u"↓"_s, u"入力例） 2002/01/01"_s};
     for (int i = 0; i < 3; ++i) {
         m_labels[i] = new QLabel(labelTexts[i], this);
@@ -76,6 +81,8 @@ DBAdminScreen::DBAdminScreen(ProgramState &state, QWidget *parent)
     period->addWidget(m_labels[2]);
     period->addWidget(m_deletions[1]);
     layout->addLayout(period, 1, 1, 2, 1);
+    layout->addWidget(m_historyButton, 2, 0, Qt::AlignTop);
+    layout->addWidget(m_history, 3, 0, 1, 3);
     m_labels[1]->setFixedWidth(dateBoxWidth);
     layout->setColumnMinimumWidth(0, 240);
     layout->setColumnMinimumWidth(1, 280);
@@ -87,11 +94,16 @@ DBAdminScreen::DBAdminScreen(ProgramState &state, QWidget *parent)
     setTabOrder(m_deletions[0], m_period[0]);
     setTabOrder(m_period[0], m_period[1]);
     setTabOrder(m_period[1], m_deletions[1]);
+    setTabOrder(m_deletions[1], m_historyButton);
 
     connect(m_commands[0], &QPushButton::clicked, this, &DBAdminScreen::compact);
     connect(m_commands[1], &QPushButton::clicked, this, [this] { showDeletionControls(true); });
     connect(m_deletions[0], &QPushButton::clicked, this, &DBAdminScreen::deleteAll);
     connect(m_deletions[1], &QPushButton::clicked, this, &DBAdminScreen::deletePeriod);
+    connect(m_historyButton, &QPushButton::clicked, this, [this] {
+        m_history->show();
+        m_history->showHistory();
+    });
 
     showDeletionControls(false);
 }

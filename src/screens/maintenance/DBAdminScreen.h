@@ -12,10 +12,11 @@ class QPushButton;
 
 namespace qrb {
 
+class HistoryPanel;
 struct ProgramState;
 
-// Database maintenance (objectName "frmDBAdmin"): compaction of the database file and deletion of
-// all reservations or of those of a period.
+// Database maintenance (objectName "frmDBAdmin"): compaction of the database file, deletion of
+// all reservations or of those of a period, and the history of every change ("操作履歴").
 class DBAdminScreen final : public QWidget
 {
     Q_OBJECT
@@ -43,6 +44,8 @@ private:
     std::array<QPushButton *, 2> m_deletions{}; // Command2(0) all, Command2(1) period
     std::array<QLabel *, 3> m_labels{};         // Label1(0) … Label1(2)
     std::array<QLineEdit *, 2> m_period{};      // Text1(0) first date, Text1(1) last date
+    QPushButton *m_historyButton = nullptr;     // Command3 "操作履歴"
+    HistoryPanel *m_history = nullptr;          // shown by Command3
 };
 
 } // namespace qrb

@@ -23,6 +23,14 @@ QString reportFolder(const QString &startDir, const QString &txtPath)
 
 WrittenReport writeReportFile(const QString &folder, const QString &fileName, const QString &text)
 {
+    const Cp932Bytes encoded = encodeCp932(text);
+    WrittenReport written = writeReportBytes(folder, fileName, encoded.bytes);
+    written.replaced = encoded.replaced;
+    return written;
+}
+
+WrittenReport writeReportBytes(const QString &folder, const QString &fileName, const QByteArray &bytes)
+{
     const QString shownFolder = QDir::toNativeSeparators(folder);
     const QFileInfo folderInfo(folder);
     if (!folderInfo.exists()) {
@@ -37,14 +45,13 @@ WrittenReport writeReportFile(const QString &folder, const QString &fileName, co
     }
 
     const QString path = QDir(folder).filePath(fileName);
-    const Cp932Bytes encoded = encodeCp932(text);
-    const QString failure = writeWholeFile(path, encoded.bytes);
+    const QString failure = writeWholeFile(path, bytes);
     if (!failure.isEmpty()) {
         throw ReportFileError(
             u"帳票ファイルを書き込めません。以前のファイルはそのままです。\r\n%1\r\n理由: %2"_s.arg(
                 QDir::toNativeSeparators(path), failure));
     }
-    return {path, encoded.replaced};
+    return {path, 0};
 }
 
 } // namespace qrb

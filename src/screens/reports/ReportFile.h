@@ -32,5 +32,7 @@ QString reportFolder(const QString &startDir, const QString &txtPath);
 // failure such as a full disk leaves the earlier file as it was and never half a report. Throws
 // ReportFileError.
 WrittenReport writeReportFile(const QString &folder, const QString &fileName, const QString &text);
+// The same for bytes already encoded.
+WrittenReport writeReportBytes(const QString &folder, const QString &fileName, const QByteArray &bytes);
 
 } // namespace qrb
