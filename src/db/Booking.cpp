@@ -9,11 +9,20 @@ using namespace Qt::StringLiterals;
 
 namespace qrb {
 
-StoredBooking registerReservation(Database &db, const BookingRecord &r, WhenFull whenFull)
+StoredBooking registerReservation(Database &db, const BookingRecord &record, WhenFull whenFull)
+{
+    Database::WriteTransaction transaction(db);
+    const StoredBooking stored = registerReservationInTransaction(db, record, whenFull);
+    if (!stored.slotFull) {
+        transaction.commit();
+    }
+    return stored;
+}
+
+StoredBooking registerReservationInTransaction(Database &db, const BookingRecord &r, WhenFull whenFull)
 {
     // NULL when the form knows no era: a new reservation is stored without one, an existing one keeps its own.
     const QVariant bflg = r.bflg ? QVariant(*r.bflg) : QVariant(QMetaType::fromType<int>());
-    Database::WriteTransaction transaction(db);
     const QVariant existing = db.scalar(u"SELECT MIN(YNO) FROM YOYAKU WHERE YDATE = ? AND YTIME = ? AND KNM = ?"_s,
                                         {r.ydate, r.ytime, r.knm});
     StoredBooking stored;
@@ -41,7 +50,6 @@ StoredBooking registerReservation(Database &db, const BookingRecord &r, WhenFull
                  {stored.yno, r.kno, r.knm, r.kknm, r.ydate, r.ytime, bflg, r.birthday, r.tel1, r.tel2, r.rflg,
                   r.kflg, r.biko, r.sflg, r.scnt, r.kmno});
     }
-    transaction.commit();
     return stored;
 }
 
