@@ -35,13 +35,14 @@ QString esc(const QString &text)
 QString page(const Site &site, const QString &title, const QString &content)
 {
     const QString clinic = site.clinic.isEmpty() ? u"インフルエンザ予防接種"_s : site.clinic;
+    const QString subtitle = site.clinic.isEmpty() ? u"Web予約"_s : u"インフルエンザ予防接種 Web予約"_s;
     QString html = u"<!DOCTYPE html>\n<html lang=\"ja\"><head><meta charset=\"utf-8\">"
                    "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
                    "<title>"_s
                    + esc(title) + u" | "_s + esc(clinic)
                    + u"</title><link rel=\"stylesheet\" href=\"/style.css\"></head><body>"
                      "<header><a href=\"/\">"_s
-                   + esc(clinic) + u"</a><span>インフルエンザ予防接種 Web予約</span></header><main>"_s;
+                   + esc(clinic) + u"</a><span>"_s + subtitle + u"</span></header><main>"_s;
     if (!site.notice.isEmpty()) {
         html += u"<p class=\"notice\">"_s + esc(site.notice) + u"</p>"_s;
     }
@@ -87,14 +88,14 @@ fieldset label{display:inline-block;font-weight:normal;margin-right:1.2em;paddin
 input[type=radio]{transform:scale(1.3);margin-right:.4em}
 .error{color:#b00020;font-weight:bold;margin:.2em 0}
 .has-error input,.has-error select,.has-error textarea{border-color:#b00020;border-width:2px}
-button{font-size:1.05em;padding:.75em 1.2em;border-radius:6px;border:0;background:#0b5d7a;color:#fff;width:100%;margin:.4em 0}
+button{font-size:1.05em;padding:.75em 1.2em;border-radius:6px;border:0;background:#0b5d7a;color:#fff;width:100%;margin:.4em .6em .4em 0}
 button.secondary{background:#e4e9ed;color:#1b1b1b}
 button.danger{background:#b00020}
 table.summary{border-collapse:collapse;width:100%}
 table.summary th,table.summary td{text-align:left;padding:.45em .3em;border-bottom:1px solid #dde3e8;vertical-align:top}
 table.summary th{width:7em;color:#444;font-weight:normal}
 .big{font-size:1.6em;font-weight:bold;letter-spacing:.05em;word-break:break-all}
-.code{font-family:"Noto Sans Mono CJK JP",monospace;background:#eef6f9;padding:.3em .5em;border-radius:4px}
+.code{font-family:"Noto Sans Mono CJK JP",monospace;background:#eef6f9;padding:.3em .5em;border-radius:4px;white-space:nowrap;font-size:1.3em}
 .warn{background:#fdecea;border-left:4px solid #b00020;padding:.5em .8em}
 .slot{background:#eef6f9;padding:.5em .8em;border-radius:4px}
 @media (min-width:50em){main{margin-top:1em;border-radius:6px;padding:1em 2em 2em}button{width:auto;min-width:12em}}

@@ -26,6 +26,7 @@ const WebApp::Route WebApp::Routes[] = {
     {"POST", "/check", &WebApp::check},      // the booking they name
     {"POST", "/cancel", &WebApp::cancel},    // its cancellation
     {"GET", "/style.css", &WebApp::style},
+    {"GET", "/favicon.ico", &WebApp::noIcon}, // asked for by every browser
 };
 
 namespace {
@@ -185,6 +186,13 @@ Response WebApp::style(const Request &)
     return response;
 }
 
+Response WebApp::noIcon(const Request &)
+{
+    Response response;
+    response.status = 204;
+    return response;
+}
+
 Response WebApp::daysPage(const Request &)
 {
     const Calendar calendar(m_db, m_settings, m_clock.now());
@@ -255,14 +263,14 @@ QString WebApp::renderForm(const FormInput &in, const QHash<QString, QString> &e
                + attributes + u">"_s;
     };
     c += field(u"name"_s, u"氏名"_s,
-               text(u"name"_s, in.name, u"type=\"text\" autocomplete=\"name\" maxlength=\"40\" placeholder=\"山田 太郎\""_s));
+               text(u"name"_s, in.name, u"type=\"text\" autocomplete=\"name\" maxlength=\"40\" placeholder=\"例: 山田 太郎\""_s));
     c += field(u"kana"_s, u"カナ氏名"_s,
-               text(u"kana"_s, in.kana, u"type=\"text\" maxlength=\"40\" placeholder=\"ヤマダ タロウ\""_s));
+               text(u"kana"_s, in.kana, u"type=\"text\" maxlength=\"40\" placeholder=\"例: ヤマダ タロウ\""_s));
     c += field(u"birth"_s, u"生年月日（西暦）"_s,
                text(u"birth"_s, in.birth,
-                    u"type=\"text\" inputmode=\"numeric\" autocomplete=\"bday\" maxlength=\"12\" placeholder=\"1985-04-12\""_s));
+                    u"type=\"text\" inputmode=\"numeric\" autocomplete=\"bday\" maxlength=\"12\" placeholder=\"例: 1985-04-12\""_s));
     c += field(u"tel"_s, u"電話番号"_s,
-               text(u"tel"_s, in.tel, u"type=\"tel\" autocomplete=\"tel\" maxlength=\"16\" placeholder=\"090-1234-5678\""_s));
+               text(u"tel"_s, in.tel, u"type=\"tel\" autocomplete=\"tel\" maxlength=\"16\" placeholder=\"例: 090-1234-5678\""_s));
     c += field(u"kno"_s, u"患者番号（診察券の番号）"_s,
                text(u"kno"_s, in.kno, u"type=\"text\" inputmode=\"numeric\" maxlength=\"20\""_s), true);
 

@@ -74,6 +74,7 @@ private:
     Response check(const Request &r);
     Response cancel(const Request &r);
     Response style(const Request &r);
+    Response noIcon(const Request &r);
 
     Response html(int status, const QString &title, const QString &content) const;
     Response message(int status, const QString &title, const QString &text, const QString &link = {},
