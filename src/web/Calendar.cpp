@@ -36,6 +36,19 @@ Calendar::Calendar(Database &db, const WebSettings &settings, const QDateTime &n
     , m_counts(reservationCountsBetween(db, now.date(),
                                        now.date().addDays(settings.days + SecondDoseReachDays)))
 {
+    // Worked out once per page: a page asks about hundreds of slots.
+    const QDateTime earliest = now.addSecs(qint64(settings.cutoffHours) * 3600);
+    m_earliestDay = earliest.date();
+    m_earliestMinute = earliest.time().hour() * 60 + earliest.time().minute() + (earliest.time().second() > 0);
+}
+
+bool Calendar::offered(QDate day) const
+{
+    auto it = m_offered.constFind(day);
+    if (it == m_offered.cend()) {
+        it = m_offered.insert(day, dayOffered(m_capacities, day));
+    }
+    return *it;
 }
 
 SlotInfo Calendar::slot(QDate day, int index) const
@@ -45,9 +58,9 @@ SlotInfo Calendar::slot(QDate day, int index) const
     s.hour = slotKey(index);
     s.places = m_capacities.get_value(weekdayNumber(day), s.hour);
     s.taken = m_counts.value(dateKey(day) + u' ' + s.hour);
-    const QDateTime start(day, QTime(FirstSlotHour + index, 0));
-    s.open = s.places > 0 && dayOffered(m_capacities, day)
-             && m_now.secsTo(start) >= qint64(m_settings.cutoffHours) * 3600;
+    const bool afterCutoff =
+        day > m_earliestDay || (day == m_earliestDay && (FirstSlotHour + index) * 60 >= m_earliestMinute);
+    s.open = s.places > 0 && offered(day) && afterCutoff;
     s.bookable = s.open && s.left() > 0;
     return s;
 }

@@ -65,9 +65,13 @@ public:
 
 private:
     SlotInfo slot(QDate day, int index) const;
+    bool offered(QDate day) const;
 
     WebSettings m_settings;
     QDateTime m_now;
+    QDate m_earliestDay;     // a slot must start at or after this day and minute of the day
+    int m_earliestMinute = 0;
+    mutable QHash<QDate, bool> m_offered; // dayOffered, asked once per day and page
     CapacityTable m_capacities;
     QHash<QString, int> m_counts;
 };
