@@ -51,15 +51,18 @@ int main(int argc, char *argv[])
     QString reason;
     const quint16 port = server.listenOn(web.settings.listen, web.settings.port, &reason);
     if (port == 0) {
-        err << u"%1:%2 で待ち受けできません: %3\n"_s.arg(web.settings.listen.toString()).arg(web.settings.port).arg(reason);
+        err << u"%1:%2 で待ち受けできません: %3\n"_s.arg(web.settings.listen.toString())
+                   .arg(web.settings.port)
+                   .arg(reason);
         return 1;
     }
     if (!web.settings.listen.isLoopback()) {
         err << u"注意: LISTEN=%1 はこのコンピュータの外から届きます。HTTPS のリバースプロキシを通さずに公開しないでください。\n"_s
                    .arg(web.settings.listen.toString());
     }
-    err << u"qrb-web: http://%1:%2/ で受付中（%3）\n"_s.arg(web.settings.listen.toString()).arg(port).arg(
-        config.databaseTarget().displayName());
+    err << u"qrb-web: http://%1:%2/ で受付中（%3）\n"_s.arg(web.settings.listen.toString())
+               .arg(port)
+               .arg(config.databaseTarget().displayName());
     err.flush();
     return QCoreApplication::exec();
 }

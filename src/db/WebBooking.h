@@ -32,8 +32,8 @@ struct OnlineBooking {
     QString phoneDigits;                 // the telephone number as digits only
     int perPhone = 8;                    // bookings from today on that one number may hold
     QDate today;
-    QByteArray codeHash;                 // hex SHA-256 of the cancel code
-    QByteArray nonce;                    // the confirm page's one-time number
+    QByteArray codeHash; // hex SHA-256 of the cancel code
+    QByteArray nonce;    // the confirm page's one-time number
 };
 
 enum class OnlineOutcome {

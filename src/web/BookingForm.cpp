@@ -26,8 +26,8 @@ QString halfWidth(const QString &text)
 bool hasControl(const QString &text, bool allowLineBreaks)
 {
     for (const QChar c : text) {
-        if ((c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
-            && !(allowLineBreaks && (c == u'\n' || c == u'\r'))) {
+        if ((c.category() == QChar::Other_Control || c.category() == QChar::Other_Format) &&
+            !(allowLineBreaks && (c == u'\n' || c == u'\r'))) {
             return true;
         }
     }
@@ -35,8 +35,7 @@ bool hasControl(const QString &text, bool allowLineBreaks)
 }
 
 // Text the desk's reports (CP932) can hold, without control characters.
-std::optional<QString> checkedText(const QString &text, qsizetype maxLength, bool allowLineBreaks,
-                                   const QString &label)
+std::optional<QString> checkedText(const QString &text, qsizetype maxLength, bool allowLineBreaks, const QString &label)
 {
     if (text.size() > maxLength) {
         return u"%1は%2文字以内で入力してください。"_s.arg(label).arg(maxLength);
@@ -66,8 +65,8 @@ std::optional<QDate> birthDate(const QString &typed)
 
 FormInput FormInput::fromFields(const QHash<QString, QString> &f)
 {
-    return {f.value(u"date"_s),  f.value(u"hour"_s),    f.value(u"name"_s), f.value(u"kana"_s),
-            f.value(u"birth"_s), f.value(u"tel"_s),     f.value(u"kno"_s),  f.value(u"visited"_s),
+    return {f.value(u"date"_s),  f.value(u"hour"_s),   f.value(u"name"_s),   f.value(u"kana"_s),
+            f.value(u"birth"_s), f.value(u"tel"_s),    f.value(u"kno"_s),    f.value(u"visited"_s),
             f.value(u"kind"_s),  f.value(u"second"_s), f.value(u"remarks"_s)};
 }
 

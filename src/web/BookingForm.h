@@ -41,7 +41,7 @@ struct ValidBooking {
     QString kno;
     int rflg = 0;
     Kind kind = Kind::Seasonal;
-    QDate secondDate;  // pairs only
+    QDate secondDate; // pairs only
     QString secondHour;
     QString remarks;
 };

@@ -33,8 +33,7 @@ Calendar::Calendar(Database &db, const WebSettings &settings, const QDateTime &n
     : m_settings(settings)
     , m_now(now)
     , m_capacities(loadCapacities(db))
-    , m_counts(reservationCountsBetween(db, now.date(),
-                                       now.date().addDays(settings.days + SecondDoseReachDays)))
+    , m_counts(reservationCountsBetween(db, now.date(), now.date().addDays(settings.days + SecondDoseReachDays)))
 {
     // Worked out once per page: a page asks about hundreds of slots.
     const QDateTime earliest = now.addSecs(qint64(settings.cutoffHours) * 3600);
@@ -119,8 +118,8 @@ QList<SlotInfo> Calendar::secondDoseSlots(QDate firstDose) const
 bool Calendar::secondDoseBookable(QDate firstDose, QDate day, const QString &hour) const
 {
     const auto index = hour.size() == 2 ? hour.toInt() - FirstSlotHour : -1;
-    return day > firstDose && day <= firstDose.addDays(SecondDoseReachDays) && index >= 0 && index < SlotCount
-           && slotKey(index) == hour && slot(day, index).bookable;
+    return day > firstDose && day <= firstDose.addDays(SecondDoseReachDays) && index >= 0 && index < SlotCount &&
+           slotKey(index) == hour && slot(day, index).bookable;
 }
 
 } // namespace qrb::web

@@ -24,7 +24,7 @@ QString dayMark(int left, int places);
 
 struct SlotInfo {
     QDate date;
-    QString hour;    // "08" … "17"
+    QString hour; // "08" … "17"
     int places = 0;
     int taken = 0;
     bool open = false;     // the day is offered and the slot offers places and starts after the cut-off
@@ -69,7 +69,7 @@ private:
 
     WebSettings m_settings;
     QDateTime m_now;
-    QDate m_earliestDay;     // a slot must start at or after this day and minute of the day
+    QDate m_earliestDay; // a slot must start at or after this day and minute of the day
     int m_earliestMinute = 0;
     mutable QHash<QDate, bool> m_offered; // dayOffered, asked once per day and page
     CapacityTable m_capacities;

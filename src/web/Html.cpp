@@ -38,18 +38,18 @@ QString page(const Site &site, const QString &title, const QString &content)
     const QString subtitle = site.clinic.isEmpty() ? u"Web予約"_s : u"インフルエンザ予防接種 Web予約"_s;
     QString html = u"<!DOCTYPE html>\n<html lang=\"ja\"><head><meta charset=\"utf-8\">"
                    "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
-                   "<title>"_s
-                   + esc(title) + u" | "_s + esc(clinic)
-                   + u"</title><link rel=\"stylesheet\" href=\"/style.css\"></head><body>"
-                     "<header><a href=\"/\">"_s
-                   + esc(clinic) + u"</a><span>"_s + subtitle + u"</span></header><main>"_s;
+                   "<title>"_s +
+                   esc(title) + u" | "_s + esc(clinic) +
+                   u"</title><link rel=\"stylesheet\" href=\"/style.css\"></head><body>"
+                   "<header><a href=\"/\">"_s +
+                   esc(clinic) + u"</a><span>"_s + subtitle + u"</span></header><main>"_s;
     if (!site.notice.isEmpty()) {
         html += u"<p class=\"notice\">"_s + esc(site.notice) + u"</p>"_s;
     }
     html += u"<h1>"_s + esc(title) + u"</h1>"_s + content + u"</main><footer>"_s;
     if (!site.tel.isEmpty()) {
-        html += u"<p>お電話でのご予約・お問い合わせ: <a href=\"tel:"_s + esc(QString(site.tel).remove(u'-'))
-                + u"\">"_s + esc(site.tel) + u"</a></p>"_s;
+        html += u"<p>お電話でのご予約・お問い合わせ: <a href=\"tel:"_s + esc(QString(site.tel).remove(u'-')) +
+                u"\">"_s + esc(site.tel) + u"</a></p>"_s;
     }
     html += u"<p><a href=\"/\">予約する日を選ぶ</a> ・ <a href=\"/check\">予約の確認・取消</a></p>"
             "</footer></body></html>\n"_s;

@@ -47,7 +47,7 @@ class RateLimiter final
 {
 public:
     struct Rule {
-        int allowed = 0;  // attempts within the window
+        int allowed = 0; // attempts within the window
         qint64 windowMs = 0;
     };
     RateLimiter();

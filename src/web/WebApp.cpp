@@ -16,17 +16,16 @@ using namespace Qt::StringLiterals;
 namespace qrb::web {
 
 const WebApp::Route WebApp::Routes[] = {
-    {"GET", "/", &WebApp::daysPage},         // the days with places left
-    {"GET", "/day", &WebApp::dayPage},       // the hours of one day
-    {"GET", "/form", &WebApp::formPage},     // the patient's form for one slot
-    {"POST", "/form", &WebApp::formAgain},   // back from the confirm page, with what was typed
-    {"POST", "/confirm", &WebApp::confirm},  // the form checked, shown once more before booking
-    {"POST", "/book", &WebApp::book},        // the booking itself
-    {"GET", "/check", &WebApp::checkPage},   // number and cancel code
-    {"POST", "/check", &WebApp::check},      // the booking they name
-    {"POST", "/cancel", &WebApp::cancel},    // its cancellation
-    {"GET", "/style.css", &WebApp::style},
-    {"GET", "/favicon.ico", &WebApp::noIcon}, // asked for by every browser
+    {"GET", "/", &WebApp::daysPage},        // the days with places left
+    {"GET", "/day", &WebApp::dayPage},      // the hours of one day
+    {"GET", "/form", &WebApp::formPage},    // the patient's form for one slot
+    {"POST", "/form", &WebApp::formAgain},  // back from the confirm page, with what was typed
+    {"POST", "/confirm", &WebApp::confirm}, // the form checked, shown once more before booking
+    {"POST", "/book", &WebApp::book},       // the booking itself
+    {"GET", "/check", &WebApp::checkPage},  // number and cancel code
+    {"POST", "/check", &WebApp::check},     // the booking they name
+    {"POST", "/cancel", &WebApp::cancel},   // its cancellation
+    {"GET", "/style.css", &WebApp::style},  {"GET", "/favicon.ico", &WebApp::noIcon}, // asked for by every browser
 };
 
 namespace {
@@ -54,9 +53,9 @@ QString markClass(const QString &mark)
 
 QString errorLine(const QHash<QString, QString> &errors, const QString &field)
 {
-    return errors.contains(field) ? u"<p class=\"error\" id=\"e-"_s + field + u"\">"_s + esc(errors.value(field))
-                                        + u"</p>"_s
-                                  : QString();
+    return errors.contains(field)
+               ? u"<p class=\"error\" id=\"e-"_s + field + u"\">"_s + esc(errors.value(field)) + u"</p>"_s
+               : QString();
 }
 
 QString hidden(const QString &name, const QString &value)
@@ -114,8 +113,8 @@ Response WebApp::handle(const Request &r)
         if (pathKnown) {
             response.headers.append(std::pair(QByteArray("Allow"), allowed.join(", ")));
         }
-    } else if (r.method == "POST" && !m_secrets.csrfValid(newCookie ? QByteArray() : m_currentCookie,
-                                                          r.form.value(u"csrf"_s).toLatin1())) {
+    } else if (r.method == "POST" &&
+               !m_secrets.csrfValid(newCookie ? QByteArray() : m_currentCookie, r.form.value(u"csrf"_s).toLatin1())) {
         // A form sent from another site, or one opened before the server restarted.
         response = message(403, u"もう一度お試しください"_s,
                            u"画面の有効期限が切れたか、正しくない送信です。お手数ですが最初からやり直してください。"_s,
@@ -138,9 +137,9 @@ Response WebApp::handle(const Request &r)
         }
     }
     if (newCookie) {
-        response.headers.append(std::pair(QByteArray("Set-Cookie"),
-                                          "qrb_form=" + m_currentCookie + "; Path=/; HttpOnly; SameSite=Strict"
-                                              + (r.https ? "; Secure" : "")));
+        response.headers.append(std::pair(QByteArray("Set-Cookie"), "qrb_form=" + m_currentCookie +
+                                                                        "; Path=/; HttpOnly; SameSite=Strict" +
+                                                                        (r.https ? "; Secure" : "")));
     }
     return response;
 }
@@ -166,9 +165,10 @@ Response WebApp::message(int status, const QString &title, const QString &text, 
 Response WebApp::tooMany(const QString &action, const QString &client) const
 {
     const int wait = qMax(1, m_limiter.retryAfterSeconds(action, client));
-    Response response = message(429, u"しばらくお待ちください"_s,
-                                u"短い間に何度も送信されたため、受付を一時停止しています。約%1分後にもう一度お試しいただくか、お電話でご連絡ください。"_s
-                                    .arg((wait + 59) / 60));
+    Response response = message(
+        429, u"しばらくお待ちください"_s,
+        u"短い間に何度も送信されたため、受付を一時停止しています。約%1分後にもう一度お試しいただくか、お電話でご連絡ください。"_s
+            .arg((wait + 59) / 60));
     response.headers.append(std::pair(QByteArray("Retry-After"), QByteArray::number(wait)));
     return response;
 }
@@ -199,12 +199,10 @@ Response WebApp::daysPage(const Request &)
     QString content = u"<p>接種を希望する日を選んでください。</p>"
                       "<p class=\"legend\">○ 空きあり　△ 残りわずか　× 満員　－ 受付なし</p><ul class=\"days\">"_s;
     for (const DayInfo &day : calendar.days()) {
-        const QString label = u"<span"_s + weekdayClass(day.date) + u">"_s + esc(dayText(day.date)) + u"</span>"_s
-                              + u"<span class=\"mark "_s + markClass(day.mark) + u"\">"_s + esc(day.mark)
-                              + u"</span>"_s;
+        const QString label = u"<span"_s + weekdayClass(day.date) + u">"_s + esc(dayText(day.date)) + u"</span>"_s +
+                              u"<span class=\"mark "_s + markClass(day.mark) + u"\">"_s + esc(day.mark) + u"</span>"_s;
         if (day.left > 0) {
-            content += u"<li><a href=\"/day?d="_s + day.date.toString(Qt::ISODate) + u"\">"_s + label
-                       + u"</a></li>"_s;
+            content += u"<li><a href=\"/day?d="_s + day.date.toString(Qt::ISODate) + u"\">"_s + label + u"</a></li>"_s;
         } else {
             content += u"<li><span class=\"off\">"_s + label + u"</span></li>"_s;
         }
@@ -228,9 +226,9 @@ Response WebApp::dayPage(const Request &r)
             continue;
         }
         ++offered;
-        content += u"<li><a href=\"/form?d="_s + day->toString(Qt::ISODate) + u"&amp;h="_s + slot.hour + u"\"><span>"_s
-                   + esc(slotText(slot.hour)) + u"</span><span>残り"_s + QString::number(slot.left())
-                   + u"人</span></a></li>"_s;
+        content += u"<li><a href=\"/form?d="_s + day->toString(Qt::ISODate) + u"&amp;h="_s + slot.hour +
+                   u"\"><span>"_s + esc(slotText(slot.hour)) + u"</span><span>残り"_s + QString::number(slot.left()) +
+                   u"人</span></a></li>"_s;
     }
     content += u"</ul>"_s;
     if (offered == 0) {
@@ -249,39 +247,45 @@ QString WebApp::renderForm(const FormInput &in, const QHash<QString, QString> &e
     } else if (!errors.isEmpty()) {
         c += u"<p class=\"warn\">入力内容を確かめてください。赤い文字の項目を直してください。</p>"_s;
     }
-    c += u"<p class=\"slot\">予約日時: <strong>"_s + esc(day ? dayText(*day) : QString()) + u" "_s
-         + esc(slotText(in.hour)) + u"</strong></p>"_s;
-    c += u"<form method=\"post\" action=\"/confirm\" novalidate>"_s + hiddenToken() + hidden(u"date"_s, in.date)
-         + hidden(u"hour"_s, in.hour);
-    const auto field = [&](const QString &name, const QString &label, const QString &input, bool optional = false) -> QString {
-        return u"<div class=\"field"_s + (errors.contains(name) ? u" has-error"_s : QString()) + u"\"><label for=\"f-"_s
-               + name + u"\">"_s + esc(label) + (optional ? u" <span class=\"opt\">（任意）</span>"_s : QString())
-               + u"</label>"_s + errorLine(errors, name) + input + u"</div>"_s;
+    c += u"<p class=\"slot\">予約日時: <strong>"_s + esc(day ? dayText(*day) : QString()) + u" "_s +
+         esc(slotText(in.hour)) + u"</strong></p>"_s;
+    c += u"<form method=\"post\" action=\"/confirm\" novalidate>"_s + hiddenToken() + hidden(u"date"_s, in.date) +
+         hidden(u"hour"_s, in.hour);
+    const auto field = [&](const QString &name, const QString &label, const QString &input,
+                           bool optional = false) -> QString {
+        return u"<div class=\"field"_s + (errors.contains(name) ? u" has-error"_s : QString()) +
+               u"\"><label for=\"f-"_s + name + u"\">"_s + esc(label) +
+               (optional ? u" <span class=\"opt\">（任意）</span>"_s : QString()) + u"</label>"_s +
+               errorLine(errors, name) + input + u"</div>"_s;
     };
     const auto text = [&](const QString &name, const QString &value, const QString &attributes) -> QString {
-        return u"<input id=\"f-"_s + name + u"\" name=\""_s + name + u"\" value=\""_s + esc(value) + u"\" "_s
-               + attributes + u">"_s;
+        return u"<input id=\"f-"_s + name + u"\" name=\""_s + name + u"\" value=\""_s + esc(value) + u"\" "_s +
+               attributes + u">"_s;
     };
     c += field(u"name"_s, u"氏名"_s,
-               text(u"name"_s, in.name, u"type=\"text\" autocomplete=\"name\" maxlength=\"40\" placeholder=\"例: 山田 太郎\""_s));
+               text(u"name"_s, in.name,
+                    u"type=\"text\" autocomplete=\"name\" maxlength=\"40\" placeholder=\"例: 山田 太郎\""_s));
     c += field(u"kana"_s, u"カナ氏名"_s,
                text(u"kana"_s, in.kana, u"type=\"text\" maxlength=\"40\" placeholder=\"例: ヤマダ タロウ\""_s));
-    c += field(u"birth"_s, u"生年月日（西暦）"_s,
-               text(u"birth"_s, in.birth,
-                    u"type=\"text\" inputmode=\"numeric\" autocomplete=\"bday\" maxlength=\"12\" placeholder=\"例: 1985-04-12\""_s));
+    c += field(
+        u"birth"_s, u"生年月日（西暦）"_s,
+        text(
+            u"birth"_s, in.birth,
+            u"type=\"text\" inputmode=\"numeric\" autocomplete=\"bday\" maxlength=\"12\" placeholder=\"例: 1985-04-12\""_s));
     c += field(u"tel"_s, u"電話番号"_s,
-               text(u"tel"_s, in.tel, u"type=\"tel\" autocomplete=\"tel\" maxlength=\"16\" placeholder=\"例: 090-1234-5678\""_s));
+               text(u"tel"_s, in.tel,
+                    u"type=\"tel\" autocomplete=\"tel\" maxlength=\"16\" placeholder=\"例: 090-1234-5678\""_s));
     c += field(u"kno"_s, u"患者番号（診察券の番号）"_s,
                text(u"kno"_s, in.kno, u"type=\"text\" inputmode=\"numeric\" maxlength=\"20\""_s), true);
 
     const auto radios = [&](const QString &name, const QString &legend, const QString &current,
                             const QList<std::pair<QString, QString>> &options) -> QString {
-        QString f = u"<fieldset class=\""_s + (errors.contains(name) ? u"has-error"_s : QString())
-                    + u"\"><legend class=\"label\">"_s + esc(legend) + u"</legend>"_s + errorLine(errors, name);
+        QString f = u"<fieldset class=\""_s + (errors.contains(name) ? u"has-error"_s : QString()) +
+                    u"\"><legend class=\"label\">"_s + esc(legend) + u"</legend>"_s + errorLine(errors, name);
         for (const auto &[value, label] : options) {
             const bool checked = current == value || options.size() == 1;
-            f += u"<label><input type=\"radio\" name=\""_s + name + u"\" value=\""_s + esc(value) + u"\""_s
-                 + (checked ? u" checked"_s : QString()) + u">"_s + esc(label) + u"</label>"_s;
+            f += u"<label><input type=\"radio\" name=\""_s + name + u"\" value=\""_s + esc(value) + u"\""_s +
+                 (checked ? u" checked"_s : QString()) + u">"_s + esc(label) + u"</label>"_s;
         }
         return f + u"</fieldset>"_s;
     };
@@ -299,13 +303,13 @@ QString WebApp::renderForm(const FormInput &in, const QHash<QString, QString> &e
         QDate group;
         for (const SlotInfo &s : calendar.secondDoseSlots(*day)) {
             if (s.date != group) {
-                select += (group.isValid() ? u"</optgroup>"_s : QString()) + u"<optgroup label=\""_s
-                          + esc(dayText(s.date)) + u"\">"_s;
+                select += (group.isValid() ? u"</optgroup>"_s : QString()) + u"<optgroup label=\""_s +
+                          esc(dayText(s.date)) + u"\">"_s;
                 group = s.date;
             }
             const QString value = s.date.toString(Qt::ISODate) + u' ' + s.hour;
-            select += u"<option value=\""_s + esc(value) + u"\""_s + (value == chosen ? u" selected"_s : QString())
-                      + u">"_s + esc(dayText(s.date) + u" "_s + slotText(s.hour)) + u"</option>"_s;
+            select += u"<option value=\""_s + esc(value) + u"\""_s + (value == chosen ? u" selected"_s : QString()) +
+                      u">"_s + esc(dayText(s.date) + u" "_s + slotText(s.hour)) + u"</option>"_s;
         }
         select += (group.isValid() ? u"</optgroup>"_s : QString()) + u"</select>"_s;
         c += field(u"second"_s, u"2回目の日時（種別が新型のとき）"_s,
@@ -342,10 +346,10 @@ Response WebApp::formAgain(const Request &r)
 
 QString WebApp::hiddenFields(const FormInput &in) const
 {
-    return hidden(u"date"_s, in.date) + hidden(u"hour"_s, in.hour) + hidden(u"name"_s, in.name)
-           + hidden(u"kana"_s, in.kana) + hidden(u"birth"_s, in.birth) + hidden(u"tel"_s, in.tel)
-           + hidden(u"kno"_s, in.kno) + hidden(u"visited"_s, in.visited) + hidden(u"kind"_s, in.kind)
-           + hidden(u"second"_s, in.second) + hidden(u"remarks"_s, in.remarks);
+    return hidden(u"date"_s, in.date) + hidden(u"hour"_s, in.hour) + hidden(u"name"_s, in.name) +
+           hidden(u"kana"_s, in.kana) + hidden(u"birth"_s, in.birth) + hidden(u"tel"_s, in.tel) +
+           hidden(u"kno"_s, in.kno) + hidden(u"visited"_s, in.visited) + hidden(u"kind"_s, in.kind) +
+           hidden(u"second"_s, in.second) + hidden(u"remarks"_s, in.remarks);
 }
 
 QString WebApp::summary(const ValidBooking &b) const
@@ -358,7 +362,8 @@ QString WebApp::summary(const ValidBooking &b) const
     if (b.kind == Kind::NewPair) {
         t += row(u"2回目"_s, dayText(b.secondDate) + u" "_s + slotText(b.secondHour));
     }
-    t += row(u"氏名"_s, b.name) + row(u"カナ氏名"_s, b.kana) + row(u"生年月日"_s, b.birthday) + row(u"電話番号"_s, b.tel);
+    t += row(u"氏名"_s, b.name) + row(u"カナ氏名"_s, b.kana) + row(u"生年月日"_s, b.birthday) +
+         row(u"電話番号"_s, b.tel);
     t += row(u"患者番号"_s, b.kno.isEmpty() ? u"（なし）"_s : b.kno);
     t += row(u"受診歴"_s, b.rflg == 1 ? u"あり"_s : u"なし"_s);
     t += row(u"種別"_s, b.kind == Kind::NewPair ? u"新型（2回接種）"_s : kindText(b.kind));
@@ -378,10 +383,10 @@ Response WebApp::confirm(const Request &r)
         input.second.clear();
     }
     QString c = u"<p>次の内容で予約します。よろしければ「予約する」を押してください。</p>"_s + summary(*v.booking);
-    c += u"<form method=\"post\" action=\"/book\">"_s + hiddenToken() + hiddenFields(input)
-         + hidden(u"nonce"_s, QString::fromLatin1(Secrets::randomHex(16)))
-         + u"<button type=\"submit\">予約する</button>"
-           "<button type=\"submit\" class=\"secondary\" formaction=\"/form\">修正する</button></form>"_s;
+    c += u"<form method=\"post\" action=\"/book\">"_s + hiddenToken() + hiddenFields(input) +
+         hidden(u"nonce"_s, QString::fromLatin1(Secrets::randomHex(16))) +
+         u"<button type=\"submit\">予約する</button>"
+         "<button type=\"submit\" class=\"secondary\" formaction=\"/form\">修正する</button></form>"_s;
     return html(200, u"予約内容の確認"_s, c);
 }
 
@@ -416,20 +421,23 @@ Response WebApp::book(const Request &r)
     const QString back = u"/day?d="_s + input.date;
     switch (result.outcome) {
     case OnlineOutcome::SlotFull:
-        return message(409, u"満員になりました"_s,
-                       u"申し訳ありません。選んだ時間はちょうど満員になったか、受付時間を過ぎました。ほかの時間を選んでください。"_s,
-                       back, u"時間を選び直す"_s);
+        return message(
+            409, u"満員になりました"_s,
+            u"申し訳ありません。選んだ時間はちょうど満員になったか、受付時間を過ぎました。ほかの時間を選んでください。"_s,
+            back, u"時間を選び直す"_s);
     case OnlineOutcome::SecondSlotFull:
-        return message(409, u"2回目の時間が満員になりました"_s,
-                       u"申し訳ありません。2回目に選んだ時間が満員になりました。予約はされていません。もう一度お選びください。"_s,
-                       back, u"時間を選び直す"_s);
+        return message(
+            409, u"2回目の時間が満員になりました"_s,
+            u"申し訳ありません。2回目に選んだ時間が満員になりました。予約はされていません。もう一度お選びください。"_s,
+            back, u"時間を選び直す"_s);
     case OnlineOutcome::AlreadyBooked:
         return message(409, u"すでに予約があります"_s,
                        u"同じお名前で同じ時間の予約がすでにあります。予約の確認は「予約の確認・取消」からできます。"_s,
                        u"/check"_s, u"予約の確認・取消へ"_s);
     case OnlineOutcome::PhoneLimit:
-        return message(409, u"予約数の上限です"_s,
-                       u"この電話番号でWeb予約できるのは%1件までです。お電話でご相談ください。"_s.arg(m_settings.perPhone));
+        return message(
+            409, u"予約数の上限です"_s,
+            u"この電話番号でWeb予約できるのは%1件までです。お電話でご相談ください。"_s.arg(m_settings.perPhone));
     case OnlineOutcome::Booked:
     case OnlineOutcome::AlreadySubmitted:
         break;
@@ -441,19 +449,23 @@ Response WebApp::book(const Request &r)
         const auto stored = onlineReservation(m_db, result.yno);
         codeKnown = stored && sameBytes(stored->codeHash, cancelCodeHash(*normalizedCancelCode(code)));
     }
-    qInfo().noquote() << "booked online:" << result.yno << (result.secondYno ? QString::number(result.secondYno) : QString());
+    qInfo().noquote() << "booked online:" << result.yno
+                      << (result.secondYno ? QString::number(result.secondYno) : QString());
     QString c = u"<p>ご予約を承りました。当日は保険証と診察券をお持ちください。</p>"
-                "<table class=\"summary\"><tr><th>予約番号</th><td class=\"big\" id=\"yno\">"_s
-                + QString::number(result.yno) + u"</td></tr>"_s;
+                "<table class=\"summary\"><tr><th>予約番号</th><td class=\"big\" id=\"yno\">"_s +
+                QString::number(result.yno) + u"</td></tr>"_s;
     if (result.secondYno) {
         c += u"<tr><th>2回目の予約番号</th><td class=\"big\">"_s + QString::number(result.secondYno) + u"</td></tr>"_s;
     }
     if (codeKnown) {
-        c += u"<tr><th>取消コード</th><td class=\"big code\" id=\"code\">"_s + esc(code) + u"</td></tr></table>"_s
-             + u"<p class=\"warn\">取消コードはこの画面でしか表示されません。予約番号とともにメモするか、この画面を保存してください。"
-               "予約の確認・取消に必要です。</p>"_s;
+        c += u"<tr><th>取消コード</th><td class=\"big code\" id=\"code\">"_s + esc(code) + u"</td></tr></table>"_s +
+             u"<p "
+             u"class=\"warn\">"
+             u"取消コードはこの画面でしか表示されません。予約番号とともにメモするか、この画面を保存してください。"
+             "予約の確認・取消に必要です。</p>"_s;
     } else {
-        c += u"</table><p class=\"warn\">この予約はすでに受け付けています。取消コードは最初に表示された画面をご覧ください。</p>"_s;
+        c +=
+            u"</table><p class=\"warn\">この予約はすでに受け付けています。取消コードは最初に表示された画面をご覧ください。</p>"_s;
     }
     if (v.booking) {
         c += summary(*v.booking);
@@ -464,14 +476,15 @@ Response WebApp::book(const Request &r)
 Response WebApp::checkPage(const Request &)
 {
     const QString c = u"<p>予約完了の画面に表示された予約番号と取消コードを入力してください。</p>"
-                      "<form method=\"post\" action=\"/check\">"_s
-                      + hiddenToken()
-                      + u"<div class=\"field\"><label for=\"f-yno\">予約番号</label>"
-                        "<input id=\"f-yno\" name=\"yno\" type=\"text\" inputmode=\"numeric\" maxlength=\"10\" autocomplete=\"off\"></div>"
-                        "<div class=\"field\"><label for=\"f-code\">取消コード</label>"
-                        "<input id=\"f-code\" name=\"code\" type=\"text\" maxlength=\"30\" autocomplete=\"off\" "
-                        "autocapitalize=\"characters\" placeholder=\"XXXX-XXXX-XXXX-XXXX\"></div>"
-                        "<button type=\"submit\">予約を確認する</button></form>"_s;
+                      "<form method=\"post\" action=\"/check\">"_s +
+                      hiddenToken() +
+                      u"<div class=\"field\"><label for=\"f-yno\">予約番号</label>"
+                      "<input id=\"f-yno\" name=\"yno\" type=\"text\" inputmode=\"numeric\" maxlength=\"10\" "
+                      "autocomplete=\"off\"></div>"
+                      "<div class=\"field\"><label for=\"f-code\">取消コード</label>"
+                      "<input id=\"f-code\" name=\"code\" type=\"text\" maxlength=\"30\" autocomplete=\"off\" "
+                      "autocapitalize=\"characters\" placeholder=\"XXXX-XXXX-XXXX-XXXX\"></div>"
+                      "<button type=\"submit\">予約を確認する</button></form>"_s;
     return html(200, u"予約の確認・取消"_s, c);
 }
 
@@ -491,8 +504,8 @@ std::optional<WebApp::Verified> WebApp::verify(const Request &r, Response &refus
             qWarning().noquote() << "wrong cancel codes: check and cancel locked for" << r.client;
         }
         refusal = message(403, u"予約が見つかりません"_s,
-                          u"予約番号または取消コードが違います。お確かめのうえもう一度入力してください。"_s, u"/check"_s,
-                          u"入力し直す"_s);
+                          u"予約番号または取消コードが違います。お確かめのうえもう一度入力してください。"_s,
+                          u"/check"_s, u"入力し直す"_s);
         return std::nullopt;
     }
     return Verified{yno, *code, *booking};
@@ -514,21 +527,22 @@ Response WebApp::check(const Request &r)
     for (const Reservation &dose : found->booking.doses) {
         const auto day = dateFromKey(dose.ydate).value_or(QDate());
         started = started || m_clock.now() >= QDateTime(day, QTime(dose.ytime.toInt(), 0));
-        c += u"<tr><th>"_s + (dose.scnt == 2 ? u"2回目"_s : u"日時"_s) + u"</th><td>"_s
-             + esc(dayText(day) + u" "_s + slotText(dose.ytime)) + u"</td></tr>"_s;
+        c += u"<tr><th>"_s + (dose.scnt == 2 ? u"2回目"_s : u"日時"_s) + u"</th><td>"_s +
+             esc(dayText(day) + u" "_s + slotText(dose.ytime)) + u"</td></tr>"_s;
     }
     const Reservation &first = found->booking.doses.first();
-    c += u"<tr><th>氏名</th><td>"_s + esc(first.knm) + u"</td></tr><tr><th>種別</th><td>"_s
-         + esc(first.sflg == 2 ? u"新型（2回接種）"_s : kindText(static_cast<Kind>(qBound(0, first.sflg.value_or(1) - 1, 3))))
-         + u"</td></tr></table>"_s;
+    c += u"<tr><th>氏名</th><td>"_s + esc(first.knm) + u"</td></tr><tr><th>種別</th><td>"_s +
+         esc(first.sflg == 2 ? u"新型（2回接種）"_s
+                             : kindText(static_cast<Kind>(qBound(0, first.sflg.value_or(1) - 1, 3)))) +
+         u"</td></tr></table>"_s;
     if (started) {
         c += u"<p>接種日時を過ぎた予約はWebでは取り消せません。お電話でご連絡ください。</p>"_s;
     } else {
-        c += u"<form method=\"post\" action=\"/cancel\">"_s + hiddenToken() + hidden(u"yno"_s, QString::number(found->yno))
-             + hidden(u"code"_s, QString::fromLatin1(found->code))
-             + u"<p>取り消すと元に戻せません。"_s
-             + (found->booking.doses.size() > 1 ? u"1回目と2回目の両方が取り消されます。"_s : QString())
-             + u"</p><button type=\"submit\" class=\"danger\">この予約を取り消す</button></form>"_s;
+        c += u"<form method=\"post\" action=\"/cancel\">"_s + hiddenToken() +
+             hidden(u"yno"_s, QString::number(found->yno)) + hidden(u"code"_s, QString::fromLatin1(found->code)) +
+             u"<p>取り消すと元に戻せません。"_s +
+             (found->booking.doses.size() > 1 ? u"1回目と2回目の両方が取り消されます。"_s : QString()) +
+             u"</p><button type=\"submit\" class=\"danger\">この予約を取り消す</button></form>"_s;
     }
     return html(200, u"ご予約の内容"_s, c);
 }
@@ -543,7 +557,8 @@ Response WebApp::cancel(const Request &r)
     for (const Reservation &dose : found->booking.doses) {
         const auto day = dateFromKey(dose.ydate).value_or(QDate());
         if (m_clock.now() >= QDateTime(day, QTime(dose.ytime.toInt(), 0))) {
-            return message(409, u"取り消せません"_s, u"接種日時を過ぎた予約はWebでは取り消せません。お電話でご連絡ください。"_s);
+            return message(409, u"取り消せません"_s,
+                           u"接種日時を過ぎた予約はWebでは取り消せません。お電話でご連絡ください。"_s);
         }
     }
     const int deleted = cancelOnline(m_db, found->yno);

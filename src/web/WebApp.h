@@ -24,11 +24,11 @@ struct ValidBooking;
 struct Request {
     QByteArray method;
     QString path;
-    QHash<QString, QString> query;  // the URL's fields
-    QHash<QString, QString> form;   // the body's fields (POST)
-    QByteArray cookie;              // the browser's form cookie, empty when it has none
-    QString client;                 // the client's address, for the rate limits
-    bool https = false;             // the reverse proxy says the patient's browser used HTTPS
+    QHash<QString, QString> query; // the URL's fields
+    QHash<QString, QString> form;  // the body's fields (POST)
+    QByteArray cookie;             // the browser's form cookie, empty when it has none
+    QString client;                // the client's address, for the rate limits
+    bool https = false;            // the reverse proxy says the patient's browser used HTTPS
 };
 
 struct Response {
@@ -40,9 +40,9 @@ struct Response {
 
 // How often an address may try, and how long a run of wrong cancel codes locks it out.
 struct Limits {
-    RateLimiter::Rule book{12, 10 * 60 * 1000};   // bookings sent
-    RateLimiter::Rule check{30, 10 * 60 * 1000};  // checks and cancellations sent
-    int wrongCodes = 5;                           // wrong codes within wrongCodeWindowMs lock the address out
+    RateLimiter::Rule book{12, 10 * 60 * 1000};  // bookings sent
+    RateLimiter::Rule check{30, 10 * 60 * 1000}; // checks and cancellations sent
+    int wrongCodes = 5;                          // wrong codes within wrongCodeWindowMs lock the address out
     qint64 wrongCodeWindowMs = 30 * 60 * 1000;
     qint64 lockoutMs = 30 * 60 * 1000;
 };

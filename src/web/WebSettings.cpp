@@ -93,8 +93,8 @@ WebSettingsResult readWebSettings(const QString &startDir)
         for (const QString &part : parts) {
             const auto kind = kindOfText(part);
             if (!kind) {
-                result.errors << u"[WEB] KINDS の「%1」は種別ではありません（季節性、新型、新型１回目、新型２回目）。"_s.arg(
-                    part.trimmed());
+                result.errors << u"[WEB] KINDS の「%1」は種別ではありません（季節性、新型、新型１回目、新型２回目）。"_s
+                                     .arg(part.trimmed());
             } else if (!s.kinds.contains(*kind)) {
                 s.kinds << *kind;
             }

@@ -20,10 +20,10 @@ int kindScnt(Kind kind);
 struct WebSettings {
     QHostAddress listen{QHostAddress::LocalHost};
     quint16 port = 8080;
-    int days = 30;        // days offered, today included
-    int cutoffHours = 2;  // a slot starting sooner than this is no longer offered
+    int days = 30;       // days offered, today included
+    int cutoffHours = 2; // a slot starting sooner than this is no longer offered
     QList<Kind> kinds{Kind::Seasonal};
-    int perPhone = 8;     // bookings from today on that one telephone number may hold
+    int perPhone = 8; // bookings from today on that one telephone number may hold
     QString clinic;
     QString tel;
     QString notice;

@@ -68,7 +68,9 @@ public:
         QEventLoop loop;
         QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
         loop.exec();
-        Reply r{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), QString::fromUtf8(reply->readAll()), {}};
+        Reply r{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
+                QString::fromUtf8(reply->readAll()),
+                {}};
         for (const auto &[name, value] : reply->rawHeaderPairs()) {
             r.headers.insert(name.toLower(), value);
         }
@@ -78,18 +80,29 @@ public:
     static QString field(const QString &html, const QString &name)
     {
         const auto m = QRegularExpression(u"name=\"%1\" value=\"([^\"]*)\""_s.arg(name)).match(html);
-        return m.captured(1).replace(u"&quot;"_s, u"\""_s).replace(u"&#39;"_s, u"'"_s).replace(u"&lt;"_s, u"<"_s)
-            .replace(u"&gt;"_s, u">"_s).replace(u"&amp;"_s, u"&"_s);
+        return m.captured(1)
+            .replace(u"&quot;"_s, u"\""_s)
+            .replace(u"&#39;"_s, u"'"_s)
+            .replace(u"&lt;"_s, u"<"_s)
+            .replace(u"&gt;"_s, u">"_s)
+            .replace(u"&amp;"_s, u"&"_s);
     }
     // The patient's form as typed, for a slot; `changes` replace fields.
     QList<std::pair<QString, QString>> typed(const QString &date, const QString &hour,
                                              const QHash<QString, QString> &changes = {})
     {
-        QList<std::pair<QString, QString>> fields = {
-            {u"csrf"_s, field(send(u"/check"_s).body, u"csrf"_s)}, {u"date"_s, date}, {u"hour"_s, hour},
-            {u"name"_s, u"山田 花子"_s}, {u"kana"_s, u"やまだ はなこ"_s}, {u"birth"_s, u"19850412"_s},
-            {u"tel"_s, u"090-1234-5678"_s}, {u"kno"_s, QString()}, {u"visited"_s, u"1"_s}, {u"kind"_s, u"0"_s},
-            {u"second"_s, QString()}, {u"remarks"_s, QString()}};
+        QList<std::pair<QString, QString>> fields = {{u"csrf"_s, field(send(u"/check"_s).body, u"csrf"_s)},
+                                                     {u"date"_s, date},
+                                                     {u"hour"_s, hour},
+                                                     {u"name"_s, u"山田 花子"_s},
+                                                     {u"kana"_s, u"やまだ はなこ"_s},
+                                                     {u"birth"_s, u"19850412"_s},
+                                                     {u"tel"_s, u"090-1234-5678"_s},
+                                                     {u"kno"_s, QString()},
+                                                     {u"visited"_s, u"1"_s},
+                                                     {u"kind"_s, u"0"_s},
+                                                     {u"second"_s, QString()},
+                                                     {u"remarks"_s, QString()}};
         for (auto &[k, v] : fields) {
             v = changes.value(k, v);
         }
@@ -173,7 +186,8 @@ private slots:
         QVERIFY(!site.ws.db.scalar(u"SELECT CODEHASH FROM WEBYOYAKU"_s).toString().contains(Site::code(done)));
 
         const QString csrf = Site::field(site.send(u"/check"_s).body, u"csrf"_s);
-        const Reply shown = site.send(u"/check"_s, {{u"csrf"_s, csrf}, {u"yno"_s, yno}, {u"code"_s, Site::code(done).toLower()}});
+        const Reply shown =
+            site.send(u"/check"_s, {{u"csrf"_s, csrf}, {u"yno"_s, yno}, {u"code"_s, Site::code(done).toLower()}});
         QCOMPARE(shown.status, 200);
         QVERIFY(shown.body.contains(u"10月13日(火) 10:00～11:00"_s));
         const QList<std::pair<QString, QString>> cancel = {
@@ -197,8 +211,10 @@ private slots:
         QCOMPARE(site.rows(u"YDATE = '2009/10/13' AND YTIME = '14' AND SFLG = 2 AND SCNT = 1"_s), 1);
         QCOMPARE(site.rows(u"YDATE = '2009/11/05' AND YTIME = '09' AND SFLG = 2 AND SCNT = 2"_s), 1);
         const QString csrf = Site::field(form.body, u"csrf"_s);
-        QCOMPARE(site.send(u"/cancel"_s, {{u"csrf"_s, csrf}, {u"yno"_s, Site::yno(done)}, {u"code"_s, Site::code(done)}}).status,
-                 200);
+        QCOMPARE(
+            site.send(u"/cancel"_s, {{u"csrf"_s, csrf}, {u"yno"_s, Site::yno(done)}, {u"code"_s, Site::code(done)}})
+                .status,
+            200);
         QCOMPARE(site.rows(), 0);
     }
 
@@ -299,7 +315,8 @@ private slots:
     {
         Site site(2);
         const QString name = u"<img src=x onerror=alert(1)>\"'&"_s;
-        auto fields = site.typed(u"2009-10-13"_s, u"10"_s, {{u"name"_s, name}, {u"remarks"_s, u"</textarea><script>"_s}});
+        auto fields =
+            site.typed(u"2009-10-13"_s, u"10"_s, {{u"name"_s, name}, {u"remarks"_s, u"</textarea><script>"_s}});
         const Reply confirm = site.send(u"/confirm"_s, fields);
         QVERIFY(confirm.body.contains(u"&lt;img src=x onerror=alert(1)&gt;&quot;&#39;&amp;"_s));
         QVERIFY(!confirm.body.contains(u"<img"_s) && !confirm.body.contains(u"<script"_s));
@@ -329,7 +346,8 @@ private slots:
         settings.perPhone = 2;
         Site site(5, settings);
         QCOMPARE(site.book(site.typed(u"2009-10-13"_s, u"10"_s, {{u"name"_s, u"一郎"_s}})).status, 200);
-        QCOMPARE(site.book(site.typed(u"2009-10-13"_s, u"10"_s, {{u"name"_s, u"二郎"_s}, {u"tel"_s, u"09012345678"_s}})).status,
+        QCOMPARE(site.book(site.typed(u"2009-10-13"_s, u"10"_s, {{u"name"_s, u"二郎"_s}, {u"tel"_s, u"09012345678"_s}}))
+                     .status,
                  200);
         QCOMPARE(site.book(site.typed(u"2009-10-14"_s, u"10"_s, {{u"name"_s, u"三郎"_s}})).status, 409);
         QCOMPARE(site.rows(), 2);
@@ -341,14 +359,16 @@ private slots:
         const Reply done = site.book(site.typed(u"2009-10-13"_s, u"10"_s));
         const QString csrf = Site::field(site.send(u"/check"_s).body, u"csrf"_s);
         const auto check = [&](const QString &code, const QByteArray &address) {
-            return site.send(u"/check"_s, {{u"csrf"_s, csrf}, {u"yno"_s, Site::yno(done)}, {u"code"_s, code}}, true, address)
+            return site
+                .send(u"/check"_s, {{u"csrf"_s, csrf}, {u"yno"_s, Site::yno(done)}, {u"code"_s, code}}, true, address)
                 .status;
         };
         for (int i = 0; i < 5; ++i) {
             QCOMPARE(check(u"AAAA-AAAA-AAAA-AAAA"_s, "203.0.113.7"), 403);
         }
-        const Reply locked = site.send(u"/check"_s, {{u"csrf"_s, csrf}, {u"yno"_s, Site::yno(done)}, {u"code"_s, Site::code(done)}},
-                                       true, "203.0.113.7");
+        const Reply locked =
+            site.send(u"/check"_s, {{u"csrf"_s, csrf}, {u"yno"_s, Site::yno(done)}, {u"code"_s, Site::code(done)}},
+                      true, "203.0.113.7");
         QCOMPARE(locked.status, 429);
         QVERIFY(locked.headers.value("retry-after").toInt() > 60);
         QCOMPARE(check(Site::code(done), "203.0.113.8"), 200);
@@ -367,7 +387,8 @@ private slots:
         huge.connectToHost(QHostAddress::LocalHost, site.port);
         QVERIFY(huge.waitForConnected());
         huge.write("POST /confirm HTTP/1.1\r\nHost: x\r\nContent-Type: application/x-www-form-urlencoded\r\n"
-                   "Content-Length: 100000\r\n\r\n" + QByteArray(20000, 'a'));
+                   "Content-Length: 100000\r\n\r\n" +
+                   QByteArray(20000, 'a'));
         QTRY_VERIFY(huge.state() == QAbstractSocket::UnconnectedState || huge.bytesAvailable() > 0);
         QVERIFY(huge.readAll().startsWith("HTTP/1.1 413"));
         QTcpSocket slow;
@@ -383,7 +404,8 @@ private slots:
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<QString>("message");
         QTest::newRow("port") << QByteArray("PORT=80a") << u"PORT=80a は 1〜65535"_s;
-        QTest::newRow("listen") << QByteArray("LISTEN=localhost:1") << u"LISTEN=localhost:1 は IP アドレスではありません"_s;
+        QTest::newRow("listen") << QByteArray("LISTEN=localhost:1")
+                                << u"LISTEN=localhost:1 は IP アドレスではありません"_s;
         QTest::newRow("kinds") << QByteArray("KINDS=季節性,新形") << u"「新形」は種別ではありません"_s;
         QTest::newRow("days") << QByteArray("DAYS=0") << u"DAYS=0 は 1〜366"_s;
     }

@@ -101,15 +101,16 @@ private:
             then(status, body);
         });
     }
-    template<typename T>
-    const T &pick(const QList<T> &list)
+    template <typename T> const T &pick(const QList<T> &list)
     {
         return list.at(QRandomGenerator::global()->bounded(list.size()));
     }
     static QString field(const QString &html, const QString &name)
     {
-        return QRegularExpression(u"name=\"%1\" value=\"([^\"]*)\""_s.arg(name)).match(html).captured(1).replace(
-            u"&amp;"_s, u"&"_s);
+        return QRegularExpression(u"name=\"%1\" value=\"([^\"]*)\""_s.arg(name))
+            .match(html)
+            .captured(1)
+            .replace(u"&amp;"_s, u"&"_s);
     }
     void fail()
     {
@@ -158,10 +159,15 @@ private:
             ++m_sent;
             const QString name = u"Web客%1-%2"_s.arg(m_id).arg(m_sent);
             const QList<std::pair<QString, QString>> fields = {
-                {u"csrf"_s, field(body, u"csrf"_s)}, {u"date"_s, day}, {u"hour"_s, hour}, {u"name"_s, name},
-                {u"kana"_s, u"ウェブ"_s}, {u"birth"_s, u"19800101"_s},
+                {u"csrf"_s, field(body, u"csrf"_s)},
+                {u"date"_s, day},
+                {u"hour"_s, hour},
+                {u"name"_s, name},
+                {u"kana"_s, u"ウェブ"_s},
+                {u"birth"_s, u"19800101"_s},
                 {u"tel"_s, u"090-%1-%2"_s.arg(m_id, 4, 10, QChar(u'0')).arg(m_sent, 4, 10, QChar(u'0'))},
-                {u"visited"_s, u"2"_s}, {u"kind"_s, u"0"_s}};
+                {u"visited"_s, u"2"_s},
+                {u"kind"_s, u"0"_s}};
             confirm(day, hour, name, fields);
         });
     }
@@ -267,7 +273,8 @@ public:
             m_admin.openEmpty(DbTarget::server(PgServer::fromConnInfo(pg)));
             m_name = u"qrb_rush_%1_%2"_s.arg(QCoreApplication::applicationPid()).arg(name);
             m_admin.write(u"DROP DATABASE IF EXISTS "_s + m_name);
-            m_admin.write(u"CREATE DATABASE "_s + m_name + u" ENCODING 'UTF8' LC_COLLATE 'C' LC_CTYPE 'C' TEMPLATE template0"_s);
+            m_admin.write(u"CREATE DATABASE "_s + m_name +
+                          u" ENCODING 'UTF8' LC_COLLATE 'C' LC_CTYPE 'C' TEMPLATE template0"_s);
             PgServer server = PgServer::fromConnInfo(pg);
             server.dbname = m_name;
             target = DbTarget::server(server);
@@ -309,12 +316,12 @@ int runRush(const Options &o)
         QByteArray ini = "[DATABASE]\r\nSYS0=rush.db\r\n[SERVER]\r\nSVNM=.\r\n";
         if (rush.target.isPostgres()) {
             const PgServer &s = *rush.target.postgres;
-            ini = "[POSTGRESQL]\r\nHOST=" + s.host.toUtf8() + "\r\nPORT=" + QByteArray::number(s.port)
-                  + "\r\nDBNAME=" + s.dbname.toUtf8() + "\r\nUSER=" + s.user.toUtf8() + "\r\nPASSWORD="
-                  + s.password.toUtf8() + "\r\n";
+            ini = "[POSTGRESQL]\r\nHOST=" + s.host.toUtf8() + "\r\nPORT=" + QByteArray::number(s.port) +
+                  "\r\nDBNAME=" + s.dbname.toUtf8() + "\r\nUSER=" + s.user.toUtf8() +
+                  "\r\nPASSWORD=" + s.password.toUtf8() + "\r\n";
         }
-        ini += "[WEB]\r\nPORT=" + QByteArray::number(port) + "\r\nDAYS=" + QByteArray::number(o.days + 1)
-               + "\r\nCUTOFF=0\r\nPER_PHONE=1000\r\n";
+        ini += "[WEB]\r\nPORT=" + QByteArray::number(port) + "\r\nDAYS=" + QByteArray::number(o.days + 1) +
+               "\r\nCUTOFF=0\r\nPER_PHONE=1000\r\n";
         QFile file(rush.dir.path() + u"/setting.ini"_s);
         if (!file.open(QIODevice::WriteOnly) || file.write(ini) != ini.size()) {
             out << "cannot write " << file.fileName() << Qt::endl;
@@ -434,11 +441,10 @@ int runRush(const Options &o)
             << " slots x " << o.places << " places, " << seconds << " s\n";
         out << "  requests " << figures.requests << " (" << figures.requests / seconds << "/s), errors "
             << figures.errors << "\n";
-        out << "  web bookings " << webBooked << " (" << webRate << "/s), told full " << told
-            << ", full at confirm " << figures.fullAtConfirm << "\n";
-        out << "  desks booked " << desks[0].booked + desks[1].booked << ", forced " << desks[1].forced
-            << ", refused " << desks[0].refused + desks[1].refused << ", errors " << desks[0].errors + desks[1].errors
-            << "\n";
+        out << "  web bookings " << webBooked << " (" << webRate << "/s), told full " << told << ", full at confirm "
+            << figures.fullAtConfirm << "\n";
+        out << "  desks booked " << desks[0].booked + desks[1].booked << ", forced " << desks[1].forced << ", refused "
+            << desks[0].refused + desks[1].refused << ", errors " << desks[0].errors + desks[1].errors << "\n";
         out << "  floor (db code alone) " << floorRate << " bookings/s; web/floor " << webRate / floorRate << "\n";
         QJsonArray operations;
         for (const auto &[page, ms] : figures.latencies) {
@@ -474,9 +480,9 @@ int runRush(const Options &o)
                                       {u"desk_bookings"_s, desks[0].booked + desks[1].booked + desks[1].forced},
                                       {u"errors"_s, figures.errors + desks[0].errors + desks[1].errors},
                                       {u"invariant_breaks"_s, breaks}};
-            if (!json.open(QIODevice::WriteOnly)
-                || json.write(QJsonDocument(QJsonObject{{u"operations"_s, operations}, {u"rush"_s, summary}}).toJson())
-                       < 0) {
+            if (!json.open(QIODevice::WriteOnly) ||
+                json.write(QJsonDocument(QJsonObject{{u"operations"_s, operations}, {u"rush"_s, summary}}).toJson()) <
+                    0) {
                 out << "cannot write " << o.json << Qt::endl;
                 return -1;
             }

@@ -5,11 +5,11 @@
 namespace qrb::rush {
 
 struct Options {
-    int clients = 64;     // patients' browsers at once
-    int days = 3;         // the few days everybody wants
-    int places = 20;      // places in every slot
-    QString pg;           // a PostgreSQL server ("host=… user=… dbname=…"); empty: a SQLite file
-    QString json;         // where to write the figures, as qrb-bench writes them
+    int clients = 64; // patients' browsers at once
+    int days = 3;     // the few days everybody wants
+    int places = 20;  // places in every slot
+    QString pg;       // a PostgreSQL server ("host=… user=… dbname=…"); empty: a SQLite file
+    QString json;     // where to write the figures, as qrb-bench writes them
 };
 
 // The season opens: `clients` browsers book the same few days on a running qrb-web until they are
