@@ -13,11 +13,20 @@ using namespace Qt::StringLiterals;
 
 namespace qrb {
 
-StoredBooking registerReservation(Database &db, const BookingRecord &r, WhenFull whenFull)
+StoredBooking registerReservation(Database &db, const BookingRecord &record, WhenFull whenFull)
+{
+    Database::WriteTransaction transaction(db);
+    const StoredBooking stored = registerReservationInTransaction(db, record, whenFull);
+    if (!stored.slotFull) {
+        transaction.commit();
+    }
+    return stored;
+}
+
+StoredBooking registerReservationInTransaction(Database &db, const BookingRecord &r, WhenFull whenFull)
 {
     // NULL when the form knows no era: a new reservation is stored without one, an existing one keeps its own.
     const QVariant bflg = r.bflg ? QVariant(*r.bflg) : QVariant(QMetaType::fromType<int>());
-    Database::WriteTransaction transaction(db);
     const std::optional<Reservation> before = reservationInSlot(db, r.ydate, r.ytime, r.knm);
     StoredBooking stored;
     if (before) {
@@ -58,7 +67,6 @@ StoredBooking registerReservation(Database &db, const BookingRecord &r, WhenFull
                              : secondOfPair ? HistoryKind::SecondDose
                                             : HistoryKind::Registered;
     recordReservationChange(db, kind, before, reservationByNumber(db, stored.yno));
-    transaction.commit();
     return stored;
 }
 

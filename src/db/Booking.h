@@ -53,6 +53,9 @@ enum class WhenFull {
 // workstations registering at the same moment never draw the same number, and neither can fill the
 // last place unseen by the other. Overwriting takes no place and is never refused.
 StoredBooking registerReservation(Database &db, const BookingRecord &record, WhenFull whenFull);
+// The same inside a Database::WriteTransaction the caller holds and commits, so that several records
+// (both doses of a pair, the web's cancel code) are stored together or not at all.
+StoredBooking registerReservationInTransaction(Database &db, const BookingRecord &record, WhenFull whenFull);
 
 // Deletes the first record (lowest YNO) of the name in the slot; false when there is none.
 bool cancelReservation(Database &db, const QString &dateKey, const QString &hour, const QString &name);
