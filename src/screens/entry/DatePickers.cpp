@@ -34,6 +34,9 @@ QComboBox *DatePickers::makeCombo(const QString &name, int width, QWidget *paren
     combo->setObjectName(name);
     combo->setEditable(true);
     combo->setInsertPolicy(QComboBox::NoInsert);
+    // Inline completion would turn a typed "1" into "10" before the picker is left, booking another
+    // day than the one typed; a typed text stays as typed until leaving the picker pads it.
+    combo->setCompleter(nullptr);
     combo->setMinimumWidth(width);
     return combo;
 }
@@ -146,8 +149,12 @@ std::optional<QDate> DatePickers::date() const
 
 bool DatePickers::eventFilter(QObject *watched, QEvent *event)
 {
-    // Opening a combo's own list moves the focus to the list for a moment; that is no leaving.
-    if (event->type() == QEvent::FocusOut && static_cast<QFocusEvent *>(event)->reason() != Qt::PopupFocusReason) {
+    // Opening a combo's own list moves the focus to the list for a moment, and a message box (one that
+    // tells of a failed refresh, say) takes it from the window: neither is a leaving of the picker.
+    const bool left = event->type() == QEvent::FocusOut
+                      && static_cast<QFocusEvent *>(event)->reason() != Qt::PopupFocusReason
+                      && static_cast<QFocusEvent *>(event)->reason() != Qt::ActiveWindowFocusReason;
+    if (left) {
         const QComboBox *const combos[] = {m_year, m_month, m_day, m_hour};
         for (int index = 0; index < 4; ++index) {
             if (combos[index] != nullptr && watched == combos[index]) {
