@@ -21,7 +21,6 @@ private slots:
         QTest::newRow("room left") << 2 << 5 << u"現在の予約人数：2人    予約可能人数：あと3人"_s;
         QTest::newRow("full") << 3 << 3 << u"現在の予約人数：3人    予約可能人数：あと0人"_s;
         QTest::newRow("one over") << 4 << 3 << u"現在の予約人数：4人    予約可能人数：あと-1人"_s;
-        QTest::newRow("two over") << 5 << 3 << u"現在の予約人数：5人    予約可能人数：あと-2人"_s;
     }
 
     void slotLineShowsPlacesLeft()
@@ -45,13 +44,11 @@ private slots:
         QTest::newRow("on the birthday") << u"19791215"_s << u"西暦"_s << QDate(2009, 12, 15) << u"1979年12月15日"_s
                                          << 30;
         QTest::newRow("reiwa 1") << u"010501"_s << u"令和"_s << QDate(2025, 5, 1) << u"01年05月01日"_s << 6;
-        QTest::newRow("showa") << u"540101"_s << u"昭和"_s << QDate(2009, 1, 1) << u"54年01月01日"_s << 30;
         QTest::newRow("eight digits read western whatever the era")
             << u"20020101"_s << u"平成"_s << QDate(2009, 12, 1) << u"2002年01月01日"_s << 7;
         QTest::newRow("month 13") << u"20021301"_s << u"西暦"_s << QDate(2009, 12, 1) << u"2002年13月01日"_s << -1;
         QTest::newRow("six digits with western era")
             << u"190101"_s << u"西暦"_s << QDate(2009, 12, 1) << u"19年01月01日"_s << -1;
-        QTest::newRow("letters") << u"2002ab01"_s << u"西暦"_s << QDate(2009, 12, 1) << u"2002年ab月01日"_s << -1;
         QTest::newRow("born after today")
             << u"20100101"_s << u"西暦"_s << QDate(2009, 12, 1) << u"2010年01月01日"_s << -1;
         QTest::newRow("seven digits") << u"2002010"_s << u"西暦"_s << QDate(2009, 12, 1) << QString() << -1;
