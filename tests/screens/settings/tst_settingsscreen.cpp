@@ -52,7 +52,6 @@ private slots:
         QTest::addColumn<QString>("slot");
         QTest::newRow("Sunday 08") << 6 << 7 << u"08"_s;
         QTest::newRow("Monday 09") << 7 << 1 << u"09"_s;
-        QTest::newRow("Wednesday 12") << 30 << 3 << u"12"_s;
     }
 
     void cellStandsForWeekdayAndSlot()

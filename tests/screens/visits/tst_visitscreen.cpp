@@ -188,9 +188,6 @@ private slots:
         QTest::addColumn<QVariantList>("fields"); // KNO, TEL1, TEL2, RFLG, KFLG, KMNO, SFLG, SCNT, BIKO
         QTest::addColumn<QString>("expected");
         const QVariant null;
-        QTest::newRow("empty fields and unset codes")
-            << QVariantList{null, u""_s, null, null, 0, null, null, null, null}
-            << u"患者番号:　\r\n電話番号:　  \r\n来院歴　:　未入力\r\n組合員　:　未入力  \r\n種  別　:　未入力\r\n備　考　:　"_s;
         QTest::newRow("everything given")
             << QVariantList{u"A-17"_s, u"03-1234"_s, u"090-9"_s, 1, 1, u"M55"_s, 2, 2, u"卵アレルギー"_s}
             << u"患者番号:　A-17\r\n電話番号:　03-1234  090-9\r\n来院歴　:　来院歴あり\r\n組合員　:　組合員です  M55\r\n"
