@@ -24,6 +24,7 @@ DatePickers::DatePickers(const Clock &clock, QComboBox *year, QComboBox *month, 
     for (QComboBox *combo : {m_year, m_month, m_day, m_hour}) {
         if (combo != nullptr) {
             combo->installEventFilter(this);
+            connect(combo, &QObject::destroyed, this, [this] { m_closing = true; });
         }
     }
 }
@@ -151,9 +152,12 @@ bool DatePickers::eventFilter(QObject *watched, QEvent *event)
 {
     // Opening a combo's own list moves the focus to the list for a moment, and a message box (one that
     // tells of a failed refresh, say) takes it from the window: neither is a leaving of the picker.
-    const bool left = event->type() == QEvent::FocusOut
-                      && static_cast<QFocusEvent *>(event)->reason() != Qt::PopupFocusReason
-                      && static_cast<QFocusEvent *>(event)->reason() != Qt::ActiveWindowFocusReason;
+    // A screen closed while a picker has the focus takes the focus from it while deleting the pickers:
+    // the row is going away then (a combo already gone, or this one half-destroyed), nothing to follow.
+    const bool left = !m_closing && qobject_cast<QComboBox *>(watched) != nullptr &&
+                      event->type() == QEvent::FocusOut &&
+                      static_cast<QFocusEvent *>(event)->reason() != Qt::PopupFocusReason &&
+                      static_cast<QFocusEvent *>(event)->reason() != Qt::ActiveWindowFocusReason;
     if (left) {
         const QComboBox *const combos[] = {m_year, m_month, m_day, m_hour};
         for (int index = 0; index < 4; ++index) {

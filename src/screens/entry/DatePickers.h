@@ -75,6 +75,7 @@ private:
     QComboBox *m_day;
     QComboBox *m_hour;
     QLabel *m_weekday;
+    bool m_closing = false; // one of the combos has been deleted: the screen is closing
 };
 
 } // namespace qrb
