@@ -59,7 +59,9 @@ struct Desk {
     // "10" = 予約登録 enabled, 予約取消 disabled.
     QString buttons() const
     {
-        const auto on = [&](int i) { return int(control<QPushButton>(screen.get(), u"Command1(%1)"_s.arg(i))->isEnabled()); };
+        const auto on = [&](int i) {
+            return int(control<QPushButton>(screen.get(), u"Command1(%1)"_s.arg(i))->isEnabled());
+        };
         return u"%1%2"_s.arg(on(0)).arg(on(1));
     }
     int rows(const QString &where = u"1 = 1"_s) const { return int(stored(ws.db, u"YNO"_s, where).size()); }
@@ -74,9 +76,21 @@ const QString secondBeforeFirst = u"2回目の摂取日は1回目の摂取日よ
 
 BookingRecord pairRecord(const QString &name, const QString &ydate, const QString &ytime, int scnt)
 {
-    return {.kno = u"77"_s, .knm = name, .kknm = u"ﾔﾏﾀﾞ"_s, .ydate = ydate, .ytime = ytime, .bflg = 4,
-            .birthday = u"19年01月01日"_s, .tel1 = u"03-1111"_s, .tel2 = {}, .rflg = 1, .kflg = 2, .biko = {},
-            .sflg = 2, .scnt = scnt, .kmno = u"M-1"_s};
+    return {.kno = u"77"_s,
+            .knm = name,
+            .kknm = u"ﾔﾏﾀﾞ"_s,
+            .ydate = ydate,
+            .ytime = ytime,
+            .bflg = 4,
+            .birthday = u"19年01月01日"_s,
+            .tel1 = u"03-1111"_s,
+            .tel2 = {},
+            .rflg = 1,
+            .kflg = 2,
+            .biko = {},
+            .sflg = 2,
+            .scnt = scnt,
+            .kmno = u"M-1"_s};
 }
 
 } // namespace
@@ -111,16 +125,18 @@ private slots:
         QTest::addColumn<QString>("booked");    // YDATE YTIME stored, empty: refused
         QTest::newRow("day 2") << QStringList{u"2:2"_s} << QStringList{u"10"_s, u"02"_s, u"10"_s, u"(金)"_s}
                                << u"2009/10/02 10"_s;
-        QTest::newRow("hour 1") << QStringList{u"3:1"_s} << QStringList{u"10"_s, u"09"_s, u"1"_s, u"(金)"_s} << QString();
-        QTest::newRow("month 1") << QStringList{u"1:1"_s} << QStringList{u"1"_s, u"09"_s, u"10"_s, u"(金)"_s} << QString();
+        QTest::newRow("hour 1") << QStringList{u"3:1"_s} << QStringList{u"10"_s, u"09"_s, u"1"_s, u"(金)"_s}
+                                << QString();
+        QTest::newRow("month 1") << QStringList{u"1:1"_s} << QStringList{u"1"_s, u"09"_s, u"10"_s, u"(金)"_s}
+                                 << QString();
         QTest::newRow("31 into April") << QStringList{u"2:31"_s, u"1:04"_s}
                                        << QStringList{u"04"_s, u"30"_s, u"10"_s, u"(木)"_s} << u"2009/04/30 10"_s;
         QTest::newRow("31 into February") << QStringList{u"2:31"_s, u"1:02"_s}
                                           << QStringList{u"02"_s, u"28"_s, u"10"_s, u"(土)"_s} << u"2009/02/28 10"_s;
         QTest::newRow("month 13") << QStringList{u"1:13"_s} << QStringList{u"13"_s, u"09"_s, u"10"_s, u"(金)"_s}
                                   << QString();
-        QTest::newRow("year not a number") << QStringList{u"0:20x6"_s}
-                                           << QStringList{u"10"_s, u"09"_s, u"10"_s, u"(金)"_s} << QString();
+        QTest::newRow("year not a number")
+            << QStringList{u"0:20x6"_s} << QStringList{u"10"_s, u"09"_s, u"10"_s, u"(金)"_s} << QString();
     }
 
     void typedPickersBookTheSlotTyped()
@@ -220,15 +236,16 @@ private slots:
         desk.typeRow(1, u"2009/12/24 10"_s);
         desk.press(u"Option3(1)"_s);
         // Three weeks later, across the year end.
-        QCOMPARE(desk.show({u"Combo2(0)"_s, u"Combo2(1)"_s, u"Combo2(2)"_s, u"Combo2(3)"_s, u"Label4(2)"_s,
-                            u"Label4(0)"_s}),
-                 (QStringList{u"2010"_s, u"01"_s, u"14"_s, u"10"_s, u"(木)"_s, slotLine(1, 1)}));
+        QCOMPARE(
+            desk.show({u"Combo2(0)"_s, u"Combo2(1)"_s, u"Combo2(2)"_s, u"Combo2(3)"_s, u"Label4(2)"_s, u"Label4(0)"_s}),
+            (QStringList{u"2010"_s, u"01"_s, u"14"_s, u"10"_s, u"(木)"_s, slotLine(1, 1)}));
         desk.ws.dialogs.answers = {false};
         desk.press(u"Command1(0)"_s);
         QCOMPARE(desk.ws.dialogs.messages.size(), 1);
         QCOMPARE(desk.ws.dialogs.messages[0].title, u"2回目の摂取"_s);
         const QString columns = u"YDATE, YNO, SFLG, SCNT"_s;
-        QCOMPARE(stored(desk.ws.db, columns, u"KNM = '山田'"_s), (QStringList{u"2009/12/24"_s, u"2"_s, u"2"_s, u"1"_s}));
+        QCOMPARE(stored(desk.ws.db, columns, u"KNM = '山田'"_s),
+                 (QStringList{u"2009/12/24"_s, u"2"_s, u"2"_s, u"1"_s}));
         QCOMPARE(desk.show({u"Text1(0)"_s, u"Option3(1)"_s}), (QStringList{u"山田"_s, u"on"_s}));
 
         // Trying again with another second slot completes the pair without a duplicate.
@@ -246,7 +263,8 @@ private slots:
         QTest::addColumn<QString>("second");
         QTest::addColumn<QString>("button");
         QTest::addColumn<bool>("refused");
-        QTest::newRow("same day, later hour, 確認") << u"2009/11/02 08"_s << u"2009/11/02 17"_s << u"Command2(1)"_s << true;
+        QTest::newRow("same day, later hour, 確認")
+            << u"2009/11/02 08"_s << u"2009/11/02 17"_s << u"Command2(1)"_s << true;
         QTest::newRow("day before, 予約登録") << u"2009/11/02 10"_s << u"2009/11/01 10"_s << u"Command1(0)"_s << true;
         QTest::newRow("next day, 確認") << u"2009/11/02 10"_s << u"2009/11/03 10"_s << u"Command2(1)"_s << false;
         QTest::newRow("across the year end, 予約登録")
@@ -279,8 +297,8 @@ private slots:
 
     void checkSetsTheButtons_data()
     {
-        QTest::addColumn<bool>("load");    // 佐藤 booked and loaded from List1 first
-        QTest::addColumn<QString>("name"); // then typed into the name box; "-": left as loaded
+        QTest::addColumn<bool>("load");     // 佐藤 booked and loaded from List1 first
+        QTest::addColumn<QString>("name");  // then typed into the name box; "-": left as loaded
         QTest::addColumn<QString>("after"); // 予約登録, 予約取消 enabled
         QTest::newRow("name typed, empty slot") << false << u"山田"_s << u"10"_s;
         QTest::newRow("name after a load") << true << u"-"_s << u"10"_s;
@@ -389,7 +407,8 @@ private slots:
         QCOMPARE(desk.show({u"Text1(0)"_s, u"Text1(8)"_s}), (QStringList{u"山田太郎"_s, u"123"_s}));
         desk.press(u"Text1(3)"_s);
         desk.press(u"Text1(0)"_s);
-        QCOMPARE(desk.show({u"Text1(0)"_s, u"Text1(8)"_s, u"Option1(0)"_s}), (QStringList{QString(), QString(), u"off"_s}));
+        QCOMPARE(desk.show({u"Text1(0)"_s, u"Text1(8)"_s, u"Option1(0)"_s}),
+                 (QStringList{QString(), QString(), u"off"_s}));
         QVERIFY(desk.told().isEmpty());
     }
 
@@ -427,7 +446,8 @@ private slots:
         QTest::addColumn<QStringList>("shown");
         QTest::newRow("令和") << u"令和"_s << u"010801"_s << QStringList{u"01年08月01日"_s, u"1才"_s};
         QTest::newRow("month 13") << u"西暦"_s << u"20021301"_s << QStringList{u"2002年13月01日"_s, QString()};
-        QTest::newRow("full-width") << u"西暦"_s << u"２００２０１０１"_s << QStringList{u"2002年01月01日"_s, u"18才"_s};
+        QTest::newRow("full-width") << u"西暦"_s << u"２００２０１０１"_s
+                                    << QStringList{u"2002年01月01日"_s, u"18才"_s};
     }
 
     void leavingTheBirthDateShowsTheAge()

@@ -104,11 +104,12 @@ void DBAdminScreenTest::compaction_data()
     QTest::newRow("compacted") << true << int(None) << compactDone << compactDone;
     QTest::newRow("cancelled") << false << int(None) << QString() << QString();
     QTest::newRow("someone's TEMP.mdb is kept") << true << int(StrayTempFile) << compactFailed << u"TEMP.mdb"_s;
-    QTest::newRow("another program holds the database") << true << int(HeldByAnotherProgram) << compactFailed
-                                                        << u"使用中"_s;
+    QTest::newRow("another program holds the database")
+        << true << int(HeldByAnotherProgram) << compactFailed << u"使用中"_s;
     QTest::newRow("database gone") << true << int(DatabaseGone) << compactFailed << reopen;
     // Compaction copies whatever the file holds; opening it again wants both tables.
-    QTest::newRow("compacted, then a table missing") << true << int(TableGone) << u"最適化は終了しましたが、"_s << reopen;
+    QTest::newRow("compacted, then a table missing")
+        << true << int(TableGone) << u"最適化は終了しましたが、"_s << reopen;
 }
 
 void DBAdminScreenTest::compaction()
@@ -199,8 +200,8 @@ void DBAdminScreenTest::deletion_data()
     QTest::newRow("all, cancelled") << u"all"_s << u"Cancel"_s << deleteAllQuestion << -1 << all;
     QTest::newRow("one day, every hour") << p << p << periodDone << -1
                                          << QStringList{u"2009/09/30"_s, u"2009/10/10"_s, u"2009/11/01"_s};
-    QTest::newRow("both month ends included") << u"2009/10/01"_s << u"2009/10/31"_s << periodDone << -1
-                                              << QStringList{u"2009/09/30"_s, u"2009/11/01"_s};
+    QTest::newRow("both month ends included")
+        << u"2009/10/01"_s << u"2009/10/31"_s << periodDone << -1 << QStringList{u"2009/09/30"_s, u"2009/11/01"_s};
     QTest::newRow("first after last") << u"2009/10/10"_s << p << firstAfterLast << 0 << all;
     QTest::newRow("first empty") << QString() << p << QString() << 0 << all;
     QTest::newRow("first without zeros") << u"2009/1/9"_s << p << wrongDate << 0 << all;
@@ -230,7 +231,8 @@ void DBAdminScreenTest::deletion()
         typeInto(s.box(0), first);
         typeInto(s.box(1), last);
         s.press(u"Command2(1)"_s);
-        QVERIFY(std::none_of(ws.dialogs.messages.begin(), ws.dialogs.messages.end(), [](const auto &m) { return m.question; }));
+        QVERIFY(std::none_of(ws.dialogs.messages.begin(), ws.dialogs.messages.end(),
+                             [](const auto &m) { return m.question; }));
     }
     QCOMPARE(ws.dialogs.messages.isEmpty() ? QString() : ws.dialogs.messages.last().text, told);
     if (focus >= 0) {
@@ -281,7 +283,8 @@ int main(int argc, char *argv[])
         return holdDatabase(argc, argv, qrb::DbTarget::sqlite(QString::fromLocal8Bit(argv[2])));
     }
     if (argc == 3 && std::strcmp(argv[1], "--hold-server") == 0) {
-        return holdDatabase(argc, argv, qrb::DbTarget::server(qrb::PgServer::fromConnInfo(QString::fromLocal8Bit(argv[2]))));
+        return holdDatabase(argc, argv,
+                            qrb::DbTarget::server(qrb::PgServer::fromConnInfo(QString::fromLocal8Bit(argv[2]))));
     }
     QApplication app(argc, argv);
     DBAdminScreenTest test;

@@ -101,18 +101,26 @@ private slots:
     // Entered out of order: within an hour the list follows the reservation number.
     void dayReportsAreByteExact()
     {
-        const SeedRow padded{.ytime = u"11"_s, .knm = u"山田太郎左衛門之助"_s, .tel1 = u"090-1234-567"_s, .bflg = 3,
-                             .birthday = u"45/01/01"_s, .sflg = 2, .scnt = 1, .rflg = 1, .kno = u"123456"_s};
+        const SeedRow padded{.ytime = u"11"_s,
+                             .knm = u"山田太郎左衛門之助"_s,
+                             .tel1 = u"090-1234-567"_s,
+                             .bflg = 3,
+                             .birthday = u"45/01/01"_s,
+                             .sflg = 2,
+                             .scnt = 1,
+                             .rflg = 1,
+                             .kno = u"123456"_s};
         const QString paddedA =
             u"○山田太郎左衛門之助"_s + sp(5) + u"090-1234-567"_s + sp(2) + sp(14) + u" 昭和45/01/01"_s + sp(7);
         const QString paddedB = u"新型1回目"_s + sp(4) + u"　来院歴あり　123456"_s + sp(4) + u"非組合員　"_s;
         const QString counts =
             u"■予約者数：6人    未来院者数：5人    摂取可能人数：4人　　◆予約率：150.0%    来院率：16.7%"_s;
-        const HourTexts daily{{8, dailyEntry(SatoA)},
-                              {10, dailyEntry(nameA(u"高橋次郎"_s)) + NL + dailyEntry(nameA(u"鈴木一郎"_s), u"　来院　　"_s)},
-                              {11, paddedA + NL + u"　未来院　"_s + paddedB + NL},
-                              {12, dailyEntry(nameA(u"伊藤四郎"_s))},
-                              {17, dailyEntry(nameA(u"田中三郎"_s))}};
+        const HourTexts daily{
+            {8, dailyEntry(SatoA)},
+            {10, dailyEntry(nameA(u"高橋次郎"_s)) + NL + dailyEntry(nameA(u"鈴木一郎"_s), u"　来院　　"_s)},
+            {11, paddedA + NL + u"　未来院　"_s + paddedB + NL},
+            {12, dailyEntry(nameA(u"伊藤四郎"_s))},
+            {17, dailyEntry(nameA(u"田中三郎"_s))}};
         const HourTexts list{{8, listEntry(SatoA)},
                              {10, listEntry(nameA(u"高橋次郎"_s))},
                              {11, paddedA + NL + u"　"_s + paddedB + NL},
@@ -122,8 +130,9 @@ private slots:
         qrb::test::Workspace ws(0);
         // The day is a Friday whose places are all in its first hour.
         ws.db.write(u"UPDATE SETTING SET NINZU = 4 WHERE SWEEKDAY = 5 AND STIME = '08'"_s);
-        for (const SeedRow &r : {row(u"高橋次郎"_s, u"10"_s), row(u"佐藤花子"_s, u"08"_s), row(u"鈴木一郎"_s, u"10"_s, 1),
-                                 row(u"田中三郎"_s, u"17"_s), row(u"伊藤四郎"_s, u"12"_s), padded}) {
+        for (const SeedRow &r :
+             {row(u"高橋次郎"_s, u"10"_s), row(u"佐藤花子"_s, u"08"_s), row(u"鈴木一郎"_s, u"10"_s, 1),
+              row(u"田中三郎"_s, u"17"_s), row(u"伊藤四郎"_s, u"12"_s), padded}) {
             seed(ws.db, r);
         }
         qrb::ReportScreen screen(*ws.state);
@@ -150,22 +159,32 @@ private slots:
         const QString satoNoEra = u"○佐藤花子"_s + sp(10) + u"03-1111-2222"_s + sp(16);
         const QString sato = u"佐藤花子"_s;
         QTest::newRow("no era: line B continues line A")
-            << SeedRow{.knm = sato, .bflg = QVariant()} << satoNoEra + u"　未来院　"_s + SeasonalB + NL << satoNoEra + u"　"_s + SeasonalB + NL;
+            << SeedRow{.knm = sato, .bflg = QVariant()} << satoNoEra + u"　未来院　"_s + SeasonalB + NL
+            << satoNoEra + u"　"_s + SeasonalB + NL;
 
         const QString reiwaA = u"○佐藤花子"_s + sp(10) + u"03-1111-2222"_s + sp(16) + u" 令和01年05月01日"_s + sp(6);
         QTest::newRow("令和, first dose only, history not entered, member")
-            << SeedRow{.knm = sato, .bflg = 5, .birthday = u"01年05月01日"_s, .sflg = 3, .rflg = 0, .kflg = 1,
+            << SeedRow{.knm = sato,
+                       .bflg = 5,
+                       .birthday = u"01年05月01日"_s,
+                       .sflg = 3,
+                       .rflg = 0,
+                       .kflg = 1,
                        .kmno = u"M-77"_s}
             << reiwaA + NL + u"　未来院　新型1回目のみ　"_s + sp(6) + u"　　　組合員　　M-77"_s + sp(6) + NL
             << reiwaA + NL + u"　新型1回目のみ　"_s + sp(6) + u"　　　組合員　　M-77"_s + sp(6) + NL;
 
         QTest::newRow("membership outside its table: the file ends without a line end")
-            << SeedRow{.knm = sato, .sflg = 0, .kflg = 7} << SatoA + NL + u"　未来院　"_s + sp(6) + u"　　　　　来院歴なし　"_s
+            << SeedRow{.knm = sato, .sflg = 0, .kflg = 7}
+            << SatoA + NL + u"　未来院　"_s + sp(6) + u"　　　　　来院歴なし　"_s
             << SatoA + NL + u"　"_s + sp(6) + u"　　　　　来院歴なし　"_s;
 
         const QString longA = u"○長い名前の患者さんのお名前です"_s + sp(28) + u" 西暦"_s + sp(15);
         QTest::newRow("long name whole, empty fields as blanks, second dose")
-            << SeedRow{.knm = u"長い名前の患者さんのお名前です"_s, .tel1 = QString(), .birthday = QString(), .sflg = 2,
+            << SeedRow{.knm = u"長い名前の患者さんのお名前です"_s,
+                       .tel1 = QString(),
+                       .birthday = QString(),
+                       .sflg = 2,
                        .scnt = 2}
             << longA + NL + u"　未来院　新型2回目"_s + sp(4) + u"　来院歴なし　非組合員　"_s + NL
             << longA + NL + u"　新型2回目"_s + sp(4) + u"　来院歴なし　非組合員　"_s + NL;
@@ -206,7 +225,7 @@ private slots:
 
         QTest::newRow("30 days of 10 places, neighbours not counted")
             << u"2009"_s << u"11"_s << 1 << 1 << QStringList{u"2009/11/03"_s, u"0"_s, u"2009/11/03"_s, u"1"_s,
-                                                        u"2009/10/31"_s, u"0"_s, u"2009/12/01"_s, u"0"_s}
+                                                             u"2009/10/31"_s, u"0"_s, u"2009/12/01"_s, u"0"_s}
             << u"■予約者数：2人    未来院者数：1人    摂取可能人数：300人　　◆予約率：0.7%    来院率：50.0%"_s
             << HourTexts{
                    {3,
@@ -225,7 +244,8 @@ private slots:
             << QStringList{u"2009/10/9"_s, u"0"_s, u"2009/10/31"_s, u"0"_s, u"2009/10/31"_s, u"1"_s}
             << u"■予約者数：3人    未来院者数：2人    摂取可能人数：62000人　　◆予約率：0.0%    来院率：33.3%"_s
             << HourTexts{
-                   {31, u"　□予約者数：2人    未来院者数：1人    摂取可能人数：2000人　　◇予約率：0.1%    来院率：50.0%"_s}};
+                   {31,
+                    u"　□予約者数：2人    未来院者数：1人    摂取可能人数：2000人　　◇予約率：0.1%    来院率：50.0%"_s}};
     }
 
     void monthlyReportIsByteExact()
@@ -263,8 +283,10 @@ private slots:
             expected +=
                 NL + QString::number(d) + u"日 "_s + labels.at(first.addDays(d - 1).dayOfWeek() - 1) +
                 QString(72, u'-') + NL +
-                dayLines.value(d, u"　□予約者数：0人    未来院者数：0人    摂取可能人数：%1人　　◇予約率：0.0%    来院率：***%"_s.arg(
-                                      10 * places)) +
+                dayLines.value(
+                    d,
+                    u"　□予約者数：0人    未来院者数：0人    摂取可能人数：%1人　　◇予約率：0.0%    来院率：***%"_s.arg(
+                        10 * places)) +
                 NL;
         }
         QCOMPARE(readFile(ws.folder() + u"/reports/月報.txt"_s), cp932(expected));

@@ -63,8 +63,8 @@ private slots:
         const QByteArray bytes = file.readAll();
         QVERIFY(bytes.startsWith(qrb::encodeCp932(u"インフルエンザ予防接種　日報    2009年04月05日\r\n"_s).bytes));
         // Name, both telephones: three columns of 14, then line B at once (no era stored).
-        const QByteArray lineA = "\x81\x9b\x81\xac\x93\x63\x81\xac" + QByteArray(11 + 28, ' ')
-                                 + qrb::encodeCp932(u"　未来院　"_s).bytes;
+        const QByteArray lineA =
+            "\x81\x9b\x81\xac\x93\x63\x81\xac" + QByteArray(11 + 28, ' ') + qrb::encodeCp932(u"　未来院　"_s).bytes;
         QVERIFY(bytes.contains(lineA));
     }
 

@@ -38,7 +38,8 @@ private slots:
         QCOMPARE(shows(&screen, {u"Label1"_s, u"Label3(0)"_s, u"Label3(6)"_s, u"Label2(9)"_s, u"Text1(69)"_s}),
                  (QStringList{u"予約可能人数　設定"_s, u"月"_s, u"日"_s, u"17:00～18:00"_s, u"0"_s}));
         click(&screen, u"Command1"_s);
-        QCOMPARE(ws.db.scalar(u"SELECT COUNT(DISTINCT SWEEKDAY * 100 + CAST(STIME AS INTEGER)) FROM SETTING"_s).toInt(), 70);
+        QCOMPARE(ws.db.scalar(u"SELECT COUNT(DISTINCT SWEEKDAY * 100 + CAST(STIME AS INTEGER)) FROM SETTING"_s).toInt(),
+                 70);
         QCOMPARE(sum(ws), 0);
         QVERIFY(ws.dialogs.messages.isEmpty());
     }
@@ -125,8 +126,9 @@ private slots:
             ws.db.write(u"CREATE TRIGGER refuse_sunday BEFORE UPDATE ON SETTING FOR EACH ROW "
                         "WHEN (NEW.SWEEKDAY = 7 AND NEW.STIME = '17') EXECUTE FUNCTION refuse_sunday()"_s);
         } else {
-            ws.db.write(u"CREATE TRIGGER refuse_sunday BEFORE UPDATE ON SETTING WHEN NEW.SWEEKDAY = 7 AND NEW.STIME = '17' "
-                        "BEGIN SELECT RAISE(ABORT, 'disk full'); END"_s);
+            ws.db.write(
+                u"CREATE TRIGGER refuse_sunday BEFORE UPDATE ON SETTING WHEN NEW.SWEEKDAY = 7 AND NEW.STIME = '17' "
+                "BEGIN SELECT RAISE(ABORT, 'disk full'); END"_s);
         }
         click(&screen, u"Command1"_s);
         QCOMPARE(ws.dialogs.messages.size(), 2);

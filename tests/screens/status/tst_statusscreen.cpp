@@ -159,7 +159,6 @@ private slots:
         QVERIFY(!timer->isActive() && control(&screen, u"Command1"_s)->isEnabled());
         QCOMPARE(shows(&screen, {u"Option1(1)"_s}), QStringList{u"on"_s});
     }
-
 };
 
 QTEST_MAIN(StatusScreenTest)

@@ -117,8 +117,8 @@ private slots:
         QFETCH(int, chosen2);
         QFETCH(QString, flags);
         Workspace ws;
-        const QStringList booked = {u"08時 --- 佐藤"_s, u"09時 --- 田中"_s, u"10時 --- 山田太郎"_s, u"10時 --- 山田太郎"_s,
-                                    u"11時 --- 鈴木"_s};
+        const QStringList booked = {u"08時 --- 佐藤"_s, u"09時 --- 田中"_s, u"10時 --- 山田太郎"_s,
+                                    u"10時 --- 山田太郎"_s, u"11時 --- 鈴木"_s};
         for (int i = 0; i < booked.size(); ++i) {
             ws.addReservation(Today, booked[i].left(2), booked[i].mid(8), i == 1 || i == 4 ? 1 : 0);
         }
@@ -190,7 +190,8 @@ private slots:
         const QVariant null;
         QTest::newRow("everything given")
             << QVariantList{u"A-17"_s, u"03-1234"_s, u"090-9"_s, 1, 1, u"M55"_s, 2, 2, u"卵アレルギー"_s}
-            << u"患者番号:　A-17\r\n電話番号:　03-1234  090-9\r\n来院歴　:　来院歴あり\r\n組合員　:　組合員です  M55\r\n"
+            << u"患者番号:　A-17\r\n電話番号:　03-1234  090-9\r\n来院歴　:　来院歴あり\r\n組合員　:　組合員です  "
+               u"M55\r\n"
                u"種  別　:　新型 2回目\r\n備　考　:　卵アレルギー"_s;
         QTest::newRow("second dose only, unknown codes")
             << QVariantList{null, null, null, 7, 9, null, 4, 2, null}
@@ -202,10 +203,10 @@ private slots:
         QFETCH(QVariantList, fields);
         QFETCH(QString, expected);
         Workspace ws;
-        ws.db.write(u"INSERT INTO YOYAKU (YNO, KNM, YDATE, YTIME, CFLG, "
-                    "KNO, TEL1, TEL2, RFLG, KFLG, KMNO, SFLG, SCNT, BIKO) VALUES (1, '佐藤', ?, '08', 0, ?, ?, ?, ?, ?, ?, ?, ?, ?)"_s,
-                    {Today, fields[0], fields[1], fields[2], fields[3], fields[4], fields[5], fields[6], fields[7],
-                     fields[8]});
+        ws.db.write(
+            u"INSERT INTO YOYAKU (YNO, KNM, YDATE, YTIME, CFLG, "
+            "KNO, TEL1, TEL2, RFLG, KFLG, KMNO, SFLG, SCNT, BIKO) VALUES (1, '佐藤', ?, '08', 0, ?, ?, ?, ?, ?, ?, ?, ?, ?)"_s,
+            {Today, fields[0], fields[1], fields[2], fields[3], fields[4], fields[5], fields[6], fields[7], fields[8]});
         VisitScreen screen(*ws.state);
         showActive(&screen);
         auto *waiting = control<QListWidget>(&screen, u"List1"_s);
