@@ -83,6 +83,14 @@ bool cancelReservation(Database &db, const QString &dateKey, const QString &hour
     return true;
 }
 
+bool cancelReservationNumbered(Database &db, int yno)
+{
+    Database::WriteTransaction transaction(db);
+    const int deleted = db.write(u"DELETE FROM YOYAKU WHERE YNO = ?"_s, {yno});
+    transaction.commit();
+    return deleted > 0;
+}
+
 QStringList namesInSlot(Database &db, const QString &dateKey, const QString &hour)
 {
     QStringList names;

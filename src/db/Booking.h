@@ -60,6 +60,9 @@ StoredBooking registerReservationInTransaction(Database &db, const BookingRecord
 // Deletes the first record (lowest YNO) of the name in the slot; false when there is none.
 bool cancelReservation(Database &db, const QString &dateKey, const QString &hour, const QString &name);
 
+// Deletes the reservation numbered `yno`; false when there is none (cancelled elsewhere meanwhile).
+bool cancelReservationNumbered(Database &db, int yno);
+
 // Names booked in a slot, in the order they were booked.
 QStringList namesInSlot(Database &db, const QString &dateKey, const QString &hour);
 

@@ -25,7 +25,7 @@ std::optional<Slot> slotFromTexts(const QString &year, const QString &month, con
 
 // The birth-date box as it reads after leaving it: eight digits are a western date ("20020101" →
 // "2002年01月01日", age mode 0), six an era date ("190101" → "19年01月01日", mode 1). Any other
-// length is left alone (nothing).
+// length is left alone (nothing). Full-width digits count as the digits they are.
 struct BirthDateText {
     QString text;
     int ageMode = 0;

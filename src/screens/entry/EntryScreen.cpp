@@ -21,6 +21,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -53,10 +54,7 @@ QLabel *makeRequiredLabel(const QString &name, QWidget *parent)
 
 QComboBox *makeCombo(const QString &name, int width, QWidget *parent)
 {
-    auto *combo = new QComboBox(parent);
-    combo->setObjectName(name);
-    combo->setEditable(true);
-    combo->setInsertPolicy(QComboBox::NoInsert);
+    QComboBox *combo = DatePickers::makeCombo(name, width, parent);
     combo->setMaxVisibleItems(12);
     combo->setFixedWidth(width);
     return combo;
@@ -140,6 +138,8 @@ void EntryScreen::buildControls()
     outer->setContentsMargins(0, 0, 0, 0);
     auto *scroll = new QScrollArea(this);
     scroll->setFrameShape(QFrame::NoFrame);
+    // The scroll area shows nothing of its own: Tab must not stop on it.
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setWidgetResizable(true);
     outer->addWidget(scroll);
     auto *form = new QWidget(scroll);
@@ -163,11 +163,7 @@ void EntryScreen::buildControls()
 
     patient->addWidget(new QLabel(u"生年月日 "_s, this), 1, 0);
     auto *birth = new QHBoxLayout;
-    m_combo1[4] = new QComboBox(this);
-    m_combo1[4]->setObjectName(u"Combo1(4)"_s);
-    m_combo1[4]->setEditable(true);
-    m_combo1[4]->setInsertPolicy(QComboBox::NoInsert);
-    m_combo1[4]->setFixedWidth(72);
+    m_combo1[4] = makeCombo(u"Combo1(4)"_s, 72, this);
     birth->addWidget(m_combo1[4]);
     m_lineEdits[2]->setFixedWidth(132);
     birth->addWidget(m_lineEdits[2]);
@@ -329,6 +325,12 @@ void EntryScreen::buildControls()
     m_names->setObjectName(u"List1"_s);
     m_names->setMinimumWidth(160);
     connect(m_names, &QListWidget::itemClicked, this, [this](QListWidgetItem *item) { List1_Click(item->text()); });
+    connect(m_names, &QListWidget::currentItemChanged, this, [this](QListWidgetItem *current) {
+        if (std::exchange(m_keyInNames, false) && current != nullptr) {
+            List1_Click(current->text());
+        }
+    });
+    m_names->installEventFilter(this);
     lists->addWidget(m_names, 1);
     m_grid = new QTreeWidget(this);
     m_grid->setObjectName(u"ListView1"_s);
@@ -364,21 +366,19 @@ void EntryScreen::buildControls()
 
 void EntryScreen::Form_Load()
 {
-    m_command1[0]->setEnabled(false);
-    m_command1[1]->setEnabled(false);
+    // The pickers' lists need no database: they are filled first, so that a screen opened while the
+    // database is away is still a whole form once it is back (an empty era picker would store no era).
+    Combo1_0_set();
+    Combo1_1_set();
+    Combo1_2_set();
+    Combo1_3_set();
+    Combo1_4_set();
+    Combo2_0_set();
+    Combo2_1_set();
+    Combo2_2_set();
+    Combo2_3_set();
     try {
         all_clear();
-        Combo1_0_set();
-        Combo1_1_set();
-        Combo1_2_set();
-        Combo1_3_set();
-        Combo1_4_set();
-        Combo2_0_set();
-        Combo2_1_set();
-        Combo2_2_set();
-        Combo2_3_set();
-        ListView1_set();
-        List1_set();
         if (const auto slot = slotFromTexts(m_row1->year(), m_row1->month(), m_row1->day(), m_row1->hour())) {
             m_slotLine1->setText(slotLineOf(*slot));
         }
@@ -439,23 +439,13 @@ void EntryScreen::Combo2_3_set()
 
 void EntryScreen::all_clear()
 {
-    for (int i = 0; i < 9; ++i) {
-        setText(i, QString());
-    }
+    input_clear();
     m_row1->today_set();
     m_combo1[3]->setCurrentText(clampedSlot(m_state.clock.now().time()));
     m_slotLine1->clear();
-    m_ageValue->clear();
-    m_age->clear();
-    selectOption(m_visited, -1);
-    selectOption(m_member, -1);
-    selectOption(m_type, -1);
+    // Read last: a failed read leaves the form reset all the same.
     ListView1_set();
     List1_set();
-    m_command1[0]->setEnabled(false);
-    m_command1[1]->setEnabled(false);
-    setRowTwoVisible(false);
-    m_kakuninRow = 0;
 }
 
 void EntryScreen::input_clear()
@@ -472,6 +462,7 @@ void EntryScreen::input_clear()
     m_command1[1]->setEnabled(false);
     setRowTwoVisible(false);
     m_kakuninRow = 0;
+    m_loaded.reset();
 }
 
 void EntryScreen::ListView1_set()
@@ -641,15 +632,18 @@ void EntryScreen::registerBooking()
     std::optional<Slot> second;
     if (pair) {
         second = checkedSlot(1);
-        if (!second) {
+        if (!second || !secondDoseAfterFirst(*first, *second)) {
             return;
         }
     }
+    // A loaded 新型 pair record registered again (a telephone number put right) stays what it was.
+    const int type = checkedIndex(m_type);
+    const DoseCodes codes = m_loaded && m_loaded->type == type ? m_loaded->codes : doseCodesOfType(type);
 
     // Each dose is its own transaction: a receptionist who declines an over-booked second slot keeps
     // the first dose and can choose another slot for the second.
     try {
-        if (!storeAskingWhenFull(bookingOf(*first, doseCodesOfType(checkedIndex(m_type))), QString())) {
+        if (!storeAskingWhenFull(bookingOf(*first, codes), QString())) {
             return;
         }
     } catch (const DbError &error) {
@@ -691,11 +685,17 @@ void EntryScreen::cancelBooking()
     if (!slot) {
         return;
     }
+    bool deleted = false;
     try {
-        cancelReservation(m_state.db, slot->dateKey, slot->hour, text(0));
+        // The reservation loaded from List1 is the one meant, whichever row's list it came from.
+        deleted = m_loaded ? cancelReservationNumbered(m_state.db, m_loaded->yno)
+                           : cancelReservation(m_state.db, slot->dateKey, slot->hour, text(0));
     } catch (const DbError &error) {
         tellFailure(u"予約を取り消せませんでした。"_s, error);
         return;
+    }
+    if (!deleted) {
+        m_state.dialogs.tell(u"取り消す予約が見つかりませんでした。\r\n他の端末ですでに取り消されています。"_s);
     }
     refreshAfterWriting(*slot, u"予約は取り消しました。"_s);
 }
@@ -743,13 +743,21 @@ void EntryScreen::Command2_Click(int index)
         if (!first) {
             return;
         }
-        if (first->date >= slot->date) {
-            m_state.dialogs.tell(u"2回目の摂取日は1回目の摂取日より未来の日付を入力してください。"_s);
-            m_combo2[1]->setFocus(Qt::OtherFocusReason);
+        if (!secondDoseAfterFirst(*first, *slot)) {
             return;
         }
     }
     setButtonStates();
+}
+
+bool EntryScreen::secondDoseAfterFirst(const Slot &first, const Slot &second)
+{
+    if (first.date < second.date) {
+        return true;
+    }
+    m_state.dialogs.tell(u"2回目の摂取日は1回目の摂取日より未来の日付を入力してください。"_s);
+    m_combo2[1]->setFocus(Qt::OtherFocusReason);
+    return false;
 }
 
 void EntryScreen::setButtonStates()
@@ -765,6 +773,9 @@ void EntryScreen::setButtonStates()
 
 void EntryScreen::Option3_Click(int index)
 {
+    if (m_loaded && m_loaded->type != index) {
+        m_loaded->type = -2; // another 種別 chosen: its own codes are written
+    }
     if (index != 1) {
         setRowTwoVisible(false);
         return;
@@ -850,6 +861,7 @@ void EntryScreen::yoyaku_set(int mode, const QString &key)
 
 void EntryScreen::fillFromReservation(const Reservation &r, bool wholeReservation)
 {
+    m_loaded.reset();
     if (wholeReservation) {
         setText(8, r.kno);
     }
@@ -871,9 +883,12 @@ void EntryScreen::fillFromReservation(const Reservation &r, bool wholeReservatio
     selectOption(m_visited, flagOption(r.rflg));
     selectOption(m_member, flagOption(r.kflg));
     // Selecting the stored type is no choice of the user's: row 2 stays as it is.
-    if (const auto type = typeOfCodes(r.sflg, r.scnt)) {
+    const auto type = typeOfCodes(r.sflg, r.scnt);
+    if (type) {
         selectOption(m_type, *type);
     }
+    // Only a pair record has codes no option writes back (新型 with its dose); -2 matches no option.
+    m_loaded = Loaded{r.yno, r.sflg == 2 ? type.value_or(-2) : -2, DoseCodes{2, r.scnt.value_or(0)}};
     setText(5, r.kmno);
     setText(6, r.biko);
     m_command1[0]->setEnabled(false);
@@ -885,18 +900,24 @@ bool EntryScreen::eventFilter(QObject *watched, QEvent *event)
     if (m_grid != nullptr && watched == m_grid->viewport() && event->type() == QEvent::Resize) {
         applyGridWidths();
     }
-    if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
-        for (int index = 0; index < 9; ++index) {
-            if (m_lineEdits[index] == nullptr || watched != m_lineEdits[index] || !isFocusMove(event)) {
-                continue;
-            }
-            if (event->type() == QEvent::FocusOut) {
-                Text1_LostFocus(index);
-            } else {
-                Text1_GotFocus(index);
-                if (static_cast<QFocusEvent *>(event)->reason() == Qt::MouseFocusReason) {
-                    Text1_Click(index);
-                }
+    if (watched == m_names) {
+        m_keyInNames = event->type() == QEvent::KeyPress;
+    }
+    for (int index = 0; index < 9; ++index) {
+        if (m_lineEdits[index] == nullptr || watched != m_lineEdits[index]) {
+            continue;
+        }
+        if (event->type() == QEvent::FocusOut && isFocusMove(event)) {
+            Text1_LostFocus(index);
+        } else if (event->type() == QEvent::FocusIn && isFocusMove(event)) {
+            Text1_GotFocus(index);
+            const bool byMouse = static_cast<QFocusEvent *>(event)->reason() == Qt::MouseFocusReason;
+            m_enteredByMouse = byMouse ? index : -1;
+        } else if (event->type() == QEvent::MouseButtonPress) {
+            // The focus comes before the press that gave it; a right click (to paste a name) keeps the form.
+            if (std::exchange(m_enteredByMouse, -1) == index
+                && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+                Text1_Click(index);
             }
         }
     }

@@ -135,25 +135,24 @@ void DBAdminScreen::compact()
     Database &db = m_state.db;
     // The database the program has open, file or server, is the one compacted and opened again.
     const DbTarget target = db.target();
+    QString failure;
     try {
         db.DB_close();
         db.DB_compact(target);
-        db.DB_open(target);
     } catch (const DbError &error) {
-        // Whatever step failed, the program goes on with its database open again.
-        QString message = u"データベースの最適化ができませんでした。\r\n"_s + crlf(error.message());
-        if (!db.isOpen()) {
-            try {
-                db.DB_open(target);
-            } catch (const DbError &reopen) {
-                message += u"\r\n\r\nデータベースを開き直せませんでした。\r\n"_s + crlf(reopen.message())
-                           + u"\r\nプログラムを終了し、原因を取り除いてから起動し直してください。"_s;
-            }
-        }
-        m_state.dialogs.tell(message);
+        failure = u"データベースの最適化ができませんでした。\r\n"_s + crlf(error.message());
+    }
+    // Whether the compaction went through or not, the program goes on with its database open again.
+    try {
+        db.DB_open(target);
+    } catch (const DbError &reopen) {
+        const QString notReopened = u"データベースを開き直せませんでした。\r\n"_s + crlf(reopen.message())
+                                    + u"\r\nプログラムを終了し、原因を取り除いてから起動し直してください。"_s;
+        m_state.dialogs.tell(failure.isEmpty() ? QString(u"最適化は終了しましたが、"_s + notReopened)
+                                               : QString(failure + u"\r\n\r\n"_s + notReopened));
         return;
     }
-    m_state.dialogs.tell(u"最適化が終了いたしました。"_s);
+    m_state.dialogs.tell(failure.isEmpty() ? u"最適化が終了いたしました。"_s : failure);
 }
 
 void DBAdminScreen::deleteAll()
@@ -196,6 +195,12 @@ void DBAdminScreen::deletePeriod()
             box->setFocus();
             return;
         }
+    }
+    // A period that ends before it begins holds no day: nothing to copy, nothing to delete.
+    if (*dateFromKey(m_period[0]->text()) > *dateFromKey(m_period[1]->text())) {
+        m_state.dialogs.tell(u"削除期間の始めの日付が終わりの日付より後です。見直してください。"_s);
+        m_period[0]->setFocus();
+        return;
     }
     YOYAKU_period_delete();
 }

@@ -118,6 +118,8 @@ SettingsScreen::SettingsScreen(ProgramState &state, QWidget *parent)
     page->addLayout(outer);
     page->addStretch(1);
 
+    // The zeros shown until a load succeeds are no capacities: saving them would close every slot.
+    m_save->setEnabled(false);
     grid_init();
     grid_load();
 }
@@ -159,6 +161,7 @@ bool SettingsScreen::grid_load()
     for (int i = 0; i < CellCount; ++i) {
         m_cells[i]->setText(QString::number(table.get_value(weekdayOfCell(i), slotOfCell(i))));
     }
+    m_save->setEnabled(true);
     return true;
 }
 
