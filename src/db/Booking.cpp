@@ -86,9 +86,14 @@ bool cancelReservation(Database &db, const QString &dateKey, const QString &hour
 bool cancelReservationNumbered(Database &db, int yno)
 {
     Database::WriteTransaction transaction(db);
-    const int deleted = db.write(u"DELETE FROM YOYAKU WHERE YNO = ?"_s, {yno});
+    const std::optional<Reservation> before = reservationByNumber(db, yno);
+    if (!before) {
+        return false;
+    }
+    db.write(u"DELETE FROM YOYAKU WHERE YNO = ?"_s, {yno});
+    recordReservationChange(db, HistoryKind::Cancelled, before, std::nullopt);
     transaction.commit();
-    return deleted > 0;
+    return true;
 }
 
 QStringList namesInSlot(Database &db, const QString &dateKey, const QString &hour)

@@ -51,6 +51,8 @@ void act(Workspace &ws, const QString &action)
         registerReservation(db, second, WhenFull::Overbook);
     } else if (action == u"cancel"_s) {
         cancelReservation(db, Day, u"10"_s, u"山田"_s);
+    } else if (action == u"cancel loaded"_s) {
+        cancelReservationNumbered(db, 1);
     } else if (action == u"arrive"_s) {
         setVisitFlag(db, line, Day, 1);
     } else if (action == u"leave"_s) {
@@ -104,6 +106,7 @@ private slots:
         add("overwritten", u"overwrite"_s, HistoryKind::Overwritten, 1, u"\"TEL1\":\"03-1\""_s, u"\"TEL1\":\"03-2\""_s);
         add("second dose of a pair", u"second dose"_s, HistoryKind::SecondDose, 2, {}, u"\"SCNT\":2"_s);
         add("cancelled", u"cancel"_s, HistoryKind::Cancelled, 1, u"\"KNO\":\"77\""_s, {});
+        add("cancelled as loaded", u"cancel loaded"_s, HistoryKind::Cancelled, 1, u"\"KNO\":\"77\""_s, {});
         add("arrived", u"arrive"_s, HistoryKind::Arrived, 1, u"\"CFLG\":0"_s, u"\"CFLG\":1"_s);
         add("not arrived", u"leave"_s, HistoryKind::NotArrived, 1, u"\"CFLG\":1"_s, u"\"CFLG\":0"_s);
         add("capacities saved", u"capacities"_s, HistoryKind::CapacitiesSaved, -1, u"{\"1-08\":3}"_s,
