@@ -9,6 +9,7 @@
 #include "db/Booking.h"
 #include "db/Database.h"
 #include "screens/common/Named.h"
+#include "screens/common/Notices.h"
 #include "shared/Eras.h"
 
 #include <QComboBox>
@@ -35,6 +36,9 @@ namespace {
 
 const QColor LightGreen(0xC0, 0xFF, 0xC0);
 constexpr int GridColumns = 2 + SlotCount;
+// The month grid's marks for a slot at its capacity and one over it.
+const QColor FullColour(0xFF, 0xD8, 0x80);
+const QColor OverColour(0xFF, 0xA0, 0xA0);
 
 QString overbookingQuestion()
 {
@@ -336,7 +340,16 @@ void EntryScreen::buildControls()
     }
     m_grid->setColumnHidden(GridColumns - 1, true);
     m_grid->viewport()->installEventFilter(this);
-    lists->addWidget(m_grid, 5);
+    connect(m_grid, &QTreeWidget::itemDoubleClicked, this, &EntryScreen::gridDoubleClicked);
+    auto *gridColumn = new QVBoxLayout;
+    gridColumn->addWidget(m_grid, 1);
+    auto *legend = new QLabel(u"<span style=\"background:%1\">　　</span> 満席　"
+                              u"<span style=\"background:%2\">　　</span> 定員超過　"
+                              u"（ダブルクリックでその日時を確認）"_s.arg(FullColour.name(), OverColour.name()),
+                              this);
+    legend->setObjectName(u"GridLegend"_s);
+    gridColumn->addWidget(legend);
+    lists->addLayout(gridColumn, 5);
     root->addLayout(lists, 1);
     scroll->setWidget(form);
 
@@ -493,14 +506,34 @@ void EntryScreen::fillGrid(const DatePickers &row)
     for (const GridDay &day : *days) {
         auto *item = new QTreeWidgetItem;
         item->setText(0, day.label);
+        item->setData(0, Qt::UserRole, day.date);
         for (int slot = 0; slot < SlotCount; ++slot) {
             item->setText(1 + slot, QString::number(day.counts[slot]));
             item->setTextAlignment(1 + slot, Qt::AlignCenter);
+            const SlotFill fill = slotFill(day.counts[slot], day.places[slot]);
+            if (fill != SlotFill::Open) {
+                item->setBackground(1 + slot, fill == SlotFill::Full ? FullColour : OverColour);
+                item->setForeground(1 + slot, QColor(Qt::black));
+            }
         }
         item->setText(GridColumns - 1, day.label);
         items << item;
     }
     m_grid->addTopLevelItems(items);
+}
+
+void EntryScreen::gridDoubleClicked(const QTreeWidgetItem *item, int column)
+{
+    const QDate date = item->data(0, Qt::UserRole).toDate();
+    if (!date.isValid()) {
+        return;
+    }
+    m_row1->setDate(date);
+    m_row1->Combo_2_set2();
+    if (column >= 1 && column <= SlotCount) {
+        m_combo1[3]->setCurrentText(slotKey(column - 1));
+    }
+    Command2_Click(0);
 }
 
 void EntryScreen::applyGridWidths()
@@ -617,41 +650,53 @@ void EntryScreen::registerBooking()
 
     // Each dose is its own transaction: a receptionist who declines an over-booked second slot keeps
     // the first dose and can choose another slot for the second.
+    const QString name = text(0);
+    QList<BookedSlot> booked;
+    bool updated = false;
     try {
-        if (!storeAskingWhenFull(bookingOf(*first, doseCodesOfType(checkedIndex(m_type))), QString())) {
+        const auto stored = storeAskingWhenFull(bookingOf(*first, doseCodesOfType(checkedIndex(m_type))), QString());
+        if (!stored) {
             return;
         }
+        booked.append({first->dateKey, first->hour, stored->yno});
+        updated = !stored->added;
     } catch (const DbError &error) {
         tellFailure(u"予約を登録できませんでした。入力内容はそのまま残してあります。"_s, error);
         return;
     }
     if (pair) {
         try {
-            if (!storeAskingWhenFull(bookingOf(*second, SecondDoseCodes), u"2回目の摂取"_s)) {
+            const auto stored = storeAskingWhenFull(bookingOf(*second, SecondDoseCodes), u"2回目の摂取"_s);
+            if (!stored) {
+                m_state.notices.post(bookedNotice(name, booked, updated));
                 return;
             }
+            booked.append({second->dateKey, second->hour, stored->yno});
         } catch (const DbError &error) {
+            m_state.notices.post(bookedNotice(name, booked, updated));
             tellFailure(u"1回目の予約は登録しましたが、2回目の予約を登録できませんでした。"
                         u"入力内容はそのまま残してあります。"_s,
                         error);
             return;
         }
     }
+    m_state.notices.post(bookedNotice(name, booked, updated));
     refreshAfterWriting(*first, u"予約は登録しました。"_s);
 }
 
-bool EntryScreen::storeAskingWhenFull(const BookingRecord &booking, const QString &questionTitle)
+std::optional<StoredBooking> EntryScreen::storeAskingWhenFull(const BookingRecord &booking,
+                                                             const QString &questionTitle)
 {
     // The places are counted inside the write transaction; the question is asked with no transaction
     // open (another desk must not wait on this one's dialog), and the booking is then tried again.
-    if (!registerReservation(m_state.db, booking, WhenFull::Refuse).slotFull) {
-        return true;
+    if (const StoredBooking stored = registerReservation(m_state.db, booking, WhenFull::Refuse); !stored.slotFull) {
+        return stored;
     }
-    if (!m_state.dialogs.ask(overbookingQuestion(), questionTitle)) {
-        return false;
+    // Booking beyond the places offered: a stray Enter must not do it.
+    if (!m_state.dialogs.askDestructive(overbookingQuestion(), questionTitle)) {
+        return std::nullopt;
     }
-    registerReservation(m_state.db, booking, WhenFull::Overbook);
-    return true;
+    return registerReservation(m_state.db, booking, WhenFull::Overbook);
 }
 
 void EntryScreen::cancelBooking()
@@ -660,8 +705,11 @@ void EntryScreen::cancelBooking()
     if (!slot) {
         return;
     }
+    const QString name = text(0);
     try {
-        cancelReservation(m_state.db, slot->dateKey, slot->hour, text(0));
+        if (cancelReservation(m_state.db, slot->dateKey, slot->hour, name)) {
+            m_state.notices.post(cancelledNotice(name, slot->dateKey, slot->hour));
+        }
     } catch (const DbError &error) {
         tellFailure(u"予約を取り消せませんでした。"_s, error);
         return;
