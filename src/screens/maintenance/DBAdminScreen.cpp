@@ -2,6 +2,7 @@
 
 #include "config/Clock.h"
 #include "screens/common/Dialogs.h"
+#include "screens/common/Notices.h"
 #include "screens/common/ProgramState.h"
 #include "db/Database.h"
 #include "db/Maintenance.h"
@@ -113,7 +114,7 @@ void DBAdminScreen::showDeletionControls(bool visible)
 void DBAdminScreen::compact()
 {
     showDeletionControls(false);
-    if (!m_state.dialogs.ask(u"データベースの最適化を行います。\r\n\r\n"
+    if (!m_state.dialogs.askDestructive(u"データベースの最適化を行います。\r\n\r\n"
                              u"他端末で本システムを使用中の時は、終了してください。\r\n"
                              u"ＯＫを押すと最適化を始めます。"_s)) {
         return;
@@ -144,7 +145,7 @@ void DBAdminScreen::compact()
 
 void DBAdminScreen::deleteAll()
 {
-    if (!m_state.dialogs.ask(u"予約データの削除を行います。\r\n\r\n"
+    if (!m_state.dialogs.askDestructive(u"予約データの削除を行います。\r\n\r\n"
                              u"すべての予約データを削除します。\r\n"
                              u"一旦、削除すると復元はできません。\r\n"
                              u"他端末で本システムを使用中の時は、終了してください。\r\n"
@@ -160,7 +161,7 @@ void DBAdminScreen::YOYAKU_all_delete()
         return;
     }
     try {
-        deleteAllReservations(m_state.db);
+        m_state.notices.post(deletedNotice(deleteAllReservations(m_state.db), m_backupPath));
     } catch (const DbError &error) {
         tellFailure(u"予約データを削除できませんでした。予約データはそのままです。"_s, error.message());
         return;
@@ -191,7 +192,8 @@ void DBAdminScreen::YOYAKU_period_delete()
         return;
     }
     try {
-        deleteReservationsBetween(m_state.db, m_period[0]->text(), m_period[1]->text());
+        m_state.notices.post(
+            deletedNotice(deleteReservationsBetween(m_state.db, m_period[0]->text(), m_period[1]->text()), m_backupPath));
     } catch (const DbError &error) {
         tellFailure(u"予約データを削除できませんでした。予約データはそのままです。"_s, error.message());
         return;
@@ -202,7 +204,7 @@ void DBAdminScreen::YOYAKU_period_delete()
 bool DBAdminScreen::backUp()
 {
     try {
-        backupDatabase(m_state.db, m_state.clock.now());
+        m_backupPath = backupDatabase(m_state.db, m_state.clock.now()).value_or(QString());
     } catch (const DbError &error) {
         tellFailure(u"削除の前のバックアップができなかったため、削除を中止しました。予約データはそのままです。"_s,
                     error.message());

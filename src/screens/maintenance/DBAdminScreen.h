@@ -31,6 +31,7 @@ private:
     void deleteAll();
     void deletePeriod();
     // Copies the database aside before a deletion; false (the user told why) when no copy was made.
+    // The copy's path (none on a server) is kept in m_backupPath for the notice of the deletion.
     bool backUp();
     void tellFailure(const QString &doing, const QString &reason);
 
@@ -39,6 +40,7 @@ private:
     std::array<QPushButton *, 2> m_deletions{}; // Command2(0) all, Command2(1) period
     std::array<QLabel *, 3> m_labels{};         // Label1(0) … Label1(2)
     std::array<QLineEdit *, 2> m_period{};      // Text1(0) first date, Text1(1) last date
+    QString m_backupPath;
 };
 
 } // namespace qrb
