@@ -28,6 +28,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <utility>
+
 using namespace Qt::StringLiterals;
 
 namespace qrb {
@@ -343,12 +345,18 @@ void EntryScreen::buildControls()
     connect(m_grid, &QTreeWidget::itemDoubleClicked, this, &EntryScreen::gridDoubleClicked);
     auto *gridColumn = new QVBoxLayout;
     gridColumn->addWidget(m_grid, 1);
-    auto *legend = new QLabel(u"<span style=\"background:%1\">　　</span> 満席　"
-                              u"<span style=\"background:%2\">　　</span> 定員超過　"
-                              u"（ダブルクリックでその日時を確認）"_s.arg(FullColour.name(), OverColour.name()),
-                              this);
-    legend->setObjectName(u"GridLegend"_s);
-    gridColumn->addWidget(legend);
+    auto *legend = new QHBoxLayout;
+    for (const auto &[colour, meaning] : {std::pair{FullColour, u"満席"_s}, std::pair{OverColour, u"定員超過"_s}}) {
+        auto *swatch = new QLabel(this);
+        swatch->setFixedSize(28, 14);
+        swatch->setStyleSheet(u"background-color: %1; border: 1px solid gray;"_s.arg(colour.name()));
+        legend->addWidget(swatch);
+        legend->addWidget(new QLabel(meaning, this));
+        legend->addSpacing(12);
+    }
+    legend->addWidget(new QLabel(u"（ダブルクリックでその日時を確認）"_s, this));
+    legend->addStretch(1);
+    gridColumn->addLayout(legend);
     lists->addLayout(gridColumn, 5);
     root->addLayout(lists, 1);
     scroll->setWidget(form);
