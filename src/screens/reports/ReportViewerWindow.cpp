@@ -177,7 +177,8 @@ bool ReportViewerWindow::saveAsPdf(const QString &pdfPath)
 void ReportViewerWindow::askAndPrint()
 {
     QPrinter printer(QPrinter::HighResolution);
-    printer.setDocName(QFileInfo(m_path).fileName());
+    // Printing to a PDF file suggests the same dated name as the PDF button.
+    printer.setDocName(QFileInfo(suggestedPdfName()).completeBaseName());
     QPrintDialog dialog(&printer, this);
     if (dialog.exec() == QDialog::Accepted) {
         printTo(printer);
