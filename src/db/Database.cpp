@@ -1,6 +1,7 @@
 #include "Database.h"
 
 #include "DbInternal.h"
+#include "Schema.h"
 
 #include <QDir>
 #include <QSqlDriver>
@@ -108,6 +109,15 @@ void Database::open(const DbTarget &target, bool requireTables)
     }
     m_target = target;
     m_path = target.sqlitePath;
+    if (requireTables) {
+        // A database made before the telephone search folded numbers gets its indexes once. Without
+        // them (say the server allows this user no CREATE) the search still finds, only slower.
+        try {
+            addTelephoneIndexesIfMissing(*this);
+        } catch (const DbError &error) {
+            qWarning("%s", error.what());
+        }
+    }
 }
 
 void Database::DB_close()

@@ -1,6 +1,7 @@
 #include "Schema.h"
 
 #include "Database.h"
+#include "Search.h"
 #include "shared/Dates.h"
 
 #include <QDir>
@@ -32,22 +33,19 @@ void writeSchema(Database &db)
         db.write(sql);
     }
     // The indexes of the look-ups, which ignore the case of ASCII letters: by patient number, name
-    // (read instead of the table for a search inside the name), kana and telephone (prefixes).
+    // (read instead of the table for a search inside the name) and kana (prefixes).
     const QStringList searchIndexes =
         db.isPostgres()
             ? QStringList{u"CREATE INDEX YOYAKU_KNO ON YOYAKU (UPPER(KNO))"_s,
                           u"CREATE INDEX YOYAKU_KNM ON YOYAKU (KNM, YNO)"_s,
-                          u"CREATE INDEX YOYAKU_KKNM ON YOYAKU (UPPER(KKNM) text_pattern_ops)"_s,
-                          u"CREATE INDEX YOYAKU_TEL1 ON YOYAKU (UPPER(TEL1) text_pattern_ops)"_s,
-                          u"CREATE INDEX YOYAKU_TEL2 ON YOYAKU (UPPER(TEL2) text_pattern_ops)"_s}
+                          u"CREATE INDEX YOYAKU_KKNM ON YOYAKU (UPPER(KKNM) text_pattern_ops)"_s}
             : QStringList{u"CREATE INDEX YOYAKU_KNO ON YOYAKU (KNO COLLATE NOCASE)"_s,
                           u"CREATE INDEX YOYAKU_KNM ON YOYAKU (KNM, YNO)"_s,
-                          u"CREATE INDEX YOYAKU_KKNM ON YOYAKU (KKNM COLLATE NOCASE)"_s,
-                          u"CREATE INDEX YOYAKU_TEL1 ON YOYAKU (TEL1 COLLATE NOCASE)"_s,
-                          u"CREATE INDEX YOYAKU_TEL2 ON YOYAKU (TEL2 COLLATE NOCASE)"_s};
+                          u"CREATE INDEX YOYAKU_KKNM ON YOYAKU (KKNM COLLATE NOCASE)"_s};
     for (const QString &sql : searchIndexes) {
         db.write(sql);
     }
+    addTelephoneIndexesIfMissing(db);
 }
 
 void writeCapacities(Database &db, int places)
@@ -61,6 +59,20 @@ void writeCapacities(Database &db, int places)
 }
 
 } // namespace
+
+void addTelephoneIndexesIfMissing(Database &db)
+{
+    // Looked up first rather than CREATE INDEX IF NOT EXISTS: on a server that statement locks the
+    // table against other desks' bookings even when the index is there.
+    const QString exists = db.isPostgres() ? u"SELECT COUNT(*) FROM pg_indexes WHERE indexname = LOWER(?)"_s
+                                           : u"SELECT COUNT(*) FROM sqlite_master WHERE type = 'index' AND name = ?"_s;
+    for (const QString &column : {u"TEL1"_s, u"TEL2"_s}) {
+        const QString index = u"YOYAKU_%1_FOLDED"_s.arg(column);
+        if (db.scalar(exists, {index}).toInt() == 0) {
+            db.write(u"CREATE INDEX %1 ON YOYAKU ((%2))"_s.arg(index, foldedTelephoneSql(column, db.isPostgres())));
+        }
+    }
+}
 
 void createDatabase(const DbTarget &target, int places)
 {

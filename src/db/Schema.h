@@ -4,6 +4,7 @@
 
 namespace qrb {
 
+class Database;
 struct DbTarget;
 
 // Makes a new reservation database file: both tables, their indexes and the 70 SETTING rows, each
@@ -15,5 +16,10 @@ void createDatabaseFile(const QString &path, int places);
 // and must not hold the tables yet: an existing reservation database is refused, never emptied.
 // Tables, indexes and rows are written in one transaction, so a failure leaves the database empty.
 void createDatabase(const DbTarget &target, int places);
+
+// The indexes of the telephone search (numbers compared without hyphens, spaces or full-width
+// digits), added to a database made before the search compared numbers that way. Quick when they are
+// there; the first time it reads every reservation once.
+void addTelephoneIndexesIfMissing(Database &db);
 
 } // namespace qrb

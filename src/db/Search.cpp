@@ -6,7 +6,10 @@
 
 #include <QSqlQuery>
 
+#include <QRegularExpression>
+
 #include <algorithm>
+#include <string_view>
 
 using namespace Qt::StringLiterals;
 
@@ -18,6 +21,10 @@ namespace {
 // and fetches every row by its key to test it (ten times slower than reading the table once and
 // sorting the few rows found).
 const QString orderOfSearch = u" ORDER BY YDATE || '', YTIME, YNO"_s;
+
+// Hyphens and spaces a number may be written with: ASCII, full-width, the hyphen and minus signs, and
+// the long vowel mark that a Japanese input method often types for a hyphen.
+constexpr char16_t telephoneSeparators[] = u"- －‐−ーｰ　";
 
 QList<SearchHit> hitsWhere(Database &db, const QString &condition, std::initializer_list<QVariant> values)
 {
@@ -84,11 +91,65 @@ QList<SearchHit> reservationsWithKanaStartingWith(Database &db, const QString &t
     return hitsWhere(db, u'(' + kana + u" OR "_s + kana + u" OR "_s + kana + u')', {half, full, hiragana});
 }
 
+QString foldTelephone(const QString &number)
+{
+    QString folded;
+    folded.reserve(number.size());
+    for (const QChar c : number) {
+        if (std::u16string_view(telephoneSeparators).find(c.unicode()) != std::u16string_view::npos) {
+            continue;
+        }
+        if (c >= u'０' && c <= u'９') {
+            folded += QChar(u'0' + (c.unicode() - u'０'));
+        } else if (c >= u'a' && c <= u'z') {
+            folded += c.toUpper();
+        } else {
+            folded += c;
+        }
+    }
+    return folded;
+}
+
+QString foldedTelephoneSql(const QString &column, bool postgres)
+{
+    QString sql = column;
+    for (const char16_t separator : std::u16string_view(telephoneSeparators)) {
+        sql = u"REPLACE(%1, '%2', '')"_s.arg(sql, QChar(separator));
+    }
+    for (char16_t digit = 0; digit < 10; ++digit) {
+        sql = u"REPLACE(%1, '%2', '%3')"_s.arg(sql, QChar(char16_t(u'０' + digit)), QChar(char16_t(u'0' + digit)));
+    }
+    // Compared by code point on both engines, so that the range of a prefix is the same everywhere.
+    return postgres ? u"(UPPER(%1) COLLATE \"C\")"_s.arg(sql) : u"UPPER(%1)"_s.arg(sql);
+}
+
+TelephonePrefix telephonePrefix(const QString &typed)
+{
+    const QString folded = foldTelephone(typed);
+    TelephonePrefix prefix{likePattern(folded) + u'%', folded.left(folded.indexOf(QRegularExpression(u"[*?]"_s))), {}};
+    if (!prefix.from.isEmpty() && prefix.from.back().unicode() < 0xFFFF) {
+        prefix.below = prefix.from.chopped(1) + QChar(char16_t(prefix.from.back().unicode() + 1));
+    } else {
+        prefix.from.clear();
+    }
+    return prefix;
+}
+
 QList<SearchHit> reservationsWithTelephoneStartingWith(Database &db, const QString &typed)
 {
-    const QString pattern = likePattern(typed) + u'%';
-    return hitsWhere(
-        db, u'(' + db.likeIgnoringCase(u"TEL1"_s) + u" OR "_s + db.likeIgnoringCase(u"TEL2"_s) + u')', {pattern, pattern});
+    // Each number is found through its folded index: the range of the fixed start narrows the rows,
+    // and the pattern, wildcards and all, decides.
+    const TelephonePrefix prefix = telephonePrefix(typed);
+    const auto condition = [&](const QString &column) -> QString {
+        const QString folded = foldedTelephoneSql(column, db.isPostgres());
+        const QString range = prefix.from.isEmpty() ? QString() : u"%1 >= ? AND %1 < ? AND "_s.arg(folded);
+        return u'(' + range + folded + u" LIKE ? ESCAPE '\\')"_s;
+    };
+    if (prefix.from.isEmpty()) {
+        return hitsWhere(db, condition(u"TEL1"_s) + u" OR "_s + condition(u"TEL2"_s), {prefix.pattern, prefix.pattern});
+    }
+    return hitsWhere(db, condition(u"TEL1"_s) + u" OR "_s + condition(u"TEL2"_s),
+                     {prefix.from, prefix.below, prefix.pattern, prefix.from, prefix.below, prefix.pattern});
 }
 
 QList<SearchHit> reservationsWithPatientNumber(Database &db, const QString &typed)

@@ -339,8 +339,17 @@ int run(const QStringList &arguments)
             const QByteArray kanaSql = like.arg(u"(KKNM LIKE ? ESCAPE '\\' OR KKNM LIKE ? ESCAPE '\\' OR "
                                                 u"KKNM LIKE ? ESCAPE '\\')"_s)
                                            .toUtf8();
-            const QByteArray telSql =
-                like.arg(u"(TEL1 LIKE ? ESCAPE '\\' OR TEL2 LIKE ? ESCAPE '\\')"_s).toUtf8();
+            // Numbers are found by their folded form (no hyphens or spaces, digits half-width) through the
+            // indexes on that form: a range for the typed start, then the pattern.
+            const auto foldedPrefix = [](const QString &column) -> QString {
+                const QString folded = foldedTelephoneSql(column, false);
+                return u"(%1 >= ? AND %1 < ? AND %1 LIKE ? ESCAPE '\\')"_s.arg(folded);
+            };
+            const QByteArray telSql = like.arg(foldedPrefix(u"TEL1"_s) + u" OR "_s + foldedPrefix(u"TEL2"_s)).toUtf8();
+            const auto telFloor = [&](const QString &typed) {
+                const TelephonePrefix p = telephonePrefix(typed);
+                floor.query(telSql.constData(), {p.from, p.below, p.pattern, p.from, p.below, p.pattern});
+            };
             const QByteArray knoSql = like.arg(u"KNO = ? COLLATE NOCASE"_s).toUtf8();
             qsizetype found = 0;
             const auto add = [&](const QString &operation, const std::function<qsizetype()> &ours,
@@ -360,7 +369,10 @@ int run(const QStringList &arguments)
                 });
             add(u"search: telephone prefix"_s,
                 [&] { return reservationsWithTelephoneStartingWith(db, u"090-1234"_s).size(); },
-                [&] { floor.query(telSql.constData(), {u"090-1234%"_s, u"090-1234%"_s}); });
+                [&] { telFloor(u"090-1234"_s); });
+            add(u"search: telephone without hyphens"_s,
+                [&] { return reservationsWithTelephoneStartingWith(db, u"０９０１２３４"_s).size(); },
+                [&] { telFloor(u"０９０１２３４"_s); });
             add(u"search: patient number"_s, [&] { return reservationsWithPatientNumber(db, u"123456"_s).size(); },
                 [&] { floor.query(knoSql.constData(), {u"123456"_s}); });
         }
