@@ -4,7 +4,7 @@ set -euo pipefail
 # qt6-httpserver-dev serves qrb-web (it needs qt6-websockets-dev to be found by CMake); chromium runs
 # its browser test.
 packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql
-          libsqlite3-dev libpq-dev fonts-noto-cjk xvfb xdotool x11-apps imagemagick postgresql file dpkg-dev
+          libsqlite3-dev libpq-dev fonts-noto-cjk qt6-translations-l10n xvfb xdotool x11-apps imagemagick postgresql file dpkg-dev
           qt6-httpserver-dev qt6-websockets-dev chromium)
 # Node.js may come from elsewhere than Debian (with its own npm); Debian's is taken only when there is none.
 command -v node >/dev/null || packages+=(nodejs)

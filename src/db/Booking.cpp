@@ -1,5 +1,6 @@
 #include "Booking.h"
 
+#include "Capacities.h"
 #include "Database.h"
 #include "History.h"
 #include "Search.h"
@@ -157,12 +158,14 @@ std::optional<QList<GridDay>> monthGrid(Database &db, const QString &year, const
                   {keyOf(firstDay), keyOf(*days)}, [&](const QSqlQuery &q) {
                       counts.insert(q.value(0).toString() + u' ' + q.value(1).toString(), q.value(2).toInt());
                   });
+    const CapacityTable capacities = loadCapacities(db);
     for (int d = firstDay; d <= *days; ++d) {
         GridDay row;
-        const QDate date(year.toInt(), month.toInt(), d);
-        row.label = twoDigits(d) + u"日 "_s + weekdayName(weekdayNumber(date));
+        row.date = QDate(year.toInt(), month.toInt(), d);
+        row.label = twoDigits(d) + u"日 "_s + weekdayName(weekdayNumber(row.date));
         for (int slot = 0; slot < SlotCount; ++slot) {
             row.counts[slot] = counts.value(keyOf(d) + u' ' + slotKey(slot));
+            row.places[slot] = capacities.get_value(weekdayNumber(row.date), slotKey(slot));
         }
         grid.append(row);
     }

@@ -78,8 +78,10 @@ int placesInSlot(Database &db, QDate date, const QString &hour);
 
 // One line of the month grid: a day and its reservations in each of the ten slots.
 struct GridDay {
+    QDate date;
     QString label; // "09日 金"
     std::array<int, SlotCount> counts{};
+    std::array<int, SlotCount> places{}; // what the settings offer in each slot of that weekday
 };
 
 // The chosen day and every later day of its month, with the reservations per slot, read in one

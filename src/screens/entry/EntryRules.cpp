@@ -15,6 +15,14 @@ QString slotLine(int reservations, int places)
            QString::number(places - reservations) + u"人"_s;
 }
 
+SlotFill slotFill(int reservations, int places)
+{
+    if (reservations > places) {
+        return SlotFill::Over;
+    }
+    return reservations == places && places > 0 ? SlotFill::Full : SlotFill::Open;
+}
+
 std::optional<Slot> slotFromTexts(const QString &year, const QString &month, const QString &day, const QString &hour)
 {
     const auto date = dateFromTexts(year, month, day);

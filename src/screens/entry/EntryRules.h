@@ -13,6 +13,11 @@ namespace qrb {
 // "現在の予約人数：3人    予約可能人数：あと-1人"
 QString slotLine(int reservations, int places);
 
+// How a slot of the month grid is marked: at its capacity, or holding more than it offers (a slot that
+// offers no places is only marked once someone is booked into it).
+enum class SlotFill { Open, Full, Over };
+SlotFill slotFill(int reservations, int places);
+
 // The slot a row's four pickers name.
 struct Slot {
     QDate date;

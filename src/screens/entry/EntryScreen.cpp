@@ -10,6 +10,7 @@
 #include "screens/common/Dialogs.h"
 #include "screens/common/Named.h"
 #include "screens/common/ProgramState.h"
+#include "screens/common/Notices.h"
 #include "shared/Eras.h"
 
 #include <QComboBox>
@@ -29,6 +30,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <utility>
+
 using namespace Qt::StringLiterals;
 
 namespace qrb {
@@ -37,6 +40,9 @@ namespace {
 
 const QColor LightGreen(0xC0, 0xFF, 0xC0);
 constexpr int GridColumns = 2 + SlotCount;
+// The month grid's marks for a slot at its capacity and one over it.
+const QColor FullColour(0xFF, 0xD8, 0x80);
+const QColor OverColour(0xFF, 0xA0, 0xA0);
 
 QString overbookingQuestion()
 {
@@ -351,7 +357,22 @@ void EntryScreen::buildControls()
     }
     m_grid->setColumnHidden(GridColumns - 1, true);
     m_grid->viewport()->installEventFilter(this);
-    lists->addWidget(m_grid, 5);
+    connect(m_grid, &QTreeWidget::itemDoubleClicked, this, &EntryScreen::gridDoubleClicked);
+    auto *gridColumn = new QVBoxLayout;
+    gridColumn->addWidget(m_grid, 1);
+    auto *legend = new QHBoxLayout;
+    for (const auto &[colour, meaning] : {std::pair{FullColour, u"満席"_s}, std::pair{OverColour, u"定員超過"_s}}) {
+        auto *swatch = new QLabel(this);
+        swatch->setFixedSize(28, 14);
+        swatch->setStyleSheet(u"background-color: %1; border: 1px solid gray;"_s.arg(colour.name()));
+        legend->addWidget(swatch);
+        legend->addWidget(new QLabel(meaning, this));
+        legend->addSpacing(12);
+    }
+    legend->addWidget(new QLabel(u"（ダブルクリックでその日時を確認）"_s, this));
+    legend->addStretch(1);
+    gridColumn->addLayout(legend);
+    lists->addLayout(gridColumn, 5);
     root->addLayout(lists, 1);
     scroll->setWidget(form);
 
@@ -499,9 +520,15 @@ void EntryScreen::fillGrid(const DatePickers &row)
     for (const GridDay &day : *days) {
         auto *item = new QTreeWidgetItem;
         item->setText(0, day.label);
+        item->setData(0, Qt::UserRole, day.date);
         for (int slot = 0; slot < SlotCount; ++slot) {
             item->setText(1 + slot, QString::number(day.counts[slot]));
             item->setTextAlignment(1 + slot, Qt::AlignCenter);
+            const SlotFill fill = slotFill(day.counts[slot], day.places[slot]);
+            if (fill != SlotFill::Open) {
+                item->setBackground(1 + slot, fill == SlotFill::Full ? FullColour : OverColour);
+                item->setForeground(1 + slot, QColor(Qt::black));
+            }
         }
         item->setText(GridColumns - 1, day.label);
         if (const auto reason = m_state.config.CLOSED.closedReason(date)) {
@@ -523,6 +550,20 @@ void EntryScreen::showClosedNote(int row)
     const auto date = pickers.date();
     const auto reason = date ? m_state.config.CLOSED.closedReason(*date) : std::nullopt;
     m_closedNote[row]->setText(reason ? closedDayNote(*reason) : QString());
+}
+
+void EntryScreen::gridDoubleClicked(const QTreeWidgetItem *item, int column)
+{
+    const QDate date = item->data(0, Qt::UserRole).toDate();
+    if (!date.isValid()) {
+        return;
+    }
+    m_row1->setDate(date);
+    m_row1->Combo_2_set2();
+    if (column >= 1 && column <= SlotCount) {
+        m_combo1[3]->setCurrentText(slotKey(column - 1));
+    }
+    Command2_Click(0);
 }
 
 void EntryScreen::applyGridWidths()
@@ -642,41 +683,53 @@ void EntryScreen::registerBooking()
 
     // Each dose is its own transaction: a receptionist who declines an over-booked second slot keeps
     // the first dose and can choose another slot for the second.
+    const QString name = text(0);
+    QList<BookedSlot> booked;
+    bool updated = false;
     try {
-        if (!storeAskingWhenFull(bookingOf(*first, codes), QString())) {
+        const auto stored = storeAskingWhenFull(bookingOf(*first, codes), QString());
+        if (!stored) {
             return;
         }
+        booked.append({first->dateKey, first->hour, stored->yno});
+        updated = !stored->added;
     } catch (const DbError &error) {
         tellFailure(u"予約を登録できませんでした。入力内容はそのまま残してあります。"_s, error);
         return;
     }
     if (pair) {
         try {
-            if (!storeAskingWhenFull(bookingOf(*second, SecondDoseCodes), u"2回目の摂取"_s)) {
+            const auto stored = storeAskingWhenFull(bookingOf(*second, SecondDoseCodes), u"2回目の摂取"_s);
+            if (!stored) {
+                m_state.notices.post(bookedNotice(name, booked, updated));
                 return;
             }
+            booked.append({second->dateKey, second->hour, stored->yno});
         } catch (const DbError &error) {
+            m_state.notices.post(bookedNotice(name, booked, updated));
             tellFailure(u"1回目の予約は登録しましたが、2回目の予約を登録できませんでした。"
                         u"入力内容はそのまま残してあります。"_s,
                         error);
             return;
         }
     }
+    m_state.notices.post(bookedNotice(name, booked, updated));
     refreshAfterWriting(*first, u"予約は登録しました。"_s);
 }
 
-bool EntryScreen::storeAskingWhenFull(const BookingRecord &booking, const QString &questionTitle)
+std::optional<StoredBooking> EntryScreen::storeAskingWhenFull(const BookingRecord &booking,
+                                                             const QString &questionTitle)
 {
     // The places are counted inside the write transaction; the question is asked with no transaction
     // open (another desk must not wait on this one's dialog), and the booking is then tried again.
-    if (!registerReservation(m_state.db, booking, WhenFull::Refuse).slotFull) {
-        return true;
+    if (const StoredBooking stored = registerReservation(m_state.db, booking, WhenFull::Refuse); !stored.slotFull) {
+        return stored;
     }
-    if (!m_state.dialogs.ask(overbookingQuestion(), questionTitle)) {
-        return false;
+    // Booking beyond the places offered: a stray Enter must not do it.
+    if (!m_state.dialogs.askDestructive(overbookingQuestion(), questionTitle)) {
+        return std::nullopt;
     }
-    registerReservation(m_state.db, booking, WhenFull::Overbook);
-    return true;
+    return registerReservation(m_state.db, booking, WhenFull::Overbook);
 }
 
 void EntryScreen::cancelBooking()
@@ -685,11 +738,16 @@ void EntryScreen::cancelBooking()
     if (!slot) {
         return;
     }
+    const QString name = text(0);
     bool deleted = false;
     try {
         // The reservation loaded from List1 is the one meant, whichever row's list it came from.
         deleted = m_loaded ? cancelReservationNumbered(m_state.db, m_loaded->yno)
-                           : cancelReservation(m_state.db, slot->dateKey, slot->hour, text(0));
+                           : cancelReservation(m_state.db, slot->dateKey, slot->hour, name);
+        if (deleted) {
+            m_state.notices.post(m_loaded ? cancelledNotice(name, m_loaded->ydate, m_loaded->ytime)
+                                          : cancelledNotice(name, slot->dateKey, slot->hour));
+        }
     } catch (const DbError &error) {
         tellFailure(u"予約を取り消せませんでした。"_s, error);
         return;
@@ -888,7 +946,7 @@ void EntryScreen::fillFromReservation(const Reservation &r, bool wholeReservatio
         selectOption(m_type, *type);
     }
     // Only a pair record has codes no option writes back (新型 with its dose); -2 matches no option.
-    m_loaded = Loaded{r.yno, r.sflg == 2 ? type.value_or(-2) : -2, DoseCodes{2, r.scnt.value_or(0)}};
+    m_loaded = Loaded{r.yno, r.sflg == 2 ? type.value_or(-2) : -2, DoseCodes{2, r.scnt.value_or(0)}, r.ydate, r.ytime};
     setText(5, r.kmno);
     setText(6, r.biko);
     m_command1[0]->setEnabled(false);

@@ -16,12 +16,14 @@ class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace qrb {
 
 struct ProgramState;
 struct Reservation;
 struct BookingRecord;
+struct StoredBooking;
 class DatePickers;
 class DbError;
 class KanaCaptureEdit;
@@ -82,7 +84,10 @@ private:
     void registerBooking();
     // Stores one dose; a full slot asks the over-booking question (titled as given) first. False when
     // the receptionist declined.
-    bool storeAskingWhenFull(const BookingRecord &booking, const QString &questionTitle);
+    // The stored booking, or nothing when the receptionist declined to over-book.
+    std::optional<StoredBooking> storeAskingWhenFull(const BookingRecord &booking, const QString &questionTitle);
+    // A double-click on the month grid: that day (and the cell's hour) into row 1, then its 確認.
+    void gridDoubleClicked(const QTreeWidgetItem *item, int column);
     void cancelBooking();
     void refreshAfterWriting(const Slot &slot, const QString &whatWasDone);
     void setButtonStates();
@@ -142,6 +147,8 @@ private:
         int yno = 0;
         int type = -1; // the 種別 option the load selected
         DoseCodes codes;
+        QString ydate; // its slot, for what the status bar tells after cancelling it
+        QString ytime;
     };
     std::optional<Loaded> m_loaded;
     // Set while List1 handles a key, so that moving through it with the keyboard loads as a click does.

@@ -4,6 +4,7 @@
 
 #include "config/Clock.h"
 #include "screens/common/Dialogs.h"
+#include "screens/common/Notices.h"
 #include "screens/common/ProgramState.h"
 #include "db/Database.h"
 #include "db/Backup.h"
@@ -127,7 +128,7 @@ void DBAdminScreen::showDeletionControls(bool visible)
 void DBAdminScreen::compact()
 {
     showDeletionControls(false);
-    if (!m_state.dialogs.ask(u"データベースの最適化を行います。\r\n\r\n"
+    if (!m_state.dialogs.askDestructive(u"データベースの最適化を行います。\r\n\r\n"
                              u"他端末で本システムを使用中の時は、終了してください。\r\n"
                              u"ＯＫを押すと最適化を始めます。"_s)) {
         return;
@@ -157,7 +158,7 @@ void DBAdminScreen::compact()
 
 void DBAdminScreen::deleteAll()
 {
-    if (!m_state.dialogs.ask(u"予約データの削除を行います。\r\n\r\n"
+    if (!m_state.dialogs.askDestructive(u"予約データの削除を行います。\r\n\r\n"
                              u"すべての予約データを削除します。\r\n"
                              u"一旦、削除すると復元はできません。\r\n"
                              u"他端末で本システムを使用中の時は、終了してください。\r\n"
@@ -174,7 +175,7 @@ void DBAdminScreen::YOYAKU_all_delete()
         return;
     }
     try {
-        deleteAllReservations(m_state.db);
+        m_state.notices.post(deletedNotice(deleteAllReservations(m_state.db), m_backupPath));
     } catch (const DbError &error) {
         tellFailure(u"予約データを削除できませんでした。予約データはそのままです。"_s, error.message());
         return;
@@ -212,7 +213,8 @@ void DBAdminScreen::YOYAKU_period_delete()
         return;
     }
     try {
-        deleteReservationsBetween(m_state.db, m_period[0]->text(), m_period[1]->text());
+        m_state.notices.post(
+            deletedNotice(deleteReservationsBetween(m_state.db, m_period[0]->text(), m_period[1]->text()), m_backupPath));
     } catch (const DbError &error) {
         tellFailure(u"予約データを削除できませんでした。予約データはそのままです。"_s, error.message());
         return;
@@ -223,9 +225,13 @@ void DBAdminScreen::YOYAKU_period_delete()
 std::optional<QString> DBAdminScreen::backUp()
 {
     try {
-        const std::optional<QString> copy = backupDatabase(m_state.db, m_state.clock.now());
+        m_backupPath = backupDatabase(m_state.db, m_state.clock.now()).value_or(QString());
         // The deletion's message says where the data went, so that it can be restored from there.
-        return copy ? u"\r\n\r\n削除前のデータのバックアップ:\r\n"_s + QDir::toNativeSeparators(*copy) : QString();
+        return m_backupPath.isEmpty() ? QString()
+                                      : u"
+
+削除前のデータのバックアップ:
+"_s + QDir::toNativeSeparators(m_backupPath);
     } catch (const DbError &error) {
         tellFailure(u"削除の前のバックアップができなかったため、削除を中止しました。予約データはそのままです。"_s,
                     error.message());

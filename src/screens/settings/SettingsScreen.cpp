@@ -1,6 +1,7 @@
 #include "SettingsScreen.h"
 
 #include "screens/common/Dialogs.h"
+#include "screens/common/Notices.h"
 #include "screens/common/ProgramState.h"
 #include "db/Capacities.h"
 #include "db/Database.h"
@@ -187,6 +188,7 @@ bool SettingsScreen::grid_save()
         m_state.dialogs.tell(u"予約可能人数を登録できませんでした。何も変更していません。\r\n"_s + error.message());
         return false;
     }
+    m_state.notices.post(capacitiesSavedNotice());
     return true;
 }
 

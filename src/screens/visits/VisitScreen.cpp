@@ -3,6 +3,7 @@
 #include "VisitList.h"
 #include "VisitTexts.h"
 #include "screens/common/Dialogs.h"
+#include "screens/common/Notices.h"
 #include "screens/common/ProgramState.h"
 #include "db/Database.h"
 #include "db/Visits.h"
@@ -193,6 +194,7 @@ bool VisitScreen::moveSelected(QListWidget *from, QListWidget *to, int cflg)
 {
     // Taken first: removing the chosen line makes the list select its neighbour, which must not move too.
     const QList<QListWidgetItem *> chosen = from->selectedItems();
+    QStringList moved;
     bool done = true;
     for (QListWidgetItem *line : chosen) {
         try {
@@ -206,7 +208,11 @@ bool VisitScreen::moveSelected(QListWidget *from, QListWidget *to, int cflg)
             done = false;
             break;
         }
+        moved << entryOf(line).knm;
         to->addItem(from->takeItem(from->row(line)));
+    }
+    if (!moved.isEmpty()) {
+        m_state.notices.post(visitNotice(moved, cflg == 1));
     }
     // A moved line leaves nothing chosen behind, so that the next "⇔" moves only what the user picks.
     from->clearSelection();
