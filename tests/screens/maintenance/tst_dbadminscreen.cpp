@@ -99,9 +99,9 @@ private slots:
         QTest::newRow("another program holds the database")
             << true << int(HeldByAnotherProgram) << compactFailed << u"使用中"_s;
         QTest::newRow("database gone") << true << int(DatabaseGone) << compactFailed << reopen;
-        // Compaction copies whatever the file holds; opening it again wants both tables.
-        QTest::newRow("compacted, then a table missing")
-            << true << int(TableGone) << u"最適化は終了しましたが、"_s << reopen;
+        // A copy that does not open as a database of both tables never replaces the file.
+        QTest::newRow("a copy without a table replaces nothing")
+            << true << int(TableGone) << compactFailed << u"データベースは元のままです。"_s;
     }
 
     void compaction()
