@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QInputMethodEvent>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -71,6 +72,11 @@ void typeInto(QWidget *box, const QString &text, bool leave)
     if (leave) {
         QTest::keyClick(editor, Qt::Key_Tab);
     }
+}
+
+void clickLine(QListWidget *list, int row)
+{
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(row)).center());
 }
 
 QStringList shows(const QObject *screen, const QStringList &names)

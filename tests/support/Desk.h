@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <QWidget>
 
+class QListWidget;
+
 namespace qrb {
 class Database;
 }
@@ -28,6 +30,9 @@ void click(const QObject *screen, const QString &name);
 // Enters a box or editable picker with Tab, selects what it holds and types `text` over it (ASCII
 // as keys, anything else as the input method commits it), then leaves it with Tab unless told not to.
 void typeInto(QWidget *box, const QString &text, bool leave = true);
+
+// A left click on a line of a list.
+void clickLine(QListWidget *list, int row);
 
 // What the named controls show: a box, picker or label its text, an option "on" or "off".
 QStringList shows(const QObject *screen, const QStringList &names);

@@ -17,31 +17,6 @@ class ReportScreenTest : public QObject
     Q_OBJECT
 
 private slots:
-    void textsThatNameNoDayAreRefused_data()
-    {
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<QStringList>("typed"); // year, month, day
-        QTest::newRow("month 13") << u"Command1(1)"_s << QStringList{u"2009"_s, u"13"_s, u"01"_s};
-        QTest::newRow("two-digit year") << u"Command1(0)"_s << QStringList{u"09"_s, u"10"_s, u"09"_s};
-        QTest::newRow("full-width month, monthly") << u"Command2(0)"_s << QStringList{u"2009"_s, u"１０"_s, u"09"_s};
-    }
-
-    void textsThatNameNoDayAreRefused()
-    {
-        QFETCH(QString, button);
-        QFETCH(QStringList, typed);
-        Workspace ws(3);
-        qrb::ReportScreen screen(*ws.state);
-        showActive(&screen);
-        for (int i = 0; i < 3; ++i) {
-            typeInto(control(&screen, u"Combo1(%1)"_s.arg(i)), typed.at(i));
-        }
-        click(&screen, button);
-        QCOMPARE(ws.dialogs.texts(), QStringList{u"日付が正しくありません。見直してください。"_s});
-        QVERIFY(ws.viewer.shown.isEmpty());
-        QVERIFY(!QFileInfo::exists(ws.folder() + u"/reports"_s));
-    }
-
     // A month and day typed without their zeros still name the stored day. What Shift-JIS cannot hold
     // is written as 〓, counted in the message, and a character outside the Basic Multilingual Plane is
     // one character of the padded column, so that every later column keeps its place.
@@ -68,34 +43,51 @@ private slots:
         QVERIFY(bytes.contains(lineA));
     }
 
-    void aFailedWriteGetsAMessageAndNoFile_data()
+    // A date that names no day, a folder that cannot be made, a database gone: one message, no file.
+    void aPressThatCannotWriteWritesNothing_data()
     {
-        QTest::addColumn<QString>("txtPath");
-        QTest::newRow("folder name taken by a file") << u"taken/"_s;
-        QTest::newRow("two missing levels") << u"missing/reports/"_s;
-        QTest::newRow("database gone") << QString();
+        QTest::addColumn<QString>("typed");  // year, month, day
+        QTest::addColumn<QString>("broken"); // TXTPATH, or "db"
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("told");
+        const QString wrongDate = u"日付が正しくありません。見直してください。"_s;
+        const QString noList = u"未来院予約者一覧を作成できませんでした。"_s;
+        QTest::newRow("month 13") << u"2009 13 01"_s << QString() << u"Command1(1)"_s << wrongDate;
+        QTest::newRow("two-digit year") << u"09 10 09"_s << QString() << u"Command1(0)"_s << wrongDate;
+        QTest::newRow("full-width month, monthly") << u"2009 １０ 09"_s << QString() << u"Command2(0)"_s << wrongDate;
+        QTest::newRow("folder name taken by a file") << QString() << u"taken/"_s << u"Command1(1)"_s << noList;
+        QTest::newRow("two missing levels") << QString() << u"missing/reports/"_s << u"Command1(1)"_s << noList;
+        QTest::newRow("database gone") << QString() << u"db"_s << u"Command1(1)"_s << noList;
     }
 
-    void aFailedWriteGetsAMessageAndNoFile()
+    void aPressThatCannotWriteWritesNothing()
     {
-        QFETCH(QString, txtPath);
+        QFETCH(QString, typed);
+        QFETCH(QString, broken);
+        QFETCH(QString, button);
+        QFETCH(QString, told);
         Workspace ws(3);
         QFile taken(ws.folder() + u"/taken"_s);
         QVERIFY(taken.open(QIODevice::WriteOnly));
         taken.close();
         qrb::ReportScreen screen(*ws.state);
-        if (txtPath.isEmpty()) {
+        if (broken == u"db"_s) {
             ws.db.DB_close();
-        } else {
-            ws.state->config.TXTPATH = txtPath;
+        } else if (!broken.isEmpty()) {
+            ws.state->config.TXTPATH = broken;
         }
         showActive(&screen);
-        click(&screen, u"Command1(1)"_s);
+        const QStringList parts = typed.split(u' ', Qt::SkipEmptyParts);
+        for (int i = 0; i < parts.size(); ++i) {
+            typeInto(control(&screen, u"Combo1(%1)"_s.arg(i)), parts.at(i));
+        }
+        click(&screen, button);
         QCOMPARE(ws.dialogs.messages.size(), 1);
-        QVERIFY(ws.dialogs.messages.first().text.startsWith(u"未来院予約者一覧を作成できませんでした。"_s));
+        QVERIFY(ws.dialogs.messages.first().text.startsWith(told));
         QVERIFY(ws.viewer.shown.isEmpty());
         QVERIFY(!QFileInfo::exists(ws.folder() + u"/missing"_s));
         QVERIFY(!QFileInfo::exists(ws.folder() + u"/reports/未来院リスト.txt"_s));
+        QVERIFY(parts.isEmpty() || !QFileInfo::exists(ws.folder() + u"/reports"_s));
         QCOMPARE(QFileInfo(ws.folder() + u"/taken"_s).size(), 0);
     }
 };

@@ -132,7 +132,6 @@ private slots:
         Workspace ws;
         StatusScreen screen(*ws.state);
         showActive(&screen);
-        QCOMPARE(shows(&screen, {u"Label1"_s}), QStringList{u"2009/10/09選択中！"_s});
         ws.addReservation(u"2009/12/01"_s, u"08"_s, u"佐藤"_s);
         clickDay(screen, QDate(2009, 12, 1));
         QCOMPARE(control<qrb::MonthView>(&screen, u"MonthView1"_s)->selectedDate(), QDate(2009, 12, 1));
@@ -144,7 +143,6 @@ private slots:
         QVERIFY(statsLine(screen).startsWith(u"■予約者数：2人"_s));
 
         auto *timer = screen.findChild<QTimer *>(u"Timer1"_s);
-        QCOMPARE(timer->interval(), 10000);
         ws.addReservation(u"2009/12/01"_s, u"08"_s, u"田中"_s);
         click(&screen, u"Command1"_s);
         QVERIFY(statsLine(screen).startsWith(u"■予約者数：3人"_s));
