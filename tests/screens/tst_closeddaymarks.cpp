@@ -1,12 +1,12 @@
 #include "screens/common/ClosedDayLook.h"
 #include "screens/entry/EntryScreen.h"
 #include "screens/status/StatusScreen.h"
+#include "support/Common.h"
 #include "support/Workspace.h"
 
 #include <QApplication>
 #include <QCalendarWidget>
 #include <QComboBox>
-#include <QFile>
 #include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -53,9 +53,7 @@ private slots:
     void closedDaysAreMarkedAtTheDesk()
     {
         test::Workspace clinic(5);
-        QFile ini(clinic.folder() + u"/setting.ini"_s);
-        QVERIFY(ini.open(QIODevice::WriteOnly) && ini.write("[CLOSED]\r\nA=2009/10/20\r\n") > 0);
-        ini.close();
+        QVERIFY(test::writeFileBytes(clinic.folder() + u"/setting.ini"_s, "[CLOSED]\r\nA=2009/10/20\r\n"));
         clinic.state->config.CLOSED = ClosedDays::read(clinic.folder());
 
         EntryScreen entry(*clinic.state);
