@@ -43,7 +43,7 @@ if ! $sudo apt-get install -y -q "$work/$(basename "$deb")" >"$work/apt.log" 2>&
 fi
 dpkg-query -L qrb >"$work/files"
 
-programs="qrb qrb-initdb qrb-report"
+programs="qrb qrb-initdb qrb-report qrb-restore"
 unit=/lib/systemd/system/qrb-web.service
 if grep -qx /usr/bin/qrb-web "$work/files"; then
     programs+=" qrb-web"

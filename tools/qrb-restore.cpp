@@ -5,6 +5,7 @@
 #include "db/Backup.h"
 #include "db/Database.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
@@ -16,12 +17,28 @@ using namespace Qt::StringLiterals;
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationVersion(QStringLiteral(QRB_VERSION));
     QTextStream err(stderr);
-    const QStringList args = QCoreApplication::arguments().mid(1);
-    if (args.size() != 1 || args.at(0).startsWith(u"-"_s)) {
-        err << u"使い方: qrb-restore BACKUP\n"
-               u"  BACKUP  戻すバックアップファイル(データベースのフォルダの backup にあるもの)\n"
-               u"setting.ini のあるフォルダで、すべての端末の QRB を終了してから実行してください。\n"_s;
+    const QString usage = u"使い方: qrb-restore BACKUP\n"
+                          u"  BACKUP  戻すバックアップファイル(データベースのフォルダの backup にあるもの)\n"
+                          u"  -h, --help    この説明を表示します\n"
+                          u"  -v, --version バージョンを表示します\n"
+                          u"setting.ini のあるフォルダで、すべての端末の QRB を終了してから実行してください。\n"_s;
+    QCommandLineParser parser;
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
+    const bool parsed = parser.parse(QCoreApplication::arguments());
+    if (parsed && parser.isSet(helpOption)) {
+        QTextStream(stdout) << usage;
+        return 0;
+    }
+    if (parsed && parser.isSet(versionOption)) {
+        QTextStream(stdout) << u"qrb-restore "_s << QCoreApplication::applicationVersion() << '\n';
+        return 0;
+    }
+    const QStringList args = parser.positionalArguments();
+    if (!parsed || args.size() != 1) {
+        err << usage;
         return 2;
     }
     const QString startDir = QDir::currentPath();

@@ -85,6 +85,8 @@ int main(int argc, char *argv[])
         QTextStream(stderr) << Usage;
         return 2;
     }
+    // Without them Qt's own buttons and dialogs read English; the desk goes on in that case.
+    qrb::installJapaneseTranslations(app);
     // One Japanese face for every text: with the desktop's Latin face first, each line would mix two
     // fonts, and digits next to kana would come out in the other one.
     QFont font(u"Noto Sans CJK JP"_s);

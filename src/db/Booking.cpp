@@ -1,5 +1,6 @@
 #include "Booking.h"
 
+#include "Capacities.h"
 #include "Database.h"
 #include "History.h"
 #include "Search.h"
@@ -13,11 +14,20 @@ using namespace Qt::StringLiterals;
 
 namespace qrb {
 
-StoredBooking registerReservation(Database &db, const BookingRecord &r, WhenFull whenFull)
+StoredBooking registerReservation(Database &db, const BookingRecord &record, WhenFull whenFull)
+{
+    Database::WriteTransaction transaction(db);
+    const StoredBooking stored = registerReservationInTransaction(db, record, whenFull);
+    if (!stored.slotFull) {
+        transaction.commit();
+    }
+    return stored;
+}
+
+StoredBooking registerReservationInTransaction(Database &db, const BookingRecord &r, WhenFull whenFull)
 {
     // NULL when the form knows no era: a new reservation is stored without one, an existing one keeps its own.
     const QVariant bflg = r.bflg ? QVariant(*r.bflg) : QVariant(QMetaType::fromType<int>());
-    Database::WriteTransaction transaction(db);
     const std::optional<Reservation> before = reservationInSlot(db, r.ydate, r.ytime, r.knm);
     StoredBooking stored;
     if (before) {
@@ -58,7 +68,6 @@ StoredBooking registerReservation(Database &db, const BookingRecord &r, WhenFull
                              : secondOfPair ? HistoryKind::SecondDose
                                             : HistoryKind::Registered;
     recordReservationChange(db, kind, before, reservationByNumber(db, stored.yno));
-    transaction.commit();
     return stored;
 }
 
@@ -70,6 +79,19 @@ bool cancelReservation(Database &db, const QString &dateKey, const QString &hour
         return false;
     }
     db.write(u"DELETE FROM YOYAKU WHERE YNO = ?"_s, {before->yno});
+    recordReservationChange(db, HistoryKind::Cancelled, before, std::nullopt);
+    transaction.commit();
+    return true;
+}
+
+bool cancelReservationNumbered(Database &db, int yno)
+{
+    Database::WriteTransaction transaction(db);
+    const std::optional<Reservation> before = reservationByNumber(db, yno);
+    if (!before) {
+        return false;
+    }
+    db.write(u"DELETE FROM YOYAKU WHERE YNO = ?"_s, {yno});
     recordReservationChange(db, HistoryKind::Cancelled, before, std::nullopt);
     transaction.commit();
     return true;
@@ -136,12 +158,14 @@ std::optional<QList<GridDay>> monthGrid(Database &db, const QString &year, const
                   {keyOf(firstDay), keyOf(*days)}, [&](const QSqlQuery &q) {
                       counts.insert(q.value(0).toString() + u' ' + q.value(1).toString(), q.value(2).toInt());
                   });
+    const CapacityTable capacities = loadCapacities(db);
     for (int d = firstDay; d <= *days; ++d) {
         GridDay row;
-        const QDate date(year.toInt(), month.toInt(), d);
-        row.label = twoDigits(d) + u"日 "_s + weekdayName(weekdayNumber(date));
+        row.date = QDate(year.toInt(), month.toInt(), d);
+        row.label = twoDigits(d) + u"日 "_s + weekdayName(weekdayNumber(row.date));
         for (int slot = 0; slot < SlotCount; ++slot) {
             row.counts[slot] = counts.value(keyOf(d) + u' ' + slotKey(slot));
+            row.places[slot] = capacities.get_value(weekdayNumber(row.date), slotKey(slot));
         }
         grid.append(row);
     }

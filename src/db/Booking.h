@@ -53,9 +53,15 @@ enum class WhenFull {
 // workstations registering at the same moment never draw the same number, and neither can fill the
 // last place unseen by the other. Overwriting takes no place and is never refused.
 StoredBooking registerReservation(Database &db, const BookingRecord &record, WhenFull whenFull);
+// The same inside a Database::WriteTransaction the caller holds and commits, so that several records
+// (both doses of a pair, the web's cancel code) are stored together or not at all.
+StoredBooking registerReservationInTransaction(Database &db, const BookingRecord &record, WhenFull whenFull);
 
 // Deletes the first record (lowest YNO) of the name in the slot; false when there is none.
 bool cancelReservation(Database &db, const QString &dateKey, const QString &hour, const QString &name);
+
+// Deletes the reservation numbered `yno`; false when there is none (cancelled elsewhere meanwhile).
+bool cancelReservationNumbered(Database &db, int yno);
 
 // Names booked in a slot, in the order they were booked.
 QStringList namesInSlot(Database &db, const QString &dateKey, const QString &hour);
@@ -72,8 +78,10 @@ int placesInSlot(Database &db, QDate date, const QString &hour);
 
 // One line of the month grid: a day and its reservations in each of the ten slots.
 struct GridDay {
+    QDate date;
     QString label; // "09日 金"
     std::array<int, SlotCount> counts{};
+    std::array<int, SlotCount> places{}; // what the settings offer in each slot of that weekday
 };
 
 // The chosen day and every later day of its month, with the reservations per slot, read in one

@@ -119,6 +119,13 @@ void Database::open(const DbTarget &target, bool requireTables)
             throw DbError(u"データベースに操作履歴の表(RIREKI)を作れません。\n%1\n%2"_s.arg(target.displayName(),
                                                                                      error.message()));
         }
+        // A database made before the searches read their own indexes gets them once. Without them (say
+        // the server allows this user no CREATE) the searches still find, only slower.
+        try {
+            addSearchIndexesIfMissing(*this);
+        } catch (const DbError &error) {
+            qWarning("%s", error.what());
+        }
     }
 }
 

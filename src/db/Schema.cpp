@@ -1,6 +1,7 @@
 #include "Schema.h"
 
 #include "Database.h"
+#include "Search.h"
 #include "shared/Dates.h"
 
 #include <QDir>
@@ -65,24 +66,18 @@ void writeSchema(Database &db)
     for (const QString &sql : statements) {
         db.write(sql);
     }
-    // The indexes of the look-ups, which ignore the case of ASCII letters: by patient number, kana and
-    // telephone (prefixes); and the search list's order holding name and reading, along which a
-    // search inside the name or by a common reading reads one page of lines without the table.
+    // The indexes of the look-ups, which ignore the case of ASCII letters: by patient number and kana
+    // (prefixes); then those of the search list's order and the folded telephone numbers.
     const QStringList searchIndexes =
         db.isPostgres()
             ? QStringList{u"CREATE INDEX YOYAKU_KNO ON YOYAKU (UPPER(KNO))"_s,
-                          u"CREATE INDEX YOYAKU_LIST ON YOYAKU (YDATE, YTIME, YNO) INCLUDE (KNM, KKNM)"_s,
-                          u"CREATE INDEX YOYAKU_KKNM ON YOYAKU (UPPER(KKNM) text_pattern_ops)"_s,
-                          u"CREATE INDEX YOYAKU_TEL1 ON YOYAKU (UPPER(TEL1) text_pattern_ops)"_s,
-                          u"CREATE INDEX YOYAKU_TEL2 ON YOYAKU (UPPER(TEL2) text_pattern_ops)"_s}
+                          u"CREATE INDEX YOYAKU_KKNM ON YOYAKU (UPPER(KKNM) text_pattern_ops)"_s}
             : QStringList{u"CREATE INDEX YOYAKU_KNO ON YOYAKU (KNO COLLATE NOCASE)"_s,
-                          u"CREATE INDEX YOYAKU_LIST ON YOYAKU (YDATE, YTIME, YNO, KNM, KKNM)"_s,
-                          u"CREATE INDEX YOYAKU_KKNM ON YOYAKU (KKNM COLLATE NOCASE)"_s,
-                          u"CREATE INDEX YOYAKU_TEL1 ON YOYAKU (TEL1 COLLATE NOCASE)"_s,
-                          u"CREATE INDEX YOYAKU_TEL2 ON YOYAKU (TEL2 COLLATE NOCASE)"_s};
+                          u"CREATE INDEX YOYAKU_KKNM ON YOYAKU (KKNM COLLATE NOCASE)"_s};
     for (const QString &sql : searchIndexes) {
         db.write(sql);
     }
+    addSearchIndexesIfMissing(db);
     createHistoryTable(db);
 }
 
@@ -109,6 +104,26 @@ void ensureHistoryTable(Database &db)
         createHistoryTable(db);
     }
     transaction.commit();
+}
+
+void addSearchIndexesIfMissing(Database &db)
+{
+    // The search list's order holds name and reading, so that a search inside the name or by a common
+    // reading reads one page of lines along it without the table.
+    // Looked up first rather than CREATE INDEX IF NOT EXISTS: on a server that statement locks the
+    // table against other desks' bookings even when the index is there.
+    const QString exists = db.isPostgres() ? u"SELECT COUNT(*) FROM pg_indexes WHERE indexname = LOWER(?)"_s
+                                           : u"SELECT COUNT(*) FROM sqlite_master WHERE type = 'index' AND name = ?"_s;
+    for (const QString &column : {u"TEL1"_s, u"TEL2"_s}) {
+        const QString index = u"YOYAKU_%1_FOLDED"_s.arg(column);
+        if (db.scalar(exists, {index}).toInt() == 0) {
+            db.write(u"CREATE INDEX %1 ON YOYAKU ((%2))"_s.arg(index, foldedTelephoneSql(column, db.isPostgres())));
+        }
+    }
+    if (db.scalar(exists, {u"YOYAKU_LIST"_s}).toInt() == 0) {
+        db.write(db.isPostgres() ? u"CREATE INDEX YOYAKU_LIST ON YOYAKU (YDATE, YTIME, YNO) INCLUDE (KNM, KKNM)"_s
+                                 : u"CREATE INDEX YOYAKU_LIST ON YOYAKU (YDATE, YTIME, YNO, KNM, KKNM)"_s);
+    }
 }
 
 void createDatabase(const DbTarget &target, int places)

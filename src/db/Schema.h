@@ -4,6 +4,7 @@
 
 namespace qrb {
 
+class Database;
 struct DbTarget;
 
 // Makes a new reservation database file: both tables, their indexes and the 70 SETTING rows, each
@@ -22,5 +23,10 @@ class Database;
 // the one change QRB makes to an existing database's schema by itself, so that a database made by an
 // earlier version keeps working. Two workstations opening it at once do it once.
 void ensureHistoryTable(Database &db);
+
+// The indexes of the search list's order and of the telephone search (numbers compared without
+// hyphens, spaces or full-width digits), added to a database made before the searches used them.
+// Quick when they are there; the first time it reads every reservation once.
+void addSearchIndexesIfMissing(Database &db);
 
 } // namespace qrb

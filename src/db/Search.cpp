@@ -6,7 +6,10 @@
 
 #include <QSqlQuery>
 
+#include <QRegularExpression>
+
 #include <algorithm>
+#include <string_view>
 
 using namespace Qt::StringLiterals;
 
@@ -25,6 +28,10 @@ enum class Walk {
     // patient numbers, which find a handful of reservations.
     Sorted,
 };
+
+// Hyphens and spaces a number may be written with: ASCII, full-width, the hyphen and minus signs, and
+// the long vowel mark that a Japanese input method often types for a hyphen.
+constexpr char16_t telephoneSeparators[] = u"- －‐−ーｰ　";
 
 struct Condition {
     QString sql;
@@ -67,9 +74,19 @@ Condition kanaCondition(const Database &db, const QString &typed)
 
 Condition telephoneCondition(const Database &db, const QString &typed)
 {
-    const QString pattern = likePattern(typed) + u'%';
-    return {u'(' + db.likeIgnoringCase(u"TEL1"_s) + u" OR "_s + db.likeIgnoringCase(u"TEL2"_s) + u')',
-            {pattern, pattern}, Walk::Sorted};
+    // Each number is found through its folded index: the range of the fixed start narrows the rows,
+    // and the pattern, wildcards and all, decides.
+    const TelephonePrefix prefix = telephonePrefix(typed);
+    const auto condition = [&](const QString &column) -> QString {
+        const QString folded = foldedTelephoneSql(column, db.isPostgres());
+        const QString range = prefix.from.isEmpty() ? QString() : u"%1 >= ? AND %1 < ? AND "_s.arg(folded);
+        return u'(' + range + folded + u" LIKE ? ESCAPE '\\')"_s;
+    };
+    const QVariantList values = prefix.from.isEmpty()
+                                    ? QVariantList{prefix.pattern, prefix.pattern}
+                                    : QVariantList{prefix.from, prefix.below, prefix.pattern,
+                                                   prefix.from, prefix.below, prefix.pattern};
+    return {u'(' + condition(u"TEL1"_s) + u" OR "_s + condition(u"TEL2"_s) + u')', values, Walk::Sorted};
 }
 
 Condition patientNumberCondition(const Database &db, const QString &typed)
@@ -155,6 +172,50 @@ QList<SearchHit> reservationsWithNameContaining(Database &db, const QString &typ
 QList<SearchHit> reservationsWithKanaStartingWith(Database &db, const QString &typed, const SearchPage &page)
 {
     return hitsOf(db, searchStatement(db, SearchBox::Kana, typed, page));
+}
+
+QString foldTelephone(const QString &number)
+{
+    QString folded;
+    folded.reserve(number.size());
+    for (const QChar c : number) {
+        if (std::u16string_view(telephoneSeparators).find(c.unicode()) != std::u16string_view::npos) {
+            continue;
+        }
+        if (c >= u'０' && c <= u'９') {
+            folded += QChar(u'0' + (c.unicode() - u'０'));
+        } else if (c >= u'a' && c <= u'z') {
+            folded += c.toUpper();
+        } else {
+            folded += c;
+        }
+    }
+    return folded;
+}
+
+QString foldedTelephoneSql(const QString &column, bool postgres)
+{
+    QString sql = column;
+    for (const char16_t separator : std::u16string_view(telephoneSeparators)) {
+        sql = u"REPLACE(%1, '%2', '')"_s.arg(sql, QChar(separator));
+    }
+    for (char16_t digit = 0; digit < 10; ++digit) {
+        sql = u"REPLACE(%1, '%2', '%3')"_s.arg(sql, QChar(char16_t(u'０' + digit)), QChar(char16_t(u'0' + digit)));
+    }
+    // Compared by code point on both engines, so that the range of a prefix is the same everywhere.
+    return postgres ? u"(UPPER(%1) COLLATE \"C\")"_s.arg(sql) : u"UPPER(%1)"_s.arg(sql);
+}
+
+TelephonePrefix telephonePrefix(const QString &typed)
+{
+    const QString folded = foldTelephone(typed);
+    TelephonePrefix prefix{likePattern(folded) + u'%', folded.left(folded.indexOf(QRegularExpression(u"[*?]"_s))), {}};
+    if (!prefix.from.isEmpty() && prefix.from.back().unicode() < 0xFFFF) {
+        prefix.below = prefix.from.chopped(1) + QChar(char16_t(prefix.from.back().unicode() + 1));
+    } else {
+        prefix.from.clear();
+    }
+    return prefix;
 }
 
 QList<SearchHit> reservationsWithTelephoneStartingWith(Database &db, const QString &typed, const SearchPage &page)

@@ -37,7 +37,9 @@ struct SearchPage {
 QList<SearchHit> reservationsWithNameContaining(Database &db, const QString &typed, const SearchPage &page = {});
 // KKNM beginning with the typed reading, written in hiragana, full-width or half-width katakana.
 QList<SearchHit> reservationsWithKanaStartingWith(Database &db, const QString &typed, const SearchPage &page = {});
-// TEL1 or TEL2 beginning with the typed text.
+// TEL1 or TEL2 beginning with the typed text, numbers written in any of the desk's ways: hyphens and
+// spaces are left out and digits read alike in either width, in the typed text and in the stored
+// numbers (which stay as they were typed). "031234" finds "03-1234-5678" and "０３ １２３４".
 QList<SearchHit> reservationsWithTelephoneStartingWith(Database &db, const QString &typed,
                                                        const SearchPage &page = {});
 // KNO equal to the typed text (no pattern).
@@ -57,5 +59,21 @@ std::optional<Reservation> reservationByNumber(Database &db, int yno);
 // The typed text as a LIKE pattern with "\" as its escape character: "*" → "%", "?" → "_", and
 // "%", "_" and "\" escaped so that they match themselves.
 QString likePattern(const QString &typed);
+
+// A telephone number as the search compares it: without hyphens and spaces (ASCII, full-width and
+// the long vowel mark typed for a hyphen), digits half-width, ASCII letters in upper case.
+QString foldTelephone(const QString &number);
+// The same folding as an SQL expression over a column, the expression the telephone indexes hold.
+QString foldedTelephoneSql(const QString &column, bool postgres);
+
+// What the telephone search binds: the folded text as a LIKE pattern, and the range of folded numbers
+// that begin with its fixed start, which is what the index is searched by (empty bounds when the
+// pattern begins with a wildcard).
+struct TelephonePrefix {
+    QString pattern;
+    QString from;
+    QString below;
+};
+TelephonePrefix telephonePrefix(const QString &typed);
 
 } // namespace qrb

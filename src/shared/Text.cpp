@@ -30,7 +30,9 @@ QString pct(qint64 numerator, qint64 denominator)
 
 QString padRight(const QString &text, int width, QChar blank)
 {
-    return text.size() >= width ? text : text + QString(width - text.size(), blank);
+    // Characters, not UTF-16 units: 𠮷 or an emoji is one character (two units), as any full-width one is.
+    const auto characters = static_cast<int>(text.toUcs4().size());
+    return characters >= width ? text : text + QString(width - characters, blank);
 }
 
 } // namespace qrb

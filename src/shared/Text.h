@@ -13,7 +13,8 @@ QString nvl_str(const QVariant &value, const QString &defaultText);
 // from zero (2/3 → "66.7%", 1/16 → "6.3%"); "***%" when the denominator is 0.
 QString pct(qint64 numerator, qint64 denominator);
 
-// The text padded with blanks on the right up to width characters; a longer text stays whole.
+// The text padded with blanks on the right up to width characters (code points, so that a character
+// outside the Basic Multilingual Plane counts once); a longer text stays whole.
 QString padRight(const QString &text, int width, QChar blank = u' ');
 
 } // namespace qrb

@@ -71,6 +71,8 @@ void act(Workspace &ws, const QString &action)
         registerReservation(db, second, WhenFull::Overbook);
     } else if (action == u"cancel"_s) {
         cancelReservation(db, Day, u"10"_s, u"山田"_s);
+    } else if (action == u"cancel loaded"_s) {
+        cancelReservationNumbered(db, 1);
     } else if (action == u"arrive"_s || action == u"leave"_s) {
         setVisitFlag(db, line, Day, action == u"arrive"_s ? 1 : 0);
     } else if (action == u"capacities"_s) {
@@ -194,6 +196,7 @@ private slots:
         add("overwrite", HistoryKind::Overwritten, 1, u"\"TEL1\":\"03-1\""_s, u"\"TEL1\":\"03-2\""_s);
         add("second dose", HistoryKind::SecondDose, 2, {}, u"\"SCNT\":2"_s);
         add("cancel", HistoryKind::Cancelled, 1, u"\"KNO\":\"77\""_s, {});
+        add("cancel loaded", HistoryKind::Cancelled, 1, u"\"KNO\":\"77\""_s, {});
         add("arrive", HistoryKind::Arrived, 1, u"\"CFLG\":0"_s, u"\"CFLG\":1"_s);
         add("leave", HistoryKind::NotArrived, 1, u"\"CFLG\":1"_s, u"\"CFLG\":0"_s);
         add("capacities", HistoryKind::CapacitiesSaved, -1, u"{\"1-08\":3}"_s, u"{\"1-08\":9}"_s);

@@ -27,6 +27,7 @@ void seed(Workspace &ws)
         {7, u"山田＊花子"_s, u"ヤマダハナコ"_s, {}, {}, {}, u"2009/10/09"_s, u"10"_s},
         {8, u"山田次郎"_s, u"やまだじろう"_s, {}, {}, {}, u"2009/10/09"_s, u"08"_s},
         {9, u"back\\slash"_s, {}, {}, {}, {}, u"2009/10/12"_s, u"08"_s},
+        {10, u"佐藤花"_s, u"ｻﾄｳﾊﾅ"_s, {}, u"０３－１２ ３４"_s, {}, u"2009/10/13"_s, u"08"_s},
     };
     for (const auto &r : rows) {
         ws.db.write(u"INSERT INTO YOYAKU (YNO, KNM, KKNM, TEL1, TEL2, KNO, YDATE, YTIME) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"_s,
@@ -78,10 +79,13 @@ void SearchTest::findsWhatEachBoxPromises_data()
     QTest::newRow("kana begins, not contains") << int(Kana) << u"ﾏﾀﾞ"_s << QList<int>{};
     QTest::newRow("kana ASCII any case") << int(Kana) << u"AB"_s << QList<int>{5, 6};
     QTest::newRow("kana underscore is literal") << int(Kana) << u"a_"_s << QList<int>{};
-    QTest::newRow("telephone either number") << int(Telephone) << u"0312"_s << QList<int>{2, 1};
+    QTest::newRow("telephone either number") << int(Telephone) << u"0312"_s << QList<int>{2, 1, 10};
     QTest::newRow("telephone begins, not contains") << int(Telephone) << u"1234"_s << QList<int>{};
-    QTest::newRow("telephone hyphen as typed") << int(Telephone) << u"090-"_s << QList<int>{5};
-    QTest::newRow("telephone question wildcard") << int(Telephone) << u"090?1"_s << QList<int>{5, 6};
+    QTest::newRow("telephone hyphens and spaces left out") << int(Telephone) << u"03-1234"_s << QList<int>{1, 10};
+    QTest::newRow("telephone full-width digits") << int(Telephone) << u"０３１２３４"_s << QList<int>{1, 10};
+    QTest::newRow("telephone hyphen typed or not") << int(Telephone) << u"090-"_s << QList<int>{5, 6};
+    QTest::newRow("telephone question wildcard") << int(Telephone) << u"090?1"_s << QList<int>{6};
+    QTest::newRow("telephone star, letters any case") << int(Telephone) << u"*x1"_s << QList<int>{6};
     QTest::newRow("patient number exact") << int(PatientNumber) << u"1001"_s << QList<int>{3, 1};
     QTest::newRow("patient number not a prefix") << int(PatientNumber) << u"100"_s << QList<int>{};
     QTest::newRow("patient number no wildcard") << int(PatientNumber) << u"100*"_s << QList<int>{};

@@ -17,9 +17,11 @@ public:
         QString text;
         QString title; // as the screen gave it; empty means the default "QRB"
         bool question = false;
+        bool destructive = false; // asked with Cancel as the default answer
     };
 
     bool ask(const QString &text, const QString &title = QString()) override;
+    bool askDestructive(const QString &text, const QString &title = QString()) override;
     void tell(const QString &text, const QString &title = QString()) override;
 
     // The answers to the next questions, in order; once they run out every question gets OK.
@@ -44,8 +46,13 @@ public:
 class RecordingViewer final : public ReportViewer
 {
 public:
-    void showReport(const QString &path) override { shown << path; }
+    void showReport(const QString &path, const QString &period) override
+    {
+        shown << path;
+        periods << period;
+    }
     QStringList shown;
+    QStringList periods;
 };
 
 } // namespace qrb::test

@@ -102,6 +102,8 @@ void searchOperations(Database &db, Floor &floor, const Options &o, std::vector<
         {u"search: kana たなか, first screenful"_s, SearchBox::Kana, reservationsWithKanaStartingWith, u"たなか"_s},
         {u"search: telephone prefix, first screenful"_s, SearchBox::Telephone,
          reservationsWithTelephoneStartingWith, u"090-1234"_s},
+        {u"search: telephone typed without hyphens, first screenful"_s, SearchBox::Telephone,
+         reservationsWithTelephoneStartingWith, u"０９０１２３４"_s},
         {u"search: patient number"_s, SearchBox::PatientNumber, reservationsWithPatientNumber, u"123456"_s},
     };
     SearchResults list;

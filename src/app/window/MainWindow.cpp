@@ -4,6 +4,7 @@
 #include "screens/common/Dialogs.h"
 #include "screens/common/ProgramState.h"
 #include "db/Database.h"
+#include "screens/common/Notices.h"
 #include "screens/entry/EntryScreen.h"
 #include "screens/help/HelpScreen.h"
 #include "screens/maintenance/DBAdminScreen.h"
@@ -15,12 +16,20 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGraphicsOpacityEffect>
+#include <QHBoxLayout>
+#include <QHelpEvent>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QPropertyAnimation>
 #include <QStatusBar>
 #include <QTimer>
+#include <QToolTip>
+#include <QTranslator>
 
 using namespace Qt::StringLiterals;
 
@@ -38,7 +47,41 @@ QWidget *make(ProgramState &state, QWidget *parent)
     }
 }
 
+// Shows the tooltip of the menu entry under the mouse (a menu bar shows none of its own), so that
+// the function key of each entry can be found where the entry is.
+class MenuTooltips final : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *bar = qobject_cast<QMenuBar *>(watched);
+        if (bar == nullptr || event->type() != QEvent::ToolTip) {
+            return false;
+        }
+        const auto *help = static_cast<QHelpEvent *>(event);
+        if (QAction *action = bar->actionAt(help->pos())) {
+            QToolTip::showText(help->globalPos(), action->toolTip(), bar, bar->actionGeometry(action));
+        } else {
+            QToolTip::hideText();
+        }
+        return true;
+    }
+};
+
 } // namespace
+
+bool installJapaneseTranslations(QCoreApplication &app)
+{
+    auto *translator = new QTranslator(&app);
+    if (!translator->load(u"qt_ja"_s, QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
+}
 
 MainWindow::MainWindow(ProgramState &state, QWidget *parent)
     : QMainWindow(parent)
@@ -51,27 +94,44 @@ MainWindow::MainWindow(ProgramState &state, QWidget *parent)
     m_mdi->setObjectName(u"MDIArea"_s);
     setCentralWidget(m_mdi);
 
-    // Entries without a screen yet stay in their place, disabled, so the menu always reads the same.
-    addEntry(u"mnu予約登録"_s, u"予約登録"_s, make<EntryScreen>);
-    addEntry(u"mnu検索"_s, u"検索"_s, make<SearchScreen>);
-    addEntry(u"mnu来院記録"_s, u"来院記録"_s, make<VisitScreen>);
-    addEntry(u"mnu予約状況"_s, u"予約状況"_s, make<StatusScreen>);
-    addEntry(u"mnu帳票"_s, u"帳票"_s, make<ReportScreen>);
-    addEntry(u"mnu設定"_s, u"設定"_s, make<SettingsScreen>);
-    addEntry(u"mnuHELP"_s, u"HELP"_s, make<HelpScreen>);
-    addEntry(u"mnuDB管理"_s, u"DB管理"_s, make<DBAdminScreen>);
-    auto *exit = menuBar()->addAction(u"プログラム終了"_s);
-    exit->setObjectName(u"mnu終了"_s);
-    connect(exit, &QAction::triggered, this, &MainWindow::confirmExit);
+    const QList<QAction *> entries{
+        addEntry(u"mnu予約登録"_s, u"予約登録"_s, make<EntryScreen>),
+        addEntry(u"mnu検索"_s, u"検索"_s, make<SearchScreen>),
+        addEntry(u"mnu来院記録"_s, u"来院記録"_s, make<VisitScreen>),
+        addEntry(u"mnu予約状況"_s, u"予約状況"_s, make<StatusScreen>),
+        addEntry(u"mnu帳票"_s, u"帳票"_s, make<ReportScreen>),
+        addEntry(u"mnu設定"_s, u"設定"_s, make<SettingsScreen>),
+        addEntry(u"mnuHELP"_s, u"HELP"_s, make<HelpScreen>),
+        addEntry(u"mnuDB管理"_s, u"DB管理"_s, make<DBAdminScreen>),
+        addEntry(u"mnu終了"_s, u"プログラム終了"_s, nullptr),
+    };
+    connect(entries.last(), &QAction::triggered, this, &MainWindow::confirmExit);
+    // Function keys in menu order, as desk software here has them; the captions stay as they are and
+    // each entry's tooltip tells its key.
+    for (int i = 0; i < entries.size(); ++i) {
+        const QKeySequence key(static_cast<int>(Qt::Key_F1) + i);
+        entries[i]->setShortcut(key);
+        entries[i]->setToolTip(u"%1（%2）"_s.arg(entries[i]->text(), key.toString(QKeySequence::NativeText)));
+    }
+    menuBar()->installEventFilter(new MenuTooltips(menuBar()));
 
     auto *bar = new QStatusBar(this);
     bar->setObjectName(u"sbStatusBar"_s);
     bar->setSizeGripEnabled(false);
     setStatusBar(bar);
-    auto *statusPanel = new QLabel(u"ｽﾃｰﾀｽ"_s, bar);
+    // The status panel: its caption, then what the desk has just written.
+    auto *statusPanel = new QFrame(bar);
+    auto *statusRow = new QHBoxLayout(statusPanel);
+    statusRow->setContentsMargins(0, 0, 0, 0);
+    statusRow->setSpacing(16);
+    statusRow->addWidget(new QLabel(u"ｽﾃｰﾀｽ"_s, statusPanel));
+    m_noticePanel = new QLabel(statusPanel);
+    m_noticePanel->setObjectName(u"StatusNotice"_s);
+    m_noticePanel->setGraphicsEffect(new QGraphicsOpacityEffect(m_noticePanel));
+    statusRow->addWidget(m_noticePanel, 1);
     m_datePanel = new QLabel(bar);
     m_timePanel = new QLabel(bar);
-    for (QLabel *panel : {statusPanel, m_datePanel, m_timePanel}) {
+    for (QFrame *panel : std::initializer_list<QFrame *>{statusPanel, m_datePanel, m_timePanel}) {
         panel->setFrameShape(QFrame::StyledPanel);
         panel->setFrameShadow(QFrame::Sunken);
         panel->setContentsMargins(6, 0, 6, 0);
@@ -84,6 +144,12 @@ MainWindow::MainWindow(ProgramState &state, QWidget *parent)
     ticker->setInterval(1000);
     connect(ticker, &QTimer::timeout, this, &MainWindow::refreshStatusBar);
     ticker->start();
+    m_noticeTimer = new QTimer(this);
+    m_noticeTimer->setObjectName(u"NoticeTimer"_s);
+    m_noticeTimer->setSingleShot(true);
+    m_noticeTimer->setInterval(NoticeMilliseconds);
+    connect(m_noticeTimer, &QTimer::timeout, this, &MainWindow::fadeNotice);
+    connect(&m_state.notices, &Notices::posted, this, &MainWindow::showNotice);
 
     MDIForm_close();
     openScreen(make<HelpScreen>);
@@ -91,21 +157,48 @@ MainWindow::MainWindow(ProgramState &state, QWidget *parent)
 
 MainWindow::~MainWindow() = default;
 
-void MainWindow::addEntry(const QString &name, const QString &caption, ScreenFactory factory)
+QAction *MainWindow::addEntry(const QString &name, const QString &caption, ScreenFactory factory)
 {
     QAction *action = menuBar()->addAction(caption);
     action->setObjectName(name);
-    action->setEnabled(static_cast<bool>(factory));
     if (factory) {
         connect(action, &QAction::triggered, this, [this, factory] { openScreen(factory); });
     }
+    return action;
+}
+
+void MainWindow::showNotice(const QString &text)
+{
+    auto *effect = static_cast<QGraphicsOpacityEffect *>(m_noticePanel->graphicsEffect());
+    delete effect->findChild<QPropertyAnimation *>();
+    effect->setOpacity(1.0);
+    m_noticePanel->setText(text);
+    m_noticePanel->setToolTip(text);
+    m_noticeTimer->start();
+}
+
+void MainWindow::fadeNotice()
+{
+    // Nothing modal and nothing to close: the notice dims away and the panel is empty again.
+    auto *effect = static_cast<QGraphicsOpacityEffect *>(m_noticePanel->graphicsEffect());
+    auto *fading = new QPropertyAnimation(effect, "opacity", effect);
+    fading->setDuration(1500);
+    fading->setEndValue(0.0);
+    connect(fading, &QPropertyAnimation::finished, this, [this, fading] {
+        m_noticePanel->clear();
+        m_noticePanel->setToolTip(QString());
+        fading->deleteLater();
+    });
+    fading->start();
 }
 
 void MainWindow::openScreen(const ScreenFactory &factory)
 {
     MDIForm_close();
     QWidget *screen = factory(m_state, nullptr);
-    QMdiSubWindow *window = m_mdi->addSubWindow(screen);
+    // No frame and so no minimise, restore or close buttons: a screen always fills the main window,
+    // and one stray click must not shrink it into a small window on grey.
+    QMdiSubWindow *window = m_mdi->addSubWindow(screen, Qt::FramelessWindowHint);
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->showMaximized();
     m_mdi->setActiveSubWindow(window);

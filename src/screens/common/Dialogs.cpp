@@ -9,11 +9,14 @@ namespace qrb {
 
 namespace {
 
-QMessageBox::StandardButton show(const QString &text, const QString &title, QMessageBox::StandardButtons buttons)
+QMessageBox::StandardButton show(const QString &text, const QString &title, QMessageBox::Icon icon,
+                                 QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton)
 {
-    QMessageBox box(QMessageBox::NoIcon, title.isEmpty() ? u"QRB"_s : title, QString(text).replace(u"\r\n"_s, u"\n"_s),
-                    buttons, QApplication::activeWindow());
-    box.setDefaultButton(QMessageBox::Ok);
+    QMessageBox box(icon, title.isEmpty() ? u"QRB"_s : title, QString(text).replace(u"\r\n"_s, u"\n"_s), buttons,
+                    QApplication::activeWindow());
+    box.setDefaultButton(defaultButton);
+    // With OK alone Escape closes the box as OK; with a question it answers Cancel.
+    box.setEscapeButton(buttons.testFlag(QMessageBox::Cancel) ? QMessageBox::Cancel : QMessageBox::Ok);
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
@@ -21,12 +24,19 @@ QMessageBox::StandardButton show(const QString &text, const QString &title, QMes
 
 bool MessageBoxDialogs::ask(const QString &text, const QString &title)
 {
-    return show(text, title, QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
+    return show(text, title, QMessageBox::NoIcon, QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok)
+           == QMessageBox::Ok;
+}
+
+bool MessageBoxDialogs::askDestructive(const QString &text, const QString &title)
+{
+    return show(text, title, QMessageBox::Warning, QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel)
+           == QMessageBox::Ok;
 }
 
 void MessageBoxDialogs::tell(const QString &text, const QString &title)
 {
-    show(text, title, QMessageBox::Ok);
+    show(text, title, QMessageBox::NoIcon, QMessageBox::Ok, QMessageBox::Ok);
 }
 
 } // namespace qrb

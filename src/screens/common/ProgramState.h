@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Notices.h"
 #include "config/IniFile.h"
 
 #include <QString>
@@ -12,7 +13,8 @@ class Dialogs;
 class ReportViewer;
 
 // What every screen shares: the configuration read at start-up, the one open database, and the
-// seams through which screens learn the time, ask the user and show reports. Made once in main().
+// seams through which screens learn the time, ask the user, show reports and tell what they wrote.
+// Made once in main().
 struct ProgramState {
     QString startDir;
     Config config;
@@ -20,6 +22,7 @@ struct ProgramState {
     Clock &clock;
     Dialogs &dialogs;
     ReportViewer &viewer;
+    Notices notices{};
 };
 
 } // namespace qrb

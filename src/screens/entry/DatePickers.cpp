@@ -24,6 +24,7 @@ DatePickers::DatePickers(const Clock &clock, QComboBox *year, QComboBox *month, 
     for (QComboBox *combo : {m_year, m_month, m_day, m_hour}) {
         if (combo != nullptr) {
             combo->installEventFilter(this);
+            connect(combo, &QObject::destroyed, this, [this] { m_closing = true; });
         }
     }
 }
@@ -34,6 +35,9 @@ QComboBox *DatePickers::makeCombo(const QString &name, int width, QWidget *paren
     combo->setObjectName(name);
     combo->setEditable(true);
     combo->setInsertPolicy(QComboBox::NoInsert);
+    // Inline completion would turn a typed "1" into "10" before the picker is left, booking another
+    // day than the one typed; a typed text stays as typed until leaving the picker pads it.
+    combo->setCompleter(nullptr);
     combo->setMinimumWidth(width);
     return combo;
 }
@@ -146,8 +150,15 @@ std::optional<QDate> DatePickers::date() const
 
 bool DatePickers::eventFilter(QObject *watched, QEvent *event)
 {
-    // Opening a combo's own list moves the focus to the list for a moment; that is no leaving.
-    if (event->type() == QEvent::FocusOut && static_cast<QFocusEvent *>(event)->reason() != Qt::PopupFocusReason) {
+    // Opening a combo's own list moves the focus to the list for a moment, and a message box (one that
+    // tells of a failed refresh, say) takes it from the window: neither is a leaving of the picker.
+    // A screen closed while a picker has the focus takes the focus from it while deleting the pickers:
+    // the row is going away then (a combo already gone, or this one half-destroyed), nothing to follow.
+    const bool left = !m_closing && qobject_cast<QComboBox *>(watched) != nullptr &&
+                      event->type() == QEvent::FocusOut &&
+                      static_cast<QFocusEvent *>(event)->reason() != Qt::PopupFocusReason &&
+                      static_cast<QFocusEvent *>(event)->reason() != Qt::ActiveWindowFocusReason;
+    if (left) {
         const QComboBox *const combos[] = {m_year, m_month, m_day, m_hour};
         for (int index = 0; index < 4; ++index) {
             if (combos[index] != nullptr && watched == combos[index]) {

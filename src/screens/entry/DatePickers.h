@@ -29,7 +29,7 @@ public:
                 QLabel *weekday, QObject *parent = nullptr);
     ~DatePickers() override;
 
-    // A picker combo for a one-row screen: editable, typed text never added to its list, named and at
+    // A picker combo: editable without completion, typed text never added to its list, named and at
     // least `width` wide.
     static QComboBox *makeCombo(const QString &name, int width, QWidget *parent);
 
@@ -75,6 +75,7 @@ private:
     QComboBox *m_day;
     QComboBox *m_hour;
     QLabel *m_weekday;
+    bool m_closing = false; // one of the combos has been deleted: the screen is closing
 };
 
 } // namespace qrb

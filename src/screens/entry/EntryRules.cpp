@@ -15,6 +15,14 @@ QString slotLine(int reservations, int places)
            QString::number(places - reservations) + u"人"_s;
 }
 
+SlotFill slotFill(int reservations, int places)
+{
+    if (reservations > places) {
+        return SlotFill::Over;
+    }
+    return reservations == places && places > 0 ? SlotFill::Full : SlotFill::Open;
+}
+
 std::optional<Slot> slotFromTexts(const QString &year, const QString &month, const QString &day, const QString &hour)
 {
     const auto date = dateFromTexts(year, month, day);
@@ -35,8 +43,16 @@ std::optional<Slot> slotFromTexts(const QString &year, const QString &month, con
     return Slot{*date, key, hour};
 }
 
-std::optional<BirthDateText> rewriteBirthDate(const QString &typed)
+std::optional<BirthDateText> rewriteBirthDate(const QString &entered)
 {
+    // Digits typed with the input method still on arrive full-width ("２００２０１０１"); they are the
+    // same digits and are stored as the ASCII ones.
+    QString typed = entered;
+    for (QChar &c : typed) {
+        if (c >= u'０' && c <= u'９') {
+            c = QChar(u'0' + (c.unicode() - u'０'));
+        }
+    }
     if (typed.size() == 8) {
         return BirthDateText{typed.mid(0, 4) + u"年"_s + typed.mid(4, 2) + u"月"_s + typed.mid(6, 2) + u"日"_s, 0};
     }

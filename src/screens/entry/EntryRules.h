@@ -13,6 +13,11 @@ namespace qrb {
 // "現在の予約人数：3人    予約可能人数：あと-1人"
 QString slotLine(int reservations, int places);
 
+// How a slot of the month grid is marked: at its capacity, or holding more than it offers (a slot that
+// offers no places is only marked once someone is booked into it).
+enum class SlotFill { Open, Full, Over };
+SlotFill slotFill(int reservations, int places);
+
 // The slot a row's four pickers name.
 struct Slot {
     QDate date;
@@ -25,7 +30,7 @@ std::optional<Slot> slotFromTexts(const QString &year, const QString &month, con
 
 // The birth-date box as it reads after leaving it: eight digits are a western date ("20020101" →
 // "2002年01月01日", age mode 0), six an era date ("190101" → "19年01月01日", mode 1). Any other
-// length is left alone (nothing).
+// length is left alone (nothing). Full-width digits count as the digits they are.
 struct BirthDateText {
     QString text;
     int ageMode = 0;

@@ -10,6 +10,7 @@
 #include "screens/common/Dialogs.h"
 #include "screens/common/Named.h"
 #include "screens/common/ProgramState.h"
+#include "screens/common/Notices.h"
 #include "shared/Eras.h"
 
 #include <QComboBox>
@@ -21,12 +22,15 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollArea>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -36,6 +40,9 @@ namespace {
 
 const QColor LightGreen(0xC0, 0xFF, 0xC0);
 constexpr int GridColumns = 2 + SlotCount;
+// The month grid's marks for a slot at its capacity and one over it.
+const QColor FullColour(0xFF, 0xD8, 0x80);
+const QColor OverColour(0xFF, 0xA0, 0xA0);
 
 QString overbookingQuestion()
 {
@@ -53,10 +60,7 @@ QLabel *makeRequiredLabel(const QString &name, QWidget *parent)
 
 QComboBox *makeCombo(const QString &name, int width, QWidget *parent)
 {
-    auto *combo = new QComboBox(parent);
-    combo->setObjectName(name);
-    combo->setEditable(true);
-    combo->setInsertPolicy(QComboBox::NoInsert);
+    QComboBox *combo = DatePickers::makeCombo(name, width, parent);
     combo->setMaxVisibleItems(12);
     combo->setFixedWidth(width);
     return combo;
@@ -140,6 +144,8 @@ void EntryScreen::buildControls()
     outer->setContentsMargins(0, 0, 0, 0);
     auto *scroll = new QScrollArea(this);
     scroll->setFrameShape(QFrame::NoFrame);
+    // The scroll area shows nothing of its own: Tab must not stop on it.
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setWidgetResizable(true);
     outer->addWidget(scroll);
     auto *form = new QWidget(scroll);
@@ -163,11 +169,7 @@ void EntryScreen::buildControls()
 
     patient->addWidget(new QLabel(u"生年月日 "_s, this), 1, 0);
     auto *birth = new QHBoxLayout;
-    m_combo1[4] = new QComboBox(this);
-    m_combo1[4]->setObjectName(u"Combo1(4)"_s);
-    m_combo1[4]->setEditable(true);
-    m_combo1[4]->setInsertPolicy(QComboBox::NoInsert);
-    m_combo1[4]->setFixedWidth(72);
+    m_combo1[4] = makeCombo(u"Combo1(4)"_s, 72, this);
     birth->addWidget(m_combo1[4]);
     m_lineEdits[2]->setFixedWidth(132);
     birth->addWidget(m_lineEdits[2]);
@@ -329,6 +331,12 @@ void EntryScreen::buildControls()
     m_names->setObjectName(u"List1"_s);
     m_names->setMinimumWidth(160);
     connect(m_names, &QListWidget::itemClicked, this, [this](QListWidgetItem *item) { List1_Click(item->text()); });
+    connect(m_names, &QListWidget::currentItemChanged, this, [this](QListWidgetItem *current) {
+        if (std::exchange(m_keyInNames, false) && current != nullptr) {
+            List1_Click(current->text());
+        }
+    });
+    m_names->installEventFilter(this);
     lists->addWidget(m_names, 1);
     m_grid = new QTreeWidget(this);
     m_grid->setObjectName(u"ListView1"_s);
@@ -349,7 +357,22 @@ void EntryScreen::buildControls()
     }
     m_grid->setColumnHidden(GridColumns - 1, true);
     m_grid->viewport()->installEventFilter(this);
-    lists->addWidget(m_grid, 5);
+    connect(m_grid, &QTreeWidget::itemDoubleClicked, this, &EntryScreen::gridDoubleClicked);
+    auto *gridColumn = new QVBoxLayout;
+    gridColumn->addWidget(m_grid, 1);
+    auto *legend = new QHBoxLayout;
+    for (const auto &[colour, meaning] : {std::pair{FullColour, u"満席"_s}, std::pair{OverColour, u"定員超過"_s}}) {
+        auto *swatch = new QLabel(this);
+        swatch->setFixedSize(28, 14);
+        swatch->setStyleSheet(u"background-color: %1; border: 1px solid gray;"_s.arg(colour.name()));
+        legend->addWidget(swatch);
+        legend->addWidget(new QLabel(meaning, this));
+        legend->addSpacing(12);
+    }
+    legend->addWidget(new QLabel(u"（ダブルクリックでその日時を確認）"_s, this));
+    legend->addStretch(1);
+    gridColumn->addLayout(legend);
+    lists->addLayout(gridColumn, 5);
     root->addLayout(lists, 1);
     scroll->setWidget(form);
 
@@ -364,21 +387,19 @@ void EntryScreen::buildControls()
 
 void EntryScreen::Form_Load()
 {
-    m_command1[0]->setEnabled(false);
-    m_command1[1]->setEnabled(false);
+    // The pickers' lists need no database: they are filled first, so that a screen opened while the
+    // database is away is still a whole form once it is back (an empty era picker would store no era).
+    Combo1_0_set();
+    Combo1_1_set();
+    Combo1_2_set();
+    Combo1_3_set();
+    Combo1_4_set();
+    Combo2_0_set();
+    Combo2_1_set();
+    Combo2_2_set();
+    Combo2_3_set();
     try {
         all_clear();
-        Combo1_0_set();
-        Combo1_1_set();
-        Combo1_2_set();
-        Combo1_3_set();
-        Combo1_4_set();
-        Combo2_0_set();
-        Combo2_1_set();
-        Combo2_2_set();
-        Combo2_3_set();
-        ListView1_set();
-        List1_set();
         if (const auto slot = slotFromTexts(m_row1->year(), m_row1->month(), m_row1->day(), m_row1->hour())) {
             m_slotLine1->setText(slotLineOf(*slot));
         }
@@ -439,23 +460,13 @@ void EntryScreen::Combo2_3_set()
 
 void EntryScreen::all_clear()
 {
-    for (int i = 0; i < 9; ++i) {
-        setText(i, QString());
-    }
+    input_clear();
     m_row1->today_set();
     m_combo1[3]->setCurrentText(clampedSlot(m_state.clock.now().time()));
     m_slotLine1->clear();
-    m_ageValue->clear();
-    m_age->clear();
-    selectOption(m_visited, -1);
-    selectOption(m_member, -1);
-    selectOption(m_type, -1);
+    // Read last: a failed read leaves the form reset all the same.
     ListView1_set();
     List1_set();
-    m_command1[0]->setEnabled(false);
-    m_command1[1]->setEnabled(false);
-    setRowTwoVisible(false);
-    m_kakuninRow = 0;
 }
 
 void EntryScreen::input_clear()
@@ -472,6 +483,7 @@ void EntryScreen::input_clear()
     m_command1[1]->setEnabled(false);
     setRowTwoVisible(false);
     m_kakuninRow = 0;
+    m_loaded.reset();
 }
 
 void EntryScreen::ListView1_set()
@@ -508,9 +520,15 @@ void EntryScreen::fillGrid(const DatePickers &row)
     for (const GridDay &day : *days) {
         auto *item = new QTreeWidgetItem;
         item->setText(0, day.label);
+        item->setData(0, Qt::UserRole, day.date);
         for (int slot = 0; slot < SlotCount; ++slot) {
             item->setText(1 + slot, QString::number(day.counts[slot]));
             item->setTextAlignment(1 + slot, Qt::AlignCenter);
+            const SlotFill fill = slotFill(day.counts[slot], day.places[slot]);
+            if (fill != SlotFill::Open) {
+                item->setBackground(1 + slot, fill == SlotFill::Full ? FullColour : OverColour);
+                item->setForeground(1 + slot, QColor(Qt::black));
+            }
         }
         item->setText(GridColumns - 1, day.label);
         if (const auto reason = m_state.config.CLOSED.closedReason(date)) {
@@ -532,6 +550,20 @@ void EntryScreen::showClosedNote(int row)
     const auto date = pickers.date();
     const auto reason = date ? m_state.config.CLOSED.closedReason(*date) : std::nullopt;
     m_closedNote[row]->setText(reason ? closedDayNote(*reason) : QString());
+}
+
+void EntryScreen::gridDoubleClicked(const QTreeWidgetItem *item, int column)
+{
+    const QDate date = item->data(0, Qt::UserRole).toDate();
+    if (!date.isValid()) {
+        return;
+    }
+    m_row1->setDate(date);
+    m_row1->Combo_2_set2();
+    if (column >= 1 && column <= SlotCount) {
+        m_combo1[3]->setCurrentText(slotKey(column - 1));
+    }
+    Command2_Click(0);
 }
 
 void EntryScreen::applyGridWidths()
@@ -641,48 +673,63 @@ void EntryScreen::registerBooking()
     std::optional<Slot> second;
     if (pair) {
         second = checkedSlot(1);
-        if (!second) {
+        if (!second || !secondDoseAfterFirst(*first, *second)) {
             return;
         }
     }
+    // A loaded 新型 pair record registered again (a telephone number put right) stays what it was.
+    const int type = checkedIndex(m_type);
+    const DoseCodes codes = m_loaded && m_loaded->type == type ? m_loaded->codes : doseCodesOfType(type);
 
     // Each dose is its own transaction: a receptionist who declines an over-booked second slot keeps
     // the first dose and can choose another slot for the second.
+    const QString name = text(0);
+    QList<BookedSlot> booked;
+    bool updated = false;
     try {
-        if (!storeAskingWhenFull(bookingOf(*first, doseCodesOfType(checkedIndex(m_type))), QString())) {
+        const auto stored = storeAskingWhenFull(bookingOf(*first, codes), QString());
+        if (!stored) {
             return;
         }
+        booked.append({first->dateKey, first->hour, stored->yno});
+        updated = !stored->added;
     } catch (const DbError &error) {
         tellFailure(u"予約を登録できませんでした。入力内容はそのまま残してあります。"_s, error);
         return;
     }
     if (pair) {
         try {
-            if (!storeAskingWhenFull(bookingOf(*second, SecondDoseCodes), u"2回目の摂取"_s)) {
+            const auto stored = storeAskingWhenFull(bookingOf(*second, SecondDoseCodes), u"2回目の摂取"_s);
+            if (!stored) {
+                m_state.notices.post(bookedNotice(name, booked, updated));
                 return;
             }
+            booked.append({second->dateKey, second->hour, stored->yno});
         } catch (const DbError &error) {
+            m_state.notices.post(bookedNotice(name, booked, updated));
             tellFailure(u"1回目の予約は登録しましたが、2回目の予約を登録できませんでした。"
                         u"入力内容はそのまま残してあります。"_s,
                         error);
             return;
         }
     }
+    m_state.notices.post(bookedNotice(name, booked, updated));
     refreshAfterWriting(*first, u"予約は登録しました。"_s);
 }
 
-bool EntryScreen::storeAskingWhenFull(const BookingRecord &booking, const QString &questionTitle)
+std::optional<StoredBooking> EntryScreen::storeAskingWhenFull(const BookingRecord &booking,
+                                                             const QString &questionTitle)
 {
     // The places are counted inside the write transaction; the question is asked with no transaction
     // open (another desk must not wait on this one's dialog), and the booking is then tried again.
-    if (!registerReservation(m_state.db, booking, WhenFull::Refuse).slotFull) {
-        return true;
+    if (const StoredBooking stored = registerReservation(m_state.db, booking, WhenFull::Refuse); !stored.slotFull) {
+        return stored;
     }
-    if (!m_state.dialogs.ask(overbookingQuestion(), questionTitle)) {
-        return false;
+    // Booking beyond the places offered: a stray Enter must not do it.
+    if (!m_state.dialogs.askDestructive(overbookingQuestion(), questionTitle)) {
+        return std::nullopt;
     }
-    registerReservation(m_state.db, booking, WhenFull::Overbook);
-    return true;
+    return registerReservation(m_state.db, booking, WhenFull::Overbook);
 }
 
 void EntryScreen::cancelBooking()
@@ -691,11 +738,22 @@ void EntryScreen::cancelBooking()
     if (!slot) {
         return;
     }
+    const QString name = text(0);
+    bool deleted = false;
     try {
-        cancelReservation(m_state.db, slot->dateKey, slot->hour, text(0));
+        // The reservation loaded from List1 is the one meant, whichever row's list it came from.
+        deleted = m_loaded ? cancelReservationNumbered(m_state.db, m_loaded->yno)
+                           : cancelReservation(m_state.db, slot->dateKey, slot->hour, name);
+        if (deleted) {
+            m_state.notices.post(m_loaded ? cancelledNotice(name, m_loaded->ydate, m_loaded->ytime)
+                                          : cancelledNotice(name, slot->dateKey, slot->hour));
+        }
     } catch (const DbError &error) {
         tellFailure(u"予約を取り消せませんでした。"_s, error);
         return;
+    }
+    if (!deleted) {
+        m_state.dialogs.tell(u"取り消す予約が見つかりませんでした。\r\n他の端末ですでに取り消されています。"_s);
     }
     refreshAfterWriting(*slot, u"予約は取り消しました。"_s);
 }
@@ -743,13 +801,21 @@ void EntryScreen::Command2_Click(int index)
         if (!first) {
             return;
         }
-        if (first->date >= slot->date) {
-            m_state.dialogs.tell(u"2回目の摂取日は1回目の摂取日より未来の日付を入力してください。"_s);
-            m_combo2[1]->setFocus(Qt::OtherFocusReason);
+        if (!secondDoseAfterFirst(*first, *slot)) {
             return;
         }
     }
     setButtonStates();
+}
+
+bool EntryScreen::secondDoseAfterFirst(const Slot &first, const Slot &second)
+{
+    if (first.date < second.date) {
+        return true;
+    }
+    m_state.dialogs.tell(u"2回目の摂取日は1回目の摂取日より未来の日付を入力してください。"_s);
+    m_combo2[1]->setFocus(Qt::OtherFocusReason);
+    return false;
 }
 
 void EntryScreen::setButtonStates()
@@ -765,6 +831,9 @@ void EntryScreen::setButtonStates()
 
 void EntryScreen::Option3_Click(int index)
 {
+    if (m_loaded && m_loaded->type != index) {
+        m_loaded->type = -2; // another 種別 chosen: its own codes are written
+    }
     if (index != 1) {
         setRowTwoVisible(false);
         return;
@@ -850,6 +919,7 @@ void EntryScreen::yoyaku_set(int mode, const QString &key)
 
 void EntryScreen::fillFromReservation(const Reservation &r, bool wholeReservation)
 {
+    m_loaded.reset();
     if (wholeReservation) {
         setText(8, r.kno);
     }
@@ -871,9 +941,12 @@ void EntryScreen::fillFromReservation(const Reservation &r, bool wholeReservatio
     selectOption(m_visited, flagOption(r.rflg));
     selectOption(m_member, flagOption(r.kflg));
     // Selecting the stored type is no choice of the user's: row 2 stays as it is.
-    if (const auto type = typeOfCodes(r.sflg, r.scnt)) {
+    const auto type = typeOfCodes(r.sflg, r.scnt);
+    if (type) {
         selectOption(m_type, *type);
     }
+    // Only a pair record has codes no option writes back (新型 with its dose); -2 matches no option.
+    m_loaded = Loaded{r.yno, r.sflg == 2 ? type.value_or(-2) : -2, DoseCodes{2, r.scnt.value_or(0)}, r.ydate, r.ytime};
     setText(5, r.kmno);
     setText(6, r.biko);
     m_command1[0]->setEnabled(false);
@@ -885,18 +958,24 @@ bool EntryScreen::eventFilter(QObject *watched, QEvent *event)
     if (m_grid != nullptr && watched == m_grid->viewport() && event->type() == QEvent::Resize) {
         applyGridWidths();
     }
-    if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
-        for (int index = 0; index < 9; ++index) {
-            if (m_lineEdits[index] == nullptr || watched != m_lineEdits[index] || !isFocusMove(event)) {
-                continue;
-            }
-            if (event->type() == QEvent::FocusOut) {
-                Text1_LostFocus(index);
-            } else {
-                Text1_GotFocus(index);
-                if (static_cast<QFocusEvent *>(event)->reason() == Qt::MouseFocusReason) {
-                    Text1_Click(index);
-                }
+    if (watched == m_names) {
+        m_keyInNames = event->type() == QEvent::KeyPress;
+    }
+    for (int index = 0; index < 9; ++index) {
+        if (m_lineEdits[index] == nullptr || watched != m_lineEdits[index]) {
+            continue;
+        }
+        if (event->type() == QEvent::FocusOut && isFocusMove(event)) {
+            Text1_LostFocus(index);
+        } else if (event->type() == QEvent::FocusIn && isFocusMove(event)) {
+            Text1_GotFocus(index);
+            const bool byMouse = static_cast<QFocusEvent *>(event)->reason() == Qt::MouseFocusReason;
+            m_enteredByMouse = byMouse ? index : -1;
+        } else if (event->type() == QEvent::MouseButtonPress) {
+            // The focus comes before the press that gave it; a right click (to paste a name) keeps the form.
+            if (std::exchange(m_enteredByMouse, -1) == index
+                && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+                Text1_Click(index);
             }
         }
     }

@@ -16,12 +16,14 @@ class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace qrb {
 
 struct ProgramState;
 struct Reservation;
 struct BookingRecord;
+struct StoredBooking;
 class DatePickers;
 class DbError;
 class KanaCaptureEdit;
@@ -82,7 +84,10 @@ private:
     void registerBooking();
     // Stores one dose; a full slot asks the over-booking question (titled as given) first. False when
     // the receptionist declined.
-    bool storeAskingWhenFull(const BookingRecord &booking, const QString &questionTitle);
+    // The stored booking, or nothing when the receptionist declined to over-book.
+    std::optional<StoredBooking> storeAskingWhenFull(const BookingRecord &booking, const QString &questionTitle);
+    // A double-click on the month grid: that day (and the cell's hour) into row 1, then its 確認.
+    void gridDoubleClicked(const QTreeWidgetItem *item, int column);
     void cancelBooking();
     void refreshAfterWriting(const Slot &slot, const QString &whatWasDone);
     void setButtonStates();
@@ -96,6 +101,9 @@ private:
 
     // The slot of row 0 or 1 as its pickers stand; a slot that is no slot is told to the user.
     std::optional<Slot> checkedSlot(int row);
+    // False, after telling the user and putting the cursor into row 2's month, when the second dose
+    // does not come after the first.
+    bool secondDoseAfterFirst(const Slot &first, const Slot &second);
     QString slotLineOf(const Slot &slot);
     BookingRecord bookingOf(const Slot &slot, DoseCodes codes) const;
     void tellFailure(const QString &whatFailed, const DbError &error);
@@ -132,6 +140,21 @@ private:
     QTreeWidget *m_grid = nullptr;  // ListView1
 
     int m_kakuninRow = 0; // the row whose slot List1 shows
+
+    // The reservation loaded from List1: 予約取消 deletes that one, wherever the pickers stand now, and
+    // registering it again without another 種別 keeps the codes a 新型 pair record was stored with.
+    struct Loaded {
+        int yno = 0;
+        int type = -1; // the 種別 option the load selected
+        DoseCodes codes;
+        QString ydate; // its slot, for what the status bar tells after cancelling it
+        QString ytime;
+    };
+    std::optional<Loaded> m_loaded;
+    // Set while List1 handles a key, so that moving through it with the keyboard loads as a click does.
+    bool m_keyInNames = false;
+    // The box a mouse button has just entered: only a left click that enters it starts a new entry.
+    int m_enteredByMouse = -1;
 };
 
 } // namespace qrb

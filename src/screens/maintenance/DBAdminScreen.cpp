@@ -4,6 +4,7 @@
 
 #include "config/Clock.h"
 #include "screens/common/Dialogs.h"
+#include "screens/common/Notices.h"
 #include "screens/common/ProgramState.h"
 #include "db/Database.h"
 #include "db/Backup.h"
@@ -127,7 +128,7 @@ void DBAdminScreen::showDeletionControls(bool visible)
 void DBAdminScreen::compact()
 {
     showDeletionControls(false);
-    if (!m_state.dialogs.ask(u"データベースの最適化を行います。\r\n\r\n"
+    if (!m_state.dialogs.askDestructive(u"データベースの最適化を行います。\r\n\r\n"
                              u"他端末で本システムを使用中の時は、終了してください。\r\n"
                              u"ＯＫを押すと最適化を始めます。"_s)) {
         return;
@@ -135,30 +136,29 @@ void DBAdminScreen::compact()
     Database &db = m_state.db;
     // The database the program has open, file or server, is the one compacted and opened again.
     const DbTarget target = db.target();
+    QString failure;
     try {
         db.DB_close();
         db.DB_compact(target);
-        db.DB_open(target);
     } catch (const DbError &error) {
-        // Whatever step failed, the program goes on with its database open again.
-        QString message = u"データベースの最適化ができませんでした。\r\n"_s + crlf(error.message());
-        if (!db.isOpen()) {
-            try {
-                db.DB_open(target);
-            } catch (const DbError &reopen) {
-                message += u"\r\n\r\nデータベースを開き直せませんでした。\r\n"_s + crlf(reopen.message())
-                           + u"\r\nプログラムを終了し、原因を取り除いてから起動し直してください。"_s;
-            }
-        }
-        m_state.dialogs.tell(message);
+        failure = u"データベースの最適化ができませんでした。\r\n"_s + crlf(error.message());
+    }
+    // Whether the compaction went through or not, the program goes on with its database open again.
+    try {
+        db.DB_open(target);
+    } catch (const DbError &reopen) {
+        const QString notReopened = u"データベースを開き直せませんでした。\r\n"_s + crlf(reopen.message())
+                                    + u"\r\nプログラムを終了し、原因を取り除いてから起動し直してください。"_s;
+        m_state.dialogs.tell(failure.isEmpty() ? QString(u"最適化は終了しましたが、"_s + notReopened)
+                                               : QString(failure + u"\r\n\r\n"_s + notReopened));
         return;
     }
-    m_state.dialogs.tell(u"最適化が終了いたしました。"_s);
+    m_state.dialogs.tell(failure.isEmpty() ? u"最適化が終了いたしました。"_s : failure);
 }
 
 void DBAdminScreen::deleteAll()
 {
-    if (!m_state.dialogs.ask(u"予約データの削除を行います。\r\n\r\n"
+    if (!m_state.dialogs.askDestructive(u"予約データの削除を行います。\r\n\r\n"
                              u"すべての予約データを削除します。\r\n"
                              u"一旦、削除すると復元はできません。\r\n"
                              u"他端末で本システムを使用中の時は、終了してください。\r\n"
@@ -175,7 +175,7 @@ void DBAdminScreen::YOYAKU_all_delete()
         return;
     }
     try {
-        deleteAllReservations(m_state.db);
+        m_state.notices.post(deletedNotice(deleteAllReservations(m_state.db), m_backupPath));
     } catch (const DbError &error) {
         tellFailure(u"予約データを削除できませんでした。予約データはそのままです。"_s, error.message());
         return;
@@ -197,6 +197,12 @@ void DBAdminScreen::deletePeriod()
             return;
         }
     }
+    // A period that ends before it begins holds no day: nothing to copy, nothing to delete.
+    if (*dateFromKey(m_period[0]->text()) > *dateFromKey(m_period[1]->text())) {
+        m_state.dialogs.tell(u"削除期間の始めの日付が終わりの日付より後です。見直してください。"_s);
+        m_period[0]->setFocus();
+        return;
+    }
     YOYAKU_period_delete();
 }
 
@@ -207,7 +213,8 @@ void DBAdminScreen::YOYAKU_period_delete()
         return;
     }
     try {
-        deleteReservationsBetween(m_state.db, m_period[0]->text(), m_period[1]->text());
+        m_state.notices.post(
+            deletedNotice(deleteReservationsBetween(m_state.db, m_period[0]->text(), m_period[1]->text()), m_backupPath));
     } catch (const DbError &error) {
         tellFailure(u"予約データを削除できませんでした。予約データはそのままです。"_s, error.message());
         return;
@@ -218,9 +225,13 @@ void DBAdminScreen::YOYAKU_period_delete()
 std::optional<QString> DBAdminScreen::backUp()
 {
     try {
-        const std::optional<QString> copy = backupDatabase(m_state.db, m_state.clock.now());
+        m_backupPath = backupDatabase(m_state.db, m_state.clock.now()).value_or(QString());
         // The deletion's message says where the data went, so that it can be restored from there.
-        return copy ? u"\r\n\r\n削除前のデータのバックアップ:\r\n"_s + QDir::toNativeSeparators(*copy) : QString();
+        return m_backupPath.isEmpty() ? QString()
+                                      : u"
+
+削除前のデータのバックアップ:
+"_s + QDir::toNativeSeparators(m_backupPath);
     } catch (const DbError &error) {
         tellFailure(u"削除の前のバックアップができなかったため、削除を中止しました。予約データはそのままです。"_s,
                     error.message());

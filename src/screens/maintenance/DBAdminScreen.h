@@ -35,7 +35,8 @@ private:
     void deletePeriod();
     // Copies the database aside before a deletion; false (the user told why) when no copy was made.
     // The lines the deletion's message adds about the backup (none on PostgreSQL), or nothing when no
-    // backup could be made and the deletion must not go ahead.
+    // backup could be made and the deletion must not go ahead. The copy's path is kept in m_backupPath
+    // for the notice of the deletion.
     std::optional<QString> backUp();
     void tellFailure(const QString &doing, const QString &reason);
 
@@ -46,6 +47,7 @@ private:
     std::array<QLineEdit *, 2> m_period{};      // Text1(0) first date, Text1(1) last date
     QPushButton *m_historyButton = nullptr;     // Command3 "操作履歴"
     HistoryPanel *m_history = nullptr;          // shown by Command3
+    QString m_backupPath;
 };
 
 } // namespace qrb

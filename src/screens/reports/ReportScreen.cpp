@@ -153,7 +153,7 @@ void ReportScreen::makeReport(ReportKind kind, std::optional<QDate> day)
         m_state.dialogs.tell(u"Shift-JIS で表せない文字が %1 文字あったため、「〓」に置き換えて書き込みました。"_s.arg(
             written.replaced));
     }
-    m_state.viewer.showReport(written.path);
+    m_state.viewer.showReport(written.path, reportPeriod(kind, *day));
 }
 
 } // namespace qrb

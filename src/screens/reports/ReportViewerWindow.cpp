@@ -5,6 +5,7 @@
 #include "shared/WholeFile.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
@@ -15,10 +16,12 @@
 #include <QPlainTextEdit>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QScreen>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QToolBar>
 
+#include <algorithm>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -72,7 +75,8 @@ ReportViewerWindow::ReportViewerWindow(Dialogs &dialogs, QWidget *parent)
     connect(addAction(u"actEditor"_s, u"システムのエディタで開く"_s), &QAction::triggered, this,
             &ReportViewerWindow::openInEditor);
     QAction *close = addAction(u"actClose"_s, u"閉じる"_s);
-    close->setShortcut(QKeySequence::Close);
+    // Escape closes it as it closes every box of the desk.
+    close->setShortcuts({QKeySequence(Qt::Key_Escape), QKeySequence(QKeySequence::Close)});
     connect(close, &QAction::triggered, this, &QWidget::close);
 
     resize(960, 720);
@@ -80,10 +84,15 @@ ReportViewerWindow::ReportViewerWindow(Dialogs &dialogs, QWidget *parent)
 
 ReportViewerWindow::~ReportViewerWindow() = default;
 
-void ReportViewerWindow::showReport(const QString &path)
+void ReportViewerWindow::showReport(const QString &path, const QString &period)
 {
+    const QWidget *anchor = QApplication::activeWindow();
     if (!load(path)) {
         return;
+    }
+    m_period = period;
+    if (!isVisible() && anchor != nullptr && anchor != this) {
+        placeOver(anchor);
     }
     show();
     raise();
@@ -103,8 +112,29 @@ bool ReportViewerWindow::load(const QString &path)
     m_text->setPlainText(text);
     m_text->moveCursor(QTextCursor::Start); // a report replacing another starts at its title
     m_path = path;
+    m_period.clear();
     setWindowTitle(QFileInfo(path).fileName() + u" - 帳票"_s);
     return true;
+}
+
+void ReportViewerWindow::placeOver(const QWidget *anchor)
+{
+    // Over the middle of the main window rather than its corner, where it would hide the report
+    // buttons, and never larger than the screen it opens on.
+    const QRect room = anchor->screen()->availableGeometry();
+    const QSize wanted(960, 720);
+    resize(wanted.boundedTo(room.size() * 9 / 10));
+    QRect frame(QPoint(), frameGeometry().size().expandedTo(size()));
+    frame.moveCenter(anchor->frameGeometry().center());
+    frame.moveLeft(std::clamp(frame.left(), room.left(), std::max(room.left(), room.right() - frame.width())));
+    frame.moveTop(std::clamp(frame.top(), room.top(), std::max(room.top(), room.bottom() - frame.height())));
+    move(frame.topLeft());
+}
+
+QString ReportViewerWindow::suggestedPdfName() const
+{
+    const QString base = QFileInfo(m_path).completeBaseName();
+    return (m_period.isEmpty() ? base : base + u'_' + m_period) + u".pdf"_s;
 }
 
 QString ReportViewerWindow::text() const
@@ -146,7 +176,8 @@ bool ReportViewerWindow::saveAsPdf(const QString &pdfPath)
 void ReportViewerWindow::askAndPrint()
 {
     QPrinter printer(QPrinter::HighResolution);
-    printer.setDocName(QFileInfo(m_path).fileName());
+    // Printing to a PDF file suggests the same dated name as the PDF button.
+    printer.setDocName(QFileInfo(suggestedPdfName()).completeBaseName());
     QPrintDialog dialog(&printer, this);
     if (dialog.exec() == QDialog::Accepted) {
         printTo(printer);
@@ -155,8 +186,7 @@ void ReportViewerWindow::askAndPrint()
 
 void ReportViewerWindow::askAndSavePdf()
 {
-    const QFileInfo report(m_path);
-    const QString suggested = report.absoluteDir().filePath(report.completeBaseName() + u".pdf"_s);
+    const QString suggested = QFileInfo(m_path).absoluteDir().filePath(suggestedPdfName());
     const QString chosen = QFileDialog::getSaveFileName(this, u"PDFに保存"_s, suggested, u"PDF ファイル (*.pdf)"_s);
     if (!chosen.isEmpty()) {
         saveAsPdf(chosen);

@@ -24,12 +24,17 @@ public:
     explicit ReportViewerWindow(Dialogs &dialogs, QWidget *parent = nullptr);
     ~ReportViewerWindow() override;
 
-    void showReport(const QString &path) override;
+    // Opens over the centre of the window the user is working in (the main window), sized to fit
+    // its screen, and in front.
+    void showReport(const QString &path, const QString &period) override;
 
     // Reads the file into the window; false (after telling the user) when it cannot be read.
     bool load(const QString &path);
     QString path() const { return m_path; }
     QString text() const;
+    // The name the PDF dialog suggests: the report's name and the period it covers ("日報_2009-10-09.pdf"),
+    // so that the next day's PDF does not overwrite this one.
+    QString suggestedPdfName() const;
 
     // Prints the report on a printer already set up by the print dialog, or into a PDF.
     void printTo(QPagedPaintDevice &device) const;
@@ -40,10 +45,12 @@ private:
     void askAndPrint();
     void askAndSavePdf();
     void openInEditor();
+    void placeOver(const QWidget *anchor);
 
     Dialogs &m_dialogs;
     QPlainTextEdit *m_text = nullptr; // "ReportText"
     QString m_path;
+    QString m_period;
 };
 
 } // namespace qrb

@@ -38,6 +38,11 @@ QString reportFileName(ReportKind kind)
     return {};
 }
 
+QString reportPeriod(ReportKind kind, QDate day)
+{
+    return day.toString(kind == ReportKind::Monthly ? u"yyyy-MM"_s : u"yyyy-MM-dd"_s);
+}
+
 QString reportName(ReportKind kind)
 {
     switch (kind) {

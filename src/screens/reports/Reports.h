@@ -23,6 +23,10 @@ QString reportFileName(ReportKind kind);
 // "日報", "未来院予約者一覧", "月報": what the user asked for, in messages.
 QString reportName(ReportKind kind);
 
+// The day or month a report covers, "2009-10-09" or "2009-10" for the monthly report: it tells copies
+// of the same file name apart.
+QString reportPeriod(ReportKind kind, QDate day);
+
 // The day the selector texts name: a four-digit year and a month and day of one or two digits that
 // together form a real date. Anything else names no day: a report of "2026/4/05" would find nothing
 // and print zeros as if the clinic had been empty.

@@ -54,6 +54,8 @@ SearchScreen::SearchScreen(ProgramState &state, QWidget *parent)
         box->setObjectName(u"Text1(%1)"_s.arg(search.index));
         box->setMinimumWidth(160);
         box->installEventFilter(this);
+        // Enter is how a receptionist says "search": it runs the search leaving the box would run.
+        connect(box, &QLineEdit::returnPressed, this, [this, index = search.index] { Text1_LostFocus(index); });
         m_boxes[search.index] = box;
         boxes->addWidget(named<QLabel>(search.captionName, search.caption, this), 0, column);
         boxes->addWidget(box, 1, column);

@@ -1,6 +1,7 @@
 #include "SettingsScreen.h"
 
 #include "screens/common/Dialogs.h"
+#include "screens/common/Notices.h"
 #include "screens/common/ProgramState.h"
 #include "db/Capacities.h"
 #include "db/Database.h"
@@ -118,6 +119,8 @@ SettingsScreen::SettingsScreen(ProgramState &state, QWidget *parent)
     page->addLayout(outer);
     page->addStretch(1);
 
+    // The zeros shown until a load succeeds are no capacities: saving them would close every slot.
+    m_save->setEnabled(false);
     grid_init();
     grid_load();
 }
@@ -159,6 +162,7 @@ bool SettingsScreen::grid_load()
     for (int i = 0; i < CellCount; ++i) {
         m_cells[i]->setText(QString::number(table.get_value(weekdayOfCell(i), slotOfCell(i))));
     }
+    m_save->setEnabled(true);
     return true;
 }
 
@@ -184,6 +188,7 @@ bool SettingsScreen::grid_save()
         m_state.dialogs.tell(u"予約可能人数を登録できませんでした。何も変更していません。\r\n"_s + error.message());
         return false;
     }
+    m_state.notices.post(capacitiesSavedNotice());
     return true;
 }
 

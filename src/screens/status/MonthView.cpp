@@ -3,7 +3,9 @@
 #include "config/ClosedDays.h"
 #include "screens/common/ClosedDayLook.h"
 
+#include <QAbstractItemView>
 #include <QCalendarWidget>
+#include <QEvent>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLocale>
@@ -56,6 +58,15 @@ MonthView::MonthView(QWidget *parent)
         calendar->setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);
         calendar->setHorizontalHeaderFormat(QCalendarWidget::ShortDayNames);
         connect(calendar, &QCalendarWidget::selectionChanged, this, [this, calendar] { chosen(calendar); });
+        // A click on the day already selected changes no selection, yet it asks for that day again.
+        connect(calendar, &QCalendarWidget::clicked, this, [this](QDate date) {
+            if (date == m_selectedAtPress && date == m_selected) {
+                emit dateClicked(date);
+            }
+        });
+        if (auto *days = calendar->findChild<QAbstractItemView *>()) {
+            days->viewport()->installEventFilter(this);
+        }
         m_titles << title;
         m_months << calendar;
     }
@@ -105,6 +116,14 @@ void MonthView::bringIntoView(QDate date)
     } else if (month > m_first.addMonths(Shown - 1)) {
         m_first = month.addMonths(-(Shown - 1));
     }
+}
+
+bool MonthView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::MouseButtonPress) {
+        m_selectedAtPress = m_selected;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void MonthView::chosen(QCalendarWidget *calendar)

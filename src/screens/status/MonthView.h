@@ -38,6 +38,9 @@ signals:
     // The user chose a day.
     void dateClicked(QDate date);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void chosen(QCalendarWidget *calendar);
     void bringIntoView(QDate date);
@@ -50,6 +53,7 @@ private:
     QToolButton *m_forward = nullptr;
     QDate m_selected;
     QDate m_first;
+    QDate m_selectedAtPress; // a click that changes nothing is told by comparing with this
     bool m_rendering = false;
     const ClosedDays *m_closed = nullptr;
 };

@@ -101,19 +101,17 @@ StatusScreen::StatusScreen(ProgramState &state, QWidget *parent)
         m_list->horizontalHeader()->setSectionResizeMode(slot, QHeaderView::Stretch);
     }
 
-    // The options beside the calendar; the day's heading and counts below it, across the whole width,
-    // so that the long statistics line never pushes the screen wider than the window.
-    auto *options = new QVBoxLayout;
+    // The options in one row under the three months, and the day's heading and counts below them,
+    // across the whole width: beside the months they would push the screen past 1024 pixels.
+    auto *options = new QHBoxLayout;
     options->addWidget(visitorFrame);
     options->addWidget(m_autoRefresh->frame());
-    options->addWidget(m_autoRefresh->button(), 0, Qt::AlignLeft);
+    options->addWidget(m_autoRefresh->button(), 0, Qt::AlignBottom);
     options->addStretch(1);
 
-    auto *top = new QHBoxLayout;
-    top->addWidget(m_calendar);
-    top->addSpacing(16);
+    auto *top = new QVBoxLayout;
+    top->addWidget(m_calendar, 0, Qt::AlignLeft);
     top->addLayout(options);
-    top->addStretch(1);
 
     auto *day = new QHBoxLayout;
     day->addWidget(m_selected, 0, Qt::AlignTop);

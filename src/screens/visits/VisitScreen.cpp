@@ -3,6 +3,7 @@
 #include "VisitList.h"
 #include "VisitTexts.h"
 #include "screens/common/Dialogs.h"
+#include "screens/common/Notices.h"
 #include "screens/common/ProgramState.h"
 #include "db/Database.h"
 #include "db/Visits.h"
@@ -137,6 +138,10 @@ void VisitScreen::loadLists()
     const QString key = m_pickers->dateKey();
     const QList<VisitEntry> waiting = reservationsOfDayByVisit(m_state.db, key, 0);
     const QList<VisitEntry> visited = reservationsOfDayByVisit(m_state.db, key, 1);
+    if (key != m_shownKey) { // another day: nothing chosen carries over
+        m_waiting->clearSelection();
+        m_visited->clearSelection();
+    }
     fill(m_waiting, waiting);
     fill(m_visited, visited);
     m_shownKey = key;
@@ -155,6 +160,14 @@ bool VisitScreen::refreshLists()
 
 void VisitScreen::fill(QListWidget *list, const QList<VisitEntry> &entries)
 {
+    // A line chosen (or being dragged) when a refresh comes stays chosen if its reservation is still
+    // listed; one that is gone is remembered, so that the move the user meant is not lost unseen.
+    // A line is its reservation only while number, hour and name all agree: a number freed by a
+    // cancellation is drawn again by the next booking.
+    QStringList chosen;
+    for (const QListWidgetItem *line : list->selectedItems()) {
+        chosen << visitLine(entryOf(line)) + u'#' + QString::number(entryOf(line).yno);
+    }
     list->clear();
     for (const VisitEntry &entry : entries) {
         auto *line = new QListWidgetItem(visitLine(entry));
@@ -162,8 +175,14 @@ void VisitScreen::fill(QListWidget *list, const QList<VisitEntry> &entries)
         line->setData(TimeRole, entry.ytime);
         line->setData(NameRole, entry.knm);
         list->addItem(line);
+        if (chosen.removeOne(visitLine(entry) + u'#' + QString::number(entry.yno))) {
+            list->setCurrentItem(line);
+        }
     }
     list->sortItems();
+    if (!chosen.isEmpty()) {
+        m_chosenGone = true;
+    }
 }
 
 void VisitScreen::Timer1_Timer()
@@ -175,6 +194,7 @@ bool VisitScreen::moveSelected(QListWidget *from, QListWidget *to, int cflg)
 {
     // Taken first: removing the chosen line makes the list select its neighbour, which must not move too.
     const QList<QListWidgetItem *> chosen = from->selectedItems();
+    QStringList moved;
     bool done = true;
     for (QListWidgetItem *line : chosen) {
         try {
@@ -188,15 +208,33 @@ bool VisitScreen::moveSelected(QListWidget *from, QListWidget *to, int cflg)
             done = false;
             break;
         }
+        moved << entryOf(line).knm;
         to->addItem(from->takeItem(from->row(line)));
+    }
+    if (!moved.isEmpty()) {
+        m_state.notices.post(visitNotice(moved, cflg == 1));
     }
     // A moved line leaves nothing chosen behind, so that the next "⇔" moves only what the user picks.
     from->clearSelection();
     return done;
 }
 
+bool VisitScreen::chosenLineGone()
+{
+    if (!std::exchange(m_chosenGone, false) || !m_waiting->selectedItems().isEmpty()
+        || !m_visited->selectedItems().isEmpty()) {
+        return false;
+    }
+    m_state.dialogs.tell(u"選んでいた予約は、一覧の更新で見当たらなくなりました（他の端末で変更または取り消されています）。\r\n"
+                         u"何も移動していません。"_s);
+    return true;
+}
+
 void VisitScreen::Command1_Click()
 {
+    if (chosenLineGone()) {
+        return;
+    }
     if (moveSelected(m_waiting, m_visited, 1)) {
         moveSelected(m_visited, m_waiting, 0);
     }
@@ -204,11 +242,17 @@ void VisitScreen::Command1_Click()
 
 void VisitScreen::List1_DragDrop()
 {
+    if (chosenLineGone()) {
+        return;
+    }
     moveSelected(m_visited, m_waiting, 0);
 }
 
 void VisitScreen::List2_DragDrop()
 {
+    if (chosenLineGone()) {
+        return;
+    }
     moveSelected(m_waiting, m_visited, 1);
 }
 

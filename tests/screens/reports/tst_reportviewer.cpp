@@ -34,7 +34,7 @@ private slots:
     {
         qrb::test::Workspace ws;
         qrb::ReportViewerWindow viewer(ws.dialogs);
-        viewer.showReport(writeReport(ws.folder()));
+        viewer.showReport(writeReport(ws.folder()), u"2009-10-09"_s);
         QVERIFY(viewer.isVisible());
         QCOMPARE(viewer.text(), u"予約 08時 ～ 09時\n○山田\n"_s);
         QVERIFY(viewer.windowTitle().startsWith(u"日報.txt"_s));
@@ -51,7 +51,7 @@ private slots:
     {
         qrb::test::Workspace ws;
         qrb::ReportViewerWindow viewer(ws.dialogs);
-        viewer.showReport(ws.folder() + u"/none.txt"_s);
+        viewer.showReport(ws.folder() + u"/none.txt"_s, u"2009-10-09"_s);
         QVERIFY(!viewer.isVisible());
         QCOMPARE(ws.dialogs.messages.size(), 1);
         QVERIFY(ws.dialogs.messages.first().text.startsWith(u"帳票ファイルを開けません。"_s));
@@ -68,6 +68,25 @@ private slots:
         QCOMPARE(ws.dialogs.messages.size(), 1);
         QVERIFY(ws.dialogs.messages.first().text.startsWith(u"PDF ファイルを書き込めません。"_s));
         QVERIFY(!QFileInfo::exists(ws.folder() + u"/missing"_s));
+    }
+
+    // Opened from the main window it covers that window's middle, not the report buttons in its corner;
+    // Escape closes it, and its PDF is named after the day, so the next day's does not overwrite it.
+    void opensOverTheMainWindowNamesItsPdfByDayAndClosesOnEscape()
+    {
+        qrb::test::Workspace ws;
+        QWidget desk;
+        desk.setGeometry(20, 20, 760, 760); // the offscreen screen is 800 × 800
+        desk.show();
+        QVERIFY(QTest::qWaitForWindowActive(&desk));
+        qrb::ReportViewerWindow viewer(ws.dialogs);
+        viewer.showReport(writeReport(ws.folder()), u"2009-10-09"_s);
+        QVERIFY(QTest::qWaitForWindowActive(&viewer));
+        // Within the window frame's few pixels, which are known only once it is shown.
+        QVERIFY((viewer.frameGeometry().center() - desk.frameGeometry().center()).manhattanLength() <= 8);
+        QCOMPARE(viewer.suggestedPdfName(), u"日報_2009-10-09.pdf"_s);
+        QTest::keyClick(&viewer, Qt::Key_Escape);
+        QVERIFY(!viewer.isVisible());
     }
 };
 

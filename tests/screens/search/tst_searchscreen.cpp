@@ -135,6 +135,13 @@ void SearchScreenTest::listsShowsAndClearsOnAClickIntoABox()
     QCOMPARE(s.lines().size(), 5);
     QCOMPARE(s.box(1)->text(), u"ﾔﾏ"_s);
     QVERIFY(ws.dialogs.messages.isEmpty());
+
+    // Enter runs the search as leaving the box does, and the cursor stays.
+    s.box(4)->setFocus();
+    QTest::keyClicks(s.box(4), u"9999"_s);
+    QTest::keyClick(s.box(4), Qt::Key_Return);
+    QCOMPARE(s.list()->count(), 0);
+    QCOMPARE(QApplication::focusWidget(), s.box(4));
 }
 
 void SearchScreenTest::scrollingToTheEndShowsEveryLineOnce()

@@ -1,0 +1,141 @@
+#include "WebBooking.h"
+
+#include "Database.h"
+#include "History.h"
+#include "Search.h"
+#include "shared/Dates.h"
+
+#include <QSqlQuery>
+
+using namespace Qt::StringLiterals;
+
+namespace qrb {
+
+void prepareWebBooking(Database &db)
+{
+    Database::WriteTransaction transaction(db);
+    db.write(u"CREATE TABLE IF NOT EXISTS WEBYOYAKU (YNO INTEGER NOT NULL PRIMARY KEY, YDATE TEXT NOT NULL, "
+             "YTIME TEXT NOT NULL, KNM TEXT NOT NULL, YNO2 INTEGER, YDATE2 TEXT, YTIME2 TEXT, "
+             "CODEHASH TEXT NOT NULL, NONCE TEXT NOT NULL UNIQUE)"_s);
+    transaction.commit();
+}
+
+QHash<QString, int> reservationCountsBetween(Database &db, QDate from, QDate to)
+{
+    QHash<QString, int> counts;
+    db.forEachRow(u"SELECT YDATE, YTIME, COUNT(*) FROM YOYAKU WHERE YDATE >= ? AND YDATE <= ? GROUP BY YDATE, YTIME"_s,
+                  {dateKey(from), dateKey(to)}, [&](const QSqlQuery &q) {
+                      counts.insert(q.value(0).toString() + u' ' + q.value(1).toString(), q.value(2).toInt());
+                  });
+    return counts;
+}
+
+namespace {
+
+bool nameInSlot(Database &db, const BookingRecord &r)
+{
+    return db.scalar(u"SELECT COUNT(*) FROM YOYAKU WHERE YDATE = ? AND YTIME = ? AND KNM = ?"_s,
+                     {r.ydate, r.ytime, r.knm})
+               .toInt() > 0;
+}
+
+OnlineResult outcome(OnlineOutcome what)
+{
+    OnlineResult result;
+    result.outcome = what;
+    return result;
+}
+
+} // namespace
+
+OnlineResult bookOnline(Database &db, const OnlineBooking &b)
+{
+    Database::WriteTransaction transaction(db);
+    OnlineResult earlier;
+    db.forEachRow(u"SELECT YNO, YNO2 FROM WEBYOYAKU WHERE NONCE = ?"_s, {QString::fromLatin1(b.nonce)},
+                  [&](const QSqlQuery &q) {
+                      earlier.outcome = OnlineOutcome::AlreadySubmitted;
+                      earlier.yno = q.value(0).toInt();
+                      earlier.secondYno = q.value(1).toInt();
+                  });
+    if (earlier.outcome == OnlineOutcome::AlreadySubmitted) {
+        return earlier;
+    }
+    // Registering a name already in the slot would overwrite that reservation: the web only ever adds.
+    if (nameInSlot(db, b.first) || (b.second && nameInSlot(db, *b.second))) {
+        return outcome(OnlineOutcome::AlreadyBooked);
+    }
+    const int held = db.scalar(u"SELECT COUNT(*) FROM YOYAKU WHERE YDATE >= ? "
+                               "AND REPLACE(REPLACE(TEL1, '-', ''), ' ', '') = ?"_s,
+                               {dateKey(b.today), b.phoneDigits})
+                         .toInt();
+    if (held + (b.second ? 2 : 1) > b.perPhone) {
+        return outcome(OnlineOutcome::PhoneLimit);
+    }
+    OnlineResult result;
+    const StoredBooking first = registerReservationInTransaction(db, b.first, WhenFull::Refuse);
+    if (first.slotFull) {
+        return outcome(OnlineOutcome::SlotFull);
+    }
+    result.yno = first.yno;
+    if (b.second) {
+        const StoredBooking second = registerReservationInTransaction(db, *b.second, WhenFull::Refuse);
+        if (second.slotFull) {
+            return outcome(OnlineOutcome::SecondSlotFull);
+        }
+        result.secondYno = second.yno;
+    }
+    // A row left behind by a web booking whose number the desk deleted and has now handed out again.
+    db.write(u"DELETE FROM WEBYOYAKU WHERE YNO = ?"_s, {result.yno});
+    const QVariant none(QMetaType::fromType<int>());
+    db.write(u"INSERT INTO WEBYOYAKU (YNO, YDATE, YTIME, KNM, YNO2, YDATE2, YTIME2, CODEHASH, NONCE) "
+             "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"_s,
+             {result.yno, b.first.ydate, b.first.ytime, b.first.knm, b.second ? QVariant(result.secondYno) : none,
+              b.second ? b.second->ydate : QString(), b.second ? b.second->ytime : QString(),
+              QString::fromLatin1(b.codeHash), QString::fromLatin1(b.nonce)});
+    transaction.commit();
+    return result;
+}
+
+namespace {
+
+// The condition that finds the rows of a web booking only as they were booked: a number the desk
+// deleted and gave to another patient names another slot or name.
+const QString BookedRows = u"FROM YOYAKU Y JOIN WEBYOYAKU W ON W.YNO = ? AND ("
+                           "(Y.YNO = W.YNO AND Y.YDATE = W.YDATE AND Y.YTIME = W.YTIME AND Y.KNM = W.KNM) OR "
+                           "(Y.YNO = W.YNO2 AND Y.YDATE = W.YDATE2 AND Y.YTIME = W.YTIME2 AND Y.KNM = W.KNM))"_s;
+
+} // namespace
+
+std::optional<OnlineReservation> onlineReservation(Database &db, int yno)
+{
+    const QVariant hash = db.scalar(u"SELECT CODEHASH FROM WEBYOYAKU WHERE YNO = ?"_s, {yno});
+    if (hash.isNull()) {
+        return std::nullopt;
+    }
+    OnlineReservation found;
+    found.codeHash = hash.toString().toLatin1();
+    QString columns = reservationColumns();
+    columns.replace(u", "_s, u", Y."_s);
+    db.forEachRow(u"SELECT Y."_s + columns + u' ' + BookedRows + u" ORDER BY Y.YDATE, Y.YTIME"_s, {yno},
+                  [&](const QSqlQuery &q) { found.doses.append(readReservation(q)); });
+    return found;
+}
+
+int cancelOnline(Database &db, int yno)
+{
+    Database::WriteTransaction transaction(db);
+    QList<int> numbers;
+    db.forEachRow(u"SELECT Y.YNO "_s + BookedRows, {yno}, [&](const QSqlQuery &q) { numbers << q.value(0).toInt(); });
+    int deleted = 0;
+    for (const int number : numbers) {
+        const std::optional<Reservation> before = reservationByNumber(db, number);
+        deleted += db.write(u"DELETE FROM YOYAKU WHERE YNO = ?"_s, {number});
+        recordReservationChange(db, HistoryKind::Cancelled, before, std::nullopt);
+    }
+    db.write(u"DELETE FROM WEBYOYAKU WHERE YNO = ?"_s, {yno});
+    transaction.commit();
+    return deleted;
+}
+
+} // namespace qrb

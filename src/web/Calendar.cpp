@@ -1,0 +1,128 @@
+#include "Calendar.h"
+
+#include "db/WebBooking.h"
+#include "shared/Dates.h"
+
+using namespace Qt::StringLiterals;
+
+namespace qrb::web {
+
+bool dayOffered(const CapacityTable &capacities, const ClosedDays &closed, QDate day)
+{
+    if (closed.closedReason(day)) {
+        return false;
+    }
+    const int weekday = weekdayNumber(day);
+    for (int slot = 0; slot < SlotCount; ++slot) {
+        if (capacities.get_value(weekday, slotKey(slot)) > 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+QString dayMark(int left, int places)
+{
+    if (places <= 0) {
+        return u"－"_s;
+    }
+    if (left <= 0) {
+        return u"×"_s;
+    }
+    return left <= qMax(2, places / 5) ? u"△"_s : u"○"_s;
+}
+
+Calendar::Calendar(Database &db, const WebSettings &settings, const QDateTime &now)
+    : m_settings(settings)
+    , m_now(now)
+    , m_capacities(loadCapacities(db))
+    , m_counts(reservationCountsBetween(db, now.date(), now.date().addDays(settings.days + SecondDoseReachDays)))
+{
+    // Worked out once per page: a page asks about hundreds of slots.
+    const QDateTime earliest = now.addSecs(qint64(settings.cutoffHours) * 3600);
+    m_earliestDay = earliest.date();
+    m_earliestMinute = earliest.time().hour() * 60 + earliest.time().minute() + (earliest.time().second() > 0);
+}
+
+bool Calendar::offered(QDate day) const
+{
+    auto it = m_offered.constFind(day);
+    if (it == m_offered.cend()) {
+        it = m_offered.insert(day, dayOffered(m_capacities, m_settings.closed, day));
+    }
+    return *it;
+}
+
+SlotInfo Calendar::slot(QDate day, int index) const
+{
+    SlotInfo s;
+    s.date = day;
+    s.hour = slotKey(index);
+    s.places = m_capacities.get_value(weekdayNumber(day), s.hour);
+    s.taken = m_counts.value(dateKey(day) + u' ' + s.hour);
+    const bool afterCutoff =
+        day > m_earliestDay || (day == m_earliestDay && (FirstSlotHour + index) * 60 >= m_earliestMinute);
+    s.open = s.places > 0 && offered(day) && afterCutoff;
+    s.bookable = s.open && s.left() > 0;
+    return s;
+}
+
+bool Calendar::inWindow(QDate day) const
+{
+    return day >= today() && day < today().addDays(m_settings.days);
+}
+
+QList<SlotInfo> Calendar::slotsOf(QDate day) const
+{
+    QList<SlotInfo> list;
+    for (int i = 0; i < SlotCount; ++i) {
+        list << slot(day, i);
+    }
+    return list;
+}
+
+QList<DayInfo> Calendar::days() const
+{
+    QList<DayInfo> list;
+    for (int d = 0; d < m_settings.days; ++d) {
+        DayInfo info;
+        info.date = today().addDays(d);
+        for (const SlotInfo &s : slotsOf(info.date)) {
+            if (s.open) {
+                info.places += s.places;
+                info.left += qMax(0, s.left());
+            }
+        }
+        info.mark = dayMark(info.left, info.places);
+        list << info;
+    }
+    return list;
+}
+
+bool Calendar::bookable(QDate day, const QString &hour) const
+{
+    const auto index = hour.size() == 2 ? hour.toInt() - FirstSlotHour : -1;
+    return inWindow(day) && index >= 0 && index < SlotCount && slotKey(index) == hour && slot(day, index).bookable;
+}
+
+QList<SlotInfo> Calendar::secondDoseSlots(QDate firstDose) const
+{
+    QList<SlotInfo> list;
+    for (int d = 1; d <= SecondDoseReachDays; ++d) {
+        for (const SlotInfo &s : slotsOf(firstDose.addDays(d))) {
+            if (s.bookable) {
+                list << s;
+            }
+        }
+    }
+    return list;
+}
+
+bool Calendar::secondDoseBookable(QDate firstDose, QDate day, const QString &hour) const
+{
+    const auto index = hour.size() == 2 ? hour.toInt() - FirstSlotHour : -1;
+    return day > firstDose && day <= firstDose.addDays(SecondDoseReachDays) && index >= 0 && index < SlotCount &&
+           slotKey(index) == hour && slot(day, index).bookable;
+}
+
+} // namespace qrb::web

@@ -1,0 +1,102 @@
+#pragma once
+
+#include "Html.h"
+#include "Security.h"
+#include "WebSettings.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QString>
+
+namespace qrb {
+class Clock;
+class Database;
+} // namespace qrb
+
+namespace qrb::web {
+
+class Calendar;
+struct FormInput;
+struct ValidBooking;
+
+// A request as the pages need it: plain values, already read from HTTP.
+struct Request {
+    QByteArray method;
+    QString path;
+    QHash<QString, QString> query; // the URL's fields
+    QHash<QString, QString> form;  // the body's fields (POST)
+    QByteArray cookie;             // the browser's form cookie, empty when it has none
+    QString client;                // the client's address, for the rate limits
+    bool https = false;            // the reverse proxy says the patient's browser used HTTPS
+};
+
+struct Response {
+    int status = 200;
+    QByteArray contentType = "text/html; charset=utf-8";
+    QByteArray body;
+    QList<std::pair<QByteArray, QByteArray>> headers;
+};
+
+// How often an address may try, and how long a run of wrong cancel codes locks it out.
+struct Limits {
+    RateLimiter::Rule book{12, 10 * 60 * 1000};  // bookings sent
+    RateLimiter::Rule check{30, 10 * 60 * 1000}; // checks and cancellations sent
+    int wrongCodes = 5;                          // wrong codes within wrongCodeWindowMs lock the address out
+    qint64 wrongCodeWindowMs = 30 * 60 * 1000;
+    qint64 lockoutMs = 30 * 60 * 1000;
+};
+
+// The pages of online booking: reads a request's plain values, asks the database, renders HTML.
+class WebApp final
+{
+public:
+    WebApp(Database &db, const Clock &clock, const WebSettings &settings, Limits limits = {});
+
+    Response handle(const Request &request);
+
+private:
+    using Handler = Response (WebApp::*)(const Request &);
+    struct Route {
+        const char *method;
+        const char *path;
+        Handler handler;
+    };
+    static const Route Routes[];
+
+    Response daysPage(const Request &r);
+    Response dayPage(const Request &r);
+    Response formPage(const Request &r);
+    Response formAgain(const Request &r);
+    Response confirm(const Request &r);
+    Response book(const Request &r);
+    Response checkPage(const Request &r);
+    Response check(const Request &r);
+    Response cancel(const Request &r);
+    Response style(const Request &r);
+    Response noIcon(const Request &r);
+
+    Response html(int status, const QString &title, const QString &content) const;
+    Response message(int status, const QString &title, const QString &text, const QString &link = {},
+                     const QString &linkText = {}) const;
+    Response tooMany(const QString &action, const QString &client) const;
+    QString hiddenToken() const;
+    QString renderForm(const FormInput &input, const QHash<QString, QString> &errors, const Calendar &calendar) const;
+    QString hiddenFields(const FormInput &input) const;
+    QString summary(const ValidBooking &b) const;
+    // The booking of a number whose code matches; a wrong pair counts against the address.
+    struct Verified;
+    std::optional<Verified> verify(const Request &r, Response &refusal);
+
+    Database &m_db;
+    const Clock &m_clock;
+    WebSettings m_settings;
+    Limits m_limits;
+    Site m_site;
+    Secrets m_secrets;
+    RateLimiter m_limiter;
+    QByteArray m_currentCookie; // the cookie of the request being answered
+    bool m_dbBroken = false;
+};
+
+} // namespace qrb::web

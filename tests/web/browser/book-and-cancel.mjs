@@ -1,0 +1,106 @@
+// A patient books a seasonal vaccination on a phone-sized screen in Debian's chromium, then checks
+// and cancels it with the number and code the done page showed. qrb-web runs on a new workspace.
+// QRB_BIN_DIR: the build folder; QRB_SCREENSHOTS: a folder to keep a picture of every page, on a
+// phone and on a desktop screen.
+import { spawn, execFileSync } from 'node:child_process';
+import { mkdtempSync, writeFileSync, rmSync, mkdirSync } from 'node:fs';
+import { createServer } from 'node:net';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import assert from 'node:assert/strict';
+import puppeteer from 'puppeteer-core';
+
+const bin = process.env.QRB_BIN_DIR;
+const shots = process.env.QRB_SCREENSHOTS;
+const folder = mkdtempSync(join(tmpdir(), 'qrb-web-browser-'));
+const port = await new Promise((resolve) => {
+  const probe = createServer().listen(0, '127.0.0.1', () => {
+    const { port } = probe.address();
+    probe.close(() => resolve(port));
+  });
+});
+execFileSync(join(bin, 'tools/qrb-initdb'), [join(folder, 'yoyaku.db'), '--places', '3']);
+writeFileSync(join(folder, 'setting.ini'),
+  `[DATABASE]\r\nSYS0=yoyaku.db\r\n[SERVER]\r\nSVNM=.\r\n[WEB]\r\nPORT=${port}\r\nTEL=03-1234-5678\r\n` +
+  'KINDS=\x8bG\x90\xdf\x90\xab,\x90V\x8c^\r\nNOTICE=Please bring your insurance card.\r\n', 'latin1'); // 季節性,新型 in CP932
+
+const server = spawn(join(bin, 'tools/qrb-web'), [], { cwd: folder, stdio: ['ignore', 'ignore', 'pipe'] });
+await new Promise((resolve, reject) => {
+  server.stderr.on('data', (chunk) => { if (chunk.toString().includes('http://')) resolve(); });
+  server.on('exit', (code) => reject(new Error(`qrb-web ended with ${code}`)));
+});
+const base = `http://127.0.0.1:${port}`;
+const browser = await puppeteer.launch({
+  executablePath: '/usr/bin/chromium',
+  args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-background-networking',
+    '--disable-component-update', '--disable-sync', '--no-first-run'],
+});
+
+async function picture(page, name) {
+  if (!shots) return;
+  mkdirSync(shots, { recursive: true });
+  for (const [label, viewport] of [['phone', { width: 390, height: 844 }], ['desktop', { width: 1280, height: 900 }]]) {
+    await page.setViewport(viewport);
+    await page.screenshot({ path: join(shots, `${name}-${label}.png`), fullPage: true });
+  }
+  await page.setViewport({ width: 390, height: 844 });
+}
+
+async function go(page, action) {
+  await Promise.all([page.waitForNavigation(), action()]);
+}
+
+try {
+  const page = await browser.newPage();
+  const blocked = []; // what the page's policy refused: nothing may be
+  page.on('console', (m) => { if (/Content.Security.Policy|Refused/i.test(m.text())) blocked.push(m.text()); });
+  await page.setViewport({ width: 390, height: 844 });
+  await page.goto(`${base}/`);
+  await picture(page, '1-days');
+  // Tomorrow: today's slots may already be past.
+  await go(page, () => page.click('ul.days li:nth-child(2) a'));
+  await picture(page, '2-hours');
+  await go(page, () => page.click('ul.slots li:first-child a'));
+  await go(page, () => page.click('button[type=submit]')); // sent empty: every field is named
+  assert.equal(await page.$$eval('p.error', (e) => e.length), 6);
+  await picture(page, '3-form-errors');
+  await page.type('#f-name', '山田 花子');
+  await page.type('#f-kana', 'やまだ はなこ');
+  await page.type('#f-birth', '19850412');
+  await page.type('#f-tel', '090-1234-5678');
+  await page.type('#f-remarks', '<b>卵アレルギー</b>');
+  await page.click('input[name=visited][value="2"]');
+  await page.click('input[name=kind][value="0"]');
+  await go(page, () => page.click('button[type=submit]'));
+  assert.match(await page.$eval('main', (m) => m.innerText), /ﾔﾏﾀﾞ ﾊﾅｺ/);
+  await picture(page, '4-confirm');
+  await go(page, () => page.click('button[type=submit]:not(.secondary)'));
+  const yno = await page.$eval('#yno', (e) => e.textContent);
+  const code = await page.$eval('#code', (e) => e.textContent);
+  assert.match(code, /^[0-9A-Z]{4}(-[0-9A-Z]{4}){3}$/);
+  assert.match(await page.$eval('main', (m) => m.innerText), /<b>卵アレルギー<\/b>/);
+  await picture(page, '5-done');
+
+  await page.goto(`${base}/check`);
+  await page.type('#f-yno', yno);
+  await page.type('#f-code', code.toLowerCase());
+  await picture(page, '6-check');
+  await go(page, () => page.click('button[type=submit]'));
+  assert.match(await page.$eval('main', (m) => m.innerText), /山田 花子/);
+  await picture(page, '7-booking');
+  await go(page, () => page.click('button.danger'));
+  assert.match(await page.$eval('h1', (e) => e.textContent), /予約を取り消しました/);
+  await picture(page, '8-cancelled');
+  // The same number and code again find nothing.
+  await page.goto(`${base}/check`);
+  await page.type('#f-yno', yno);
+  await page.type('#f-code', code);
+  await go(page, () => page.click('button[type=submit]'));
+  assert.match(await page.$eval('h1', (e) => e.textContent), /予約が見つかりません/);
+  assert.deepEqual(blocked, []);
+  console.log(`booked ${yno} and cancelled it: 1 passed, 0 failed`);
+} finally {
+  await browser.close();
+  server.kill();
+  rmSync(folder, { recursive: true, force: true });
+}

@@ -1,0 +1,68 @@
+// qrb-web: the online booking pages, started in the workspace folder like qrb (its setting.ini names
+// the database and, in section [WEB], what the pages offer). Meant to run behind an HTTPS reverse proxy.
+#include "config/Clock.h"
+#include "config/IniFile.h"
+#include "db/WebBooking.h"
+#include "web/WebApp.h"
+#include "web/WebServer.h"
+#include "web/WebSettings.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QTextStream>
+
+using namespace Qt::StringLiterals;
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(u"qrb-web"_s);
+    QCoreApplication::setApplicationVersion(QStringLiteral(QRB_VERSION));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        u"インフルエンザ予防接種の Web 予約（予約・確認・取消）を提供します。\n"
+        "作業フォルダ（setting.ini のあるフォルダ）で起動してください。設定は setting.ini の [WEB]: "
+        "LISTEN, PORT, DAYS, CUTOFF, KINDS, PER_PHONE, CLINIC, TEL, NOTICE。\n"
+        "インターネットに公開するときは必ず HTTPS のリバースプロキシの後ろで動かしてください。"_s);
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.process(app);
+
+    QTextStream err(stderr);
+    const QString folder = QDir::currentPath();
+    const qrb::web::WebSettingsResult web = qrb::web::readWebSettings(folder);
+    if (!web.errors.isEmpty()) {
+        err << u"setting.ini の設定に誤りがあります:\n"_s << web.errors.join(u'\n') << '\n';
+        return 2;
+    }
+    const qrb::Config config = qrb::ini_read_all(folder);
+    qrb::Database db(u"qrb-web"_s);
+    try {
+        db.DB_open(config.databaseTarget());
+        qrb::prepareWebBooking(db);
+    } catch (const qrb::DbError &error) {
+        err << u"データベースを開けません: "_s << error.message() << '\n';
+        return 1;
+    }
+    const qrb::SystemClock clock;
+    qrb::web::WebApp pages(db, clock, web.settings);
+    qrb::web::WebServer server(pages);
+    QString reason;
+    const quint16 port = server.listenOn(web.settings.listen, web.settings.port, &reason);
+    if (port == 0) {
+        err << u"%1:%2 で待ち受けできません: %3\n"_s.arg(web.settings.listen.toString())
+                   .arg(web.settings.port)
+                   .arg(reason);
+        return 1;
+    }
+    if (!web.settings.listen.isLoopback()) {
+        err << u"注意: LISTEN=%1 はこのコンピュータの外から届きます。HTTPS のリバースプロキシを通さずに公開しないでください。\n"_s
+                   .arg(web.settings.listen.toString());
+    }
+    err << u"qrb-web: http://%1:%2/ で受付中（%3）\n"_s.arg(web.settings.listen.toString())
+               .arg(port)
+               .arg(config.databaseTarget().displayName());
+    err.flush();
+    return QCoreApplication::exec();
+}

@@ -1,0 +1,497 @@
+#include "Rush.h"
+
+#include "db/Booking.h"
+#include "db/Database.h"
+#include "db/Schema.h"
+#include "db/WebBooking.h"
+#include "shared/Cp932.h"
+#include "shared/Dates.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QUrlQuery>
+
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <thread>
+
+using namespace Qt::StringLiterals;
+
+namespace qrb::rush {
+
+namespace {
+
+QTextStream out(stdout);
+
+// What a client was told about one booking.
+struct Told {
+    QString ydate;
+    QString ytime;
+    QString name;
+    int yno = 0;
+    bool booked = false;
+};
+
+struct Figures {
+    std::map<QString, std::vector<double>> latencies; // page → milliseconds
+    QList<Told> told;
+    int fullAtConfirm = 0;
+    int errors = 0;
+    qint64 requests = 0;
+};
+
+// One patient's browser: days page, a day, a slot's form, confirm, book; again until the wanted
+// days show no place left.
+class Client final : public QObject
+{
+public:
+    Client(int id, QString base, QStringList wanted, Figures &figures, std::function<void()> finished)
+        : m_id(id)
+        , m_base(std::move(base))
+        , m_wanted(std::move(wanted))
+        , m_figures(figures)
+        , m_finished(std::move(finished))
+    {
+    }
+    void start() { daysPage(); }
+
+private:
+    using Then = std::function<void(int, const QString &)>;
+    void request(const QString &page, const QString &path, const QList<std::pair<QString, QString>> &form,
+                 const Then &then)
+    {
+        QNetworkRequest request(QUrl(m_base + path));
+        // Every booking comes from an address of its own, as patients' phones do behind the proxy.
+        request.setRawHeader("X-Forwarded-For", "10.%1.%2.%3"_ba.replace("%1", QByteArray::number(m_id % 250))
+                                                    .replace("%2", QByteArray::number(m_sent / 250 % 250))
+                                                    .replace("%3", QByteArray::number(m_sent % 250 + 1)));
+        QNetworkReply *reply = nullptr;
+        if (form.isEmpty()) {
+            reply = m_nam.get(request);
+        } else {
+            QUrlQuery query;
+            for (const auto &[k, v] : form) {
+                query.addQueryItem(k, QString::fromLatin1(QUrl::toPercentEncoding(v)));
+            }
+            request.setHeader(QNetworkRequest::ContentTypeHeader, "application/x-www-form-urlencoded");
+            reply = m_nam.post(request, query.query(QUrl::FullyEncoded).toLatin1());
+        }
+        auto *timer = new QElapsedTimer;
+        timer->start();
+        connect(reply, &QNetworkReply::finished, this, [=, this] {
+            m_figures.latencies[page].push_back(timer->nsecsElapsed() / 1e6);
+            delete timer;
+            ++m_figures.requests;
+            const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+            const QString body = QString::fromUtf8(reply->readAll());
+            reply->deleteLater();
+            then(status, body);
+        });
+    }
+    template <typename T> const T &pick(const QList<T> &list)
+    {
+        return list.at(QRandomGenerator::global()->bounded(list.size()));
+    }
+    static QString field(const QString &html, const QString &name)
+    {
+        return QRegularExpression(u"name=\"%1\" value=\"([^\"]*)\""_s.arg(name))
+            .match(html)
+            .captured(1)
+            .replace(u"&amp;"_s, u"&"_s);
+    }
+    void fail()
+    {
+        ++m_figures.errors;
+        daysPage();
+    }
+
+    void daysPage()
+    {
+        request(u"days"_s, u"/"_s, {}, [this](int status, const QString &body) {
+            QStringList open;
+            static const QRegularExpression link(u"href=\"/day\\?d=([0-9-]+)\""_s);
+            for (auto it = link.globalMatch(body); it.hasNext();) {
+                const QString day = it.next().captured(1);
+                if (m_wanted.contains(day)) {
+                    open << day;
+                }
+            }
+            if (status != 200 || open.isEmpty()) {
+                m_finished();
+                return;
+            }
+            dayPage(pick(open));
+        });
+    }
+    void dayPage(const QString &day)
+    {
+        request(u"day"_s, u"/day?d="_s + day, {}, [this, day](int status, const QString &body) {
+            QStringList hours;
+            static const QRegularExpression link(u"&amp;h=(\\d\\d)\""_s);
+            for (auto it = link.globalMatch(body); it.hasNext();) {
+                hours << it.next().captured(1);
+            }
+            if (status != 200 || hours.isEmpty()) {
+                return status == 200 ? daysPage() : fail();
+            }
+            formPage(day, pick(hours));
+        });
+    }
+    void formPage(const QString &day, const QString &hour)
+    {
+        request(u"form"_s, u"/form?d=%1&h=%2"_s.arg(day, hour), {}, [this, day, hour](int status, const QString &body) {
+            if (status != 200) {
+                return status == 409 ? daysPage() : fail();
+            }
+            ++m_sent;
+            const QString name = u"Web客%1-%2"_s.arg(m_id).arg(m_sent);
+            const QList<std::pair<QString, QString>> fields = {
+                {u"csrf"_s, field(body, u"csrf"_s)},
+                {u"date"_s, day},
+                {u"hour"_s, hour},
+                {u"name"_s, name},
+                {u"kana"_s, u"ウェブ"_s},
+                {u"birth"_s, u"19800101"_s},
+                {u"tel"_s, u"090-%1-%2"_s.arg(m_id, 4, 10, QChar(u'0')).arg(m_sent, 4, 10, QChar(u'0'))},
+                {u"visited"_s, u"2"_s},
+                {u"kind"_s, u"0"_s}};
+            confirm(day, hour, name, fields);
+        });
+    }
+    void confirm(const QString &day, const QString &hour, const QString &name,
+                 const QList<std::pair<QString, QString>> &fields)
+    {
+        request(u"confirm"_s, u"/confirm"_s, fields, [=, this](int status, const QString &body) {
+            if (status == 422) {
+                ++m_figures.fullAtConfirm;
+                return daysPage();
+            }
+            if (status != 200) {
+                return fail();
+            }
+            QList<std::pair<QString, QString>> booking = fields;
+            booking.append({u"second"_s, QString()});
+            booking.append({u"remarks"_s, QString()});
+            booking.append({u"kno"_s, QString()});
+            booking.append({u"nonce"_s, field(body, u"nonce"_s)});
+            book(day, hour, name, booking);
+        });
+    }
+    void book(const QString &day, const QString &hour, const QString &name,
+              const QList<std::pair<QString, QString>> &fields)
+    {
+        request(u"book"_s, u"/book"_s, fields, [=, this](int status, const QString &body) {
+            Told told{dateKey(QDate::fromString(day, Qt::ISODate)), hour, name, 0, false};
+            if (status == 200) {
+                told.booked = true;
+                told.yno = QRegularExpression(u"id=\"yno\">(\\d+)<"_s).match(body).captured(1).toInt();
+            } else if (status != 409) {
+                return fail();
+            }
+            m_figures.told << told;
+            daysPage();
+        });
+    }
+
+    int m_id;
+    QString m_base;
+    QStringList m_wanted;
+    Figures &m_figures;
+    std::function<void()> m_finished;
+    QNetworkAccessManager m_nam;
+    int m_sent = 0;
+};
+
+struct DeskFigures {
+    int booked = 0;
+    int forced = 0;
+    int refused = 0;
+    int errors = 0;
+};
+
+// A receptionist booking patients who phone in, into the same slots, through the desk's own code; the
+// second desk forces every fifth refused booking, as a receptionist may.
+void desk(int id, DbTarget target, QStringList days, std::atomic<bool> &stop, DeskFigures &figures)
+{
+    Database db(u"desk%1"_s.arg(id));
+    db.DB_open(target);
+    for (int n = 0; !stop; ++n) {
+        BookingRecord r;
+        r.knm = u"窓口%1-%2"_s.arg(id).arg(n);
+        r.ydate = dateKey(QDate::fromString(days.at(QRandomGenerator::global()->bounded(days.size())), Qt::ISODate));
+        r.ytime = slotKey(QRandomGenerator::global()->bounded(SlotCount));
+        r.sflg = 1;
+        r.scnt = 1;
+        try {
+            if (!registerReservation(db, r, WhenFull::Refuse).slotFull) {
+                ++figures.booked;
+            } else if (id == 2 && n % 5 == 0) {
+                registerReservation(db, r, WhenFull::Overbook);
+                ++figures.forced;
+            } else {
+                ++figures.refused;
+            }
+        } catch (const DbError &) {
+            ++figures.errors;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+double percentile(std::vector<double> values, double p)
+{
+    if (values.empty()) {
+        return 0;
+    }
+    std::sort(values.begin(), values.end());
+    return values.at(std::min(values.size() - 1, size_t(p * double(values.size()))));
+}
+
+// A database of its own for one run: a file in a temporary folder, or a new database on the server
+// (dropped again afterwards).
+class Scratch
+{
+public:
+    Scratch(const QString &pg, const QString &name, int places)
+    {
+        if (pg.isEmpty()) {
+            target = DbTarget::sqlite(dir.path() + u"/"_s + name + u".db"_s);
+        } else {
+            m_admin.openEmpty(DbTarget::server(PgServer::fromConnInfo(pg)));
+            m_name = u"qrb_rush_%1_%2"_s.arg(QCoreApplication::applicationPid()).arg(name);
+            m_admin.write(u"DROP DATABASE IF EXISTS "_s + m_name);
+            m_admin.write(u"CREATE DATABASE "_s + m_name +
+                          u" ENCODING 'UTF8' LC_COLLATE 'C' LC_CTYPE 'C' TEMPLATE template0"_s);
+            PgServer server = PgServer::fromConnInfo(pg);
+            server.dbname = m_name;
+            target = DbTarget::server(server);
+        }
+        createDatabase(target, places);
+    }
+    ~Scratch()
+    {
+        if (!m_name.isEmpty()) {
+            try {
+                m_admin.write(u"DROP DATABASE IF EXISTS "_s + m_name + u" WITH (FORCE)"_s);
+            } catch (const DbError &) {
+            }
+        }
+    }
+    QTemporaryDir dir;
+    DbTarget target;
+
+private:
+    Database m_admin{u"rush-admin"_s};
+    QString m_name;
+};
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+} // namespace
+
+int runRush(const Options &o)
+{
+    const QString engine = o.pg.isEmpty() ? u"sqlite"_s : u"postgresql"_s;
+    try {
+        Scratch rush(o.pg, u"rush"_s, o.places);
+        const quint16 port = freePort();
+        QByteArray ini = "[DATABASE]\r\nSYS0=rush.db\r\n[SERVER]\r\nSVNM=.\r\n";
+        if (rush.target.isPostgres()) {
+            const PgServer &s = *rush.target.postgres;
+            ini = "[POSTGRESQL]\r\nHOST=" + s.host.toUtf8() + "\r\nPORT=" + QByteArray::number(s.port) +
+                  "\r\nDBNAME=" + s.dbname.toUtf8() + "\r\nUSER=" + s.user.toUtf8() +
+                  "\r\nPASSWORD=" + s.password.toUtf8() + "\r\n";
+        }
+        ini += "[WEB]\r\nPORT=" + QByteArray::number(port) + "\r\nDAYS=" + QByteArray::number(o.days + 1) +
+               "\r\nCUTOFF=0\r\nPER_PHONE=1000\r\n";
+        QFile file(rush.dir.path() + u"/setting.ini"_s);
+        if (!file.open(QIODevice::WriteOnly) || file.write(ini) != ini.size()) {
+            out << "cannot write " << file.fileName() << Qt::endl;
+            return -1;
+        }
+        file.close();
+
+        QProcess server;
+        server.setWorkingDirectory(rush.dir.path());
+        server.setStandardOutputFile(QProcess::nullDevice());
+        server.setReadChannel(QProcess::StandardError);
+        server.start(QCoreApplication::applicationDirPath() + u"/qrb-web"_s, {});
+        // The server logs every request; only its first line matters here.
+        if (!server.waitForStarted() || !server.waitForReadyRead(10000)) {
+            out << "qrb-web did not start: " << server.readAllStandardError() << Qt::endl;
+            return -1;
+        }
+        QObject::connect(&server, &QProcess::readyReadStandardError, [&] { server.readAllStandardError(); });
+
+        // Tomorrow on: every slot of the wanted days lies ahead, whatever the hour of the run.
+        QStringList wanted;
+        for (int d = 1; d <= o.days; ++d) {
+            wanted << QDate::currentDate().addDays(d).toString(Qt::ISODate);
+        }
+        Figures figures;
+        std::atomic<bool> stop = false;
+        DeskFigures desks[2];
+        QElapsedTimer wall;
+        wall.start();
+        std::thread desk1(desk, 1, rush.target, wanted, std::ref(stop), std::ref(desks[0]));
+        std::thread desk2(desk, 2, rush.target, wanted, std::ref(stop), std::ref(desks[1]));
+        int running = o.clients;
+        QEventLoop loop;
+        std::vector<std::unique_ptr<Client>> clients;
+        for (int i = 0; i < o.clients; ++i) {
+            clients.push_back(std::make_unique<Client>(i + 1, u"http://127.0.0.1:%1"_s.arg(port), wanted, figures, [&] {
+                if (--running == 0) {
+                    loop.quit();
+                }
+            }));
+            clients.back()->start();
+        }
+        loop.exec();
+        const double seconds = wall.nsecsElapsed() / 1e9;
+        stop = true;
+        desk1.join();
+        desk2.join();
+        server.terminate();
+        server.waitForFinished();
+
+        // The invariants, read back through the db code.
+        Database db(u"rush-check"_s);
+        db.DB_open(rush.target);
+        int breaks = 0;
+        int webBooked = 0;
+        for (const Told &t : figures.told) {
+            const auto row = reservationInSlot(db, t.ydate, t.ytime, t.name);
+            if (t.booked != row.has_value() || (row && row->yno != t.yno)) {
+                ++breaks; // told "booked" without its row, or "full" with one
+            }
+            webBooked += t.booked;
+        }
+        for (const QString &day : wanted) {
+            const QString key = dateKey(QDate::fromString(day, Qt::ISODate));
+            for (int s = 0; s < SlotCount; ++s) {
+                // Rows in the order they were stored: a web booking never took a place beyond the capacity.
+                const QStringList names = namesInSlot(db, key, slotKey(s));
+                for (qsizetype i = o.places; i < names.size(); ++i) {
+                    breaks += names.at(i).startsWith(u"Web客"_s);
+                }
+            }
+        }
+        const int rows = db.scalar(u"SELECT COUNT(*) FROM YOYAKU"_s).toInt();
+        const int numbers = db.scalar(u"SELECT COUNT(DISTINCT YNO) FROM YOYAKU"_s).toInt();
+        breaks += rows - numbers;
+
+        // The floor: the same web bookings through the db code alone, one after the other.
+        Scratch floor(o.pg, u"floor"_s, o.places);
+        Database floorDb(u"rush-floor"_s);
+        floorDb.DB_open(floor.target);
+        prepareWebBooking(floorDb);
+        QElapsedTimer floorTimer;
+        floorTimer.start();
+        int n = 0;
+        for (const Told &t : figures.told) {
+            if (!t.booked) {
+                continue;
+            }
+            OnlineBooking b;
+            b.first.knm = t.name;
+            b.first.kknm = u"ｳｪﾌﾞ"_s;
+            b.first.ydate = t.ydate;
+            b.first.ytime = t.ytime;
+            b.first.bflg = 0;
+            b.first.birthday = u"1980年01月01日"_s;
+            b.first.tel1 = u"090-0000-%1"_s.arg(++n, 4, 10, QChar(u'0'));
+            b.first.rflg = 2;
+            b.first.biko = u"Web予約"_s;
+            b.first.sflg = 1;
+            b.first.scnt = 1;
+            b.phoneDigits = QString(b.first.tel1).remove(u'-');
+            b.perPhone = 1000;
+            b.today = QDate::currentDate();
+            b.codeHash = QByteArray(64, 'a');
+            b.nonce = QByteArray::number(n).rightJustified(32, '0');
+            bookOnline(floorDb, b);
+        }
+        const double floorSeconds = floorTimer.nsecsElapsed() / 1e9;
+        const double webRate = webBooked / seconds;
+        const double floorRate = n / floorSeconds;
+
+        int told = 0;
+        for (const Told &t : figures.told) {
+            told += !t.booked;
+        }
+        out << "rush on " << engine << ": " << o.clients << " clients, " << o.days << " days x " << SlotCount
+            << " slots x " << o.places << " places, " << seconds << " s\n";
+        out << "  requests " << figures.requests << " (" << figures.requests / seconds << "/s), errors "
+            << figures.errors << "\n";
+        out << "  web bookings " << webBooked << " (" << webRate << "/s), told full " << told << ", full at confirm "
+            << figures.fullAtConfirm << "\n";
+        out << "  desks booked " << desks[0].booked + desks[1].booked << ", forced " << desks[1].forced << ", refused "
+            << desks[0].refused + desks[1].refused << ", errors " << desks[0].errors + desks[1].errors << "\n";
+        out << "  floor (db code alone) " << floorRate << " bookings/s; web/floor " << webRate / floorRate << "\n";
+        QJsonArray operations;
+        for (const auto &[page, ms] : figures.latencies) {
+            const double p50 = percentile(ms, 0.5);
+            const double p99 = percentile(ms, 0.99);
+            out << "  " << page.leftJustified(8) << " n=" << ms.size() << " p50 " << p50 << " ms, p99 " << p99
+                << " ms, max " << percentile(ms, 1.0) << " ms\n";
+            operations.append(QJsonObject{{u"operation"_s, u"rush %1 page (%2)"_s.arg(page, engine)},
+                                          {u"rows"_s, qint64(ms.size())},
+                                          {u"median_ms"_s, p50},
+                                          {u"p99_ms"_s, p99},
+                                          {u"max_ms"_s, percentile(ms, 1.0)},
+                                          {u"floor_ms"_s, QJsonValue()},
+                                          {u"ratio"_s, QJsonValue()}});
+        }
+        operations.append(QJsonObject{{u"operation"_s, u"rush web booking (%1)"_s.arg(engine)},
+                                      {u"rows"_s, webBooked},
+                                      {u"median_ms"_s, 1000 / webRate},
+                                      {u"max_ms"_s, QJsonValue()},
+                                      {u"floor_ms"_s, 1000 / floorRate},
+                                      {u"ratio"_s, floorRate / webRate}});
+        out << "  invariant breaks " << breaks << Qt::endl;
+        if (!o.json.isEmpty()) {
+            QFile json(o.json);
+            const QJsonObject summary{{u"engine"_s, engine},
+                                      {u"clients"_s, o.clients},
+                                      {u"seconds"_s, seconds},
+                                      {u"requests_per_s"_s, figures.requests / seconds},
+                                      {u"web_bookings"_s, webBooked},
+                                      {u"web_bookings_per_s"_s, webRate},
+                                      {u"floor_bookings_per_s"_s, floorRate},
+                                      {u"told_full"_s, told},
+                                      {u"desk_bookings"_s, desks[0].booked + desks[1].booked + desks[1].forced},
+                                      {u"errors"_s, figures.errors + desks[0].errors + desks[1].errors},
+                                      {u"invariant_breaks"_s, breaks}};
+            if (!json.open(QIODevice::WriteOnly) ||
+                json.write(QJsonDocument(QJsonObject{{u"operations"_s, operations}, {u"rush"_s, summary}}).toJson()) <
+                    0) {
+                out << "cannot write " << o.json << Qt::endl;
+                return -1;
+            }
+        }
+        return breaks;
+    } catch (const DbError &error) {
+        out << error.message() << Qt::endl;
+        return -1;
+    }
+}
+
+} // namespace qrb::rush
