@@ -228,10 +228,7 @@ std::optional<QString> DBAdminScreen::backUp()
         m_backupPath = backupDatabase(m_state.db, m_state.clock.now()).value_or(QString());
         // The deletion's message says where the data went, so that it can be restored from there.
         return m_backupPath.isEmpty() ? QString()
-                                      : u"
-
-削除前のデータのバックアップ:
-"_s + QDir::toNativeSeparators(m_backupPath);
+                                      : u"\r\n\r\n削除前のデータのバックアップ:\r\n"_s + QDir::toNativeSeparators(m_backupPath);
     } catch (const DbError &error) {
         tellFailure(u"削除の前のバックアップができなかったため、削除を中止しました。予約データはそのままです。"_s,
                     error.message());

@@ -150,7 +150,7 @@ void HistoryPanel::writeReport()
             m_state.dialogs.tell(u"Shift-JIS で表せない文字が %1 文字あったため、「〓」に置き換えて書き込みました。"
                                  u"CSV出力ではそのまま書き出します。"_s.arg(written.replaced));
         }
-        m_state.viewer.showReport(written.path);
+        m_state.viewer.showReport(written.path, m_state.clock.today().toString(u"yyyy-MM-dd"_s));
     } catch (const ReportFileError &error) {
         m_state.dialogs.tell(u"操作履歴の帳票を作成できませんでした。\r\n"_s + error.message());
     }
