@@ -5,13 +5,11 @@
 #include "screens/maintenance/DBAdminScreen.h"
 #include "shared/Cp932.h"
 #include "support/Common.h"
+#include "support/Desk.h"
 #include "support/Workspace.h"
 
-#include <QApplication>
 #include <QComboBox>
-#include <QInputMethodEvent>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
 
@@ -35,17 +33,16 @@ private slots:
         QCOMPARE(recorded.size(), 2);
 
         DBAdminScreen screen(*ws.state);
-        screen.show();
-        QTest::mouseClick(screen.findChild<QPushButton *>(u"Command3"_s), Qt::LeftButton);
+        test::showActive(&screen);
+        test::click(&screen, u"Command3"_s);
         auto *list = screen.findChild<QTableWidget *>(u"ListView1"_s);
         auto *value = screen.findChild<QLineEdit *>(u"Text2"_s);
         // The desk's today, on which nothing was changed.
         QVERIFY(list->isVisible() && value->text() == u"2009/10/09"_s && list->rowCount() == 0);
 
         // The changes of the real day, newest first.
-        value->selectAll();
-        QTest::keyClicks(value, recorded.first().when.left(10));
-        QTest::mouseClick(screen.findChild<QPushButton *>(u"Command4(0)"_s), Qt::LeftButton);
+        test::typeInto(value, recorded.first().when.left(10));
+        test::click(&screen, u"Command4(0)"_s);
         QCOMPARE(list->rowCount(), 2);
         QCOMPARE(list->item(0, 2)->text() + list->item(1, 2)->text() + list->item(1, 1)->text(),
                  u"取消登録受付1 田中"_s);
@@ -59,13 +56,10 @@ private slots:
         }
         QCOMPARE(key->currentText(), u"氏名"_s);
         QVERIFY(value->text().isEmpty());
-        QInputMethodEvent commit;
-        commit.setCommitString(u"山田"_s);
-        QApplication::sendEvent(value, &commit);
-        QTest::keyClick(value, Qt::Key_Return);
+        test::typeInto(value, u"山田\n"_s, false);
         QCOMPARE(list->rowCount(), 2);
 
-        QTest::mouseClick(screen.findChild<QPushButton *>(u"Command4(1)"_s), Qt::LeftButton);
+        test::click(&screen, u"Command4(1)"_s);
         QCOMPARE(ws.viewer.shown.size(), 1);
         const QString report = decodeCp932(qrb::test::fileBytes(ws.viewer.shown.first()));
         QVERIFY2(report.startsWith(u"操作履歴　　氏名 山田　　出力 2009/10/09 10:30\r\n"_s), qPrintable(report));
@@ -75,7 +69,7 @@ private slots:
         QVERIFY(report.contains(u"  備考=卵アレルギー, \"軽度\" / 要観察  "_s));
         QVERIFY(report.endsWith(u"全 2 件\r\n"_s));
 
-        QTest::mouseClick(screen.findChild<QPushButton *>(u"Command4(2)"_s), Qt::LeftButton);
+        test::click(&screen, u"Command4(2)"_s);
         const QString csvPath = ws.folder() + u"/reports/操作履歴.csv"_s;
         QCOMPARE(ws.dialogs.texts().last(), u"CSVファイルに書き出しました。\r\n"_s + csvPath);
         const QByteArray csv = qrb::test::fileBytes(csvPath);
