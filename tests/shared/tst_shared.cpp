@@ -4,11 +4,38 @@
 #include "shared/Holidays.h"
 #include "shared/Kana.h"
 #include "shared/Text.h"
+#include "shared/WholeFile.h"
+#include "support/Common.h"
+
+#include <QDir>
+#include <QTemporaryDir>
 
 #include <QTest>
 
+#include <cerrno>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 using namespace qrb;
+
+namespace {
+
+int failingFsyncs = 0;
+
+} // namespace
+
+// The flushes of this program, failing as a disk's write-back error reaches it: once, at the first
+// flush that looks (the next one finds nothing to report).
+extern "C" int fsync(int fd)
+{
+    if (failingFsyncs > 0) {
+        --failingFsyncs;
+        errno = EIO;
+        return -1;
+    }
+    return static_cast<int>(syscall(SYS_fsync, fd));
+}
 
 class SharedHelpersTest : public QObject
 {
@@ -25,6 +52,7 @@ private slots:
         QCOMPARE(rates.join(u' '), u"66.7% 125.0% 6.3% 1.3% ***% 50.0%"_s);
         QCOMPARE(padRight(u"山田"_s, 4, u'＿'), u"山田＿＿"_s);
         QCOMPARE(padRight(u"山田花子様"_s, 4), u"山田花子様"_s);
+        QCOMPARE(padRight(u"𠮷野"_s, 4), u"𠮷野  "_s);
         QCOMPARE(dateFromTexts(u"2008"_s, u"02"_s, u"29"_s), std::optional<QDate>(QDate(2008, 2, 29)));
         for (const QStringList &noDate :
              {QStringList{u"2009"_s, u"02"_s, u"29"_s}, {u"2009"_s, u"04"_s, u"31"_s}, {u"20x6"_s, u"01"_s, u"01"_s}}) {
@@ -34,6 +62,20 @@ private slots:
         for (const QString &noKey : {u"2009/1/1"_s, u"2009-01-01"_s, u"2009/02/30"_s}) {
             QVERIFY2(!dateFromKey(noKey), qPrintable(noKey));
         }
+    }
+
+    // A write the disk reports as failed when it is flushed leaves the earlier file as it was, and
+    // nothing of the attempt beside it.
+    void wholeFileFailingAtTheFlushKeepsTheEarlier()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"日報.txt"_s);
+        QCOMPARE(writeWholeFile(path, "earlier"), QString());
+        failingFsyncs = 1;
+        QVERIFY(!writeWholeFile(path, "later").isEmpty());
+        QCOMPARE(failingFsyncs, 0);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{u"日報.txt"_s});
+        QCOMPARE(test::fileBytes(path), QByteArray("earlier"));
     }
 
     // The days off as the Cabinet Office published them, one year a row (the row's name is the year).
