@@ -4,6 +4,7 @@
 #include "db/Booking.h"
 #include "db/Database.h"
 #include "db/ReportQueries.h"
+#include "db/Search.h"
 
 #include <QTest>
 
@@ -49,6 +50,9 @@ private slots:
         QVERIFY(!found->bflg); // no era chosen: left unwritten
         QCOMPARE(found->biko, name + u"\n"_s + name);
         QCOMPARE(latestReservationOfPatient(ws.db, name)->knm, name);
+        // Found by the name as a pattern ("*" at its end): "%" and "_" stand for themselves.
+        const QList<SearchHit> hits = reservationsWithNameContaining(ws.db, name + u'*');
+        QCOMPARE(hits.size() == 1 ? hits.first().knm : QString::number(hits.size()), name);
         QVERIFY(cancelReservation(ws.db, u"2009/10/09"_s, u"10"_s, name));
         QCOMPARE(namesInSlot(ws.db, u"2009/10/09"_s, u"10"_s), QStringList{lookalike});
     }
