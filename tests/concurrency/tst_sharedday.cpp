@@ -4,22 +4,19 @@
 #include "screens/status/StatusScreen.h"
 #include "screens/visits/VisitScreen.h"
 #include "shared/Dates.h"
+#include "support/Common.h"
 #include "support/Workspace.h"
 #include "support/Workstation.h"
 
-#include <QFile>
 #include <QHash>
 #include <QListWidget>
-#include <QSqlQuery>
 #include <QTableWidget>
 #include <QTest>
 
 #include <algorithm>
 
 using namespace Qt::StringLiterals;
-using qrb::test::Workspace;
-using qrb::test::Workstation;
-using qrb::test::Workstations;
+using namespace qrb::test;
 
 namespace {
 
@@ -49,53 +46,48 @@ private slots:
     {
         constexpr int Seeded = 40;
         constexpr int Bookings = 250;
-        constexpr int Moves = 1000;
         Workspace ws(3);
         for (int i = 0; i < Seeded; ++i) {
             ws.addReservation(Today, qrb::slotKey(i % qrb::SlotCount), u"来院%1"_s.arg(i));
         }
         const QString stop = ws.folder() + u"/stop"_s;
         Workstations desks;
-        desks.push_back(std::make_unique<Workstation>(
-            ws.target(), u"visits"_s, QStringList{u"date="_s + Today, u"moves=%1"_s.arg(Moves), u"seed=7"_s}));
-        desks.push_back(std::make_unique<Workstation>(
-            ws.target(), u"register"_s,
-            QStringList{u"prefix=受付"_s, u"count=%1"_s.arg(Bookings), u"date="_s + Today, u"hour=11"_s}));
-        desks.push_back(
-            std::make_unique<Workstation>(ws.target(), u"status"_s, QStringList{u"date="_s + Today, u"until="_s + stop}));
+        for (const auto &[job, settings] : {std::pair{u"visits"_s, u"moves=1000 seed=7"_s},
+                                            {u"register"_s, u"prefix=受付 count=%1 hour=11"_s.arg(Bookings)},
+                                            {u"status"_s, u"until="_s + stop}}) {
+            desks.push_back(
+                std::make_unique<Workstation>(ws.target(), job, settings.split(u' ') << u"date="_s + Today));
+        }
         Workstation &visits = *desks[0];
         Workstation &status = *desks[2];
         QVERIFY(startTogether(desks, 30000));
         QTRY_VERIFY_WITH_TIMEOUT(!visits.isRunning() && !desks[1]->isRunning(), 120000);
-        QFile flag(stop);
-        QVERIFY(flag.open(QIODevice::WriteOnly));
-        flag.close();
-        QVERIFY(waitAllFinished(desks, 30000));
+        QVERIFY(writeFileBytes(stop, {}));
+        QTRY_VERIFY_WITH_TIMEOUT(allFinished(desks), 30000);
         for (const auto &desk : desks) {
             QVERIFY2(desk->succeeded(), qPrintable(desk->diagnosis()));
         }
-
         QCOMPARE(desks[1]->lines(u"ok"_s).size(), Bookings);
         for (const auto &[desk, kind] : {std::pair{&visits, u"fail"_s}, std::pair{&visits, u"gone"_s},
-                                          std::pair{&status, u"bad"_s}, std::pair{&status, u"fail"_s}}) {
+                                         std::pair{&status, u"bad"_s}, std::pair{&status, u"fail"_s}}) {
             const QList<QStringList> lines = desk->lines(kind);
             QVERIFY2(lines.isEmpty(), qPrintable(lines.value(0).join(u' ')));
         }
         QVERIFY(!status.lines(u"read"_s).isEmpty());
 
-        QHash<int, int> written;
+        QHash<QString, QString> written; // the last flag written to each reservation
         for (const QStringList &line : visits.lines(u"set"_s)) {
-            written.insert(line.value(1).toInt(), line.value(2).toInt());
+            written.insert(line.value(1), line.value(2));
         }
         QStringList lost;
-        int stored = 0;
-        ws.db.forEachRow(u"SELECT YNO, CFLG FROM YOYAKU WHERE YDATE = ?"_s, {Today}, [&](const QSqlQuery &q) {
-            ++stored;
-            if (q.value(1).toInt() != written.value(q.value(0).toInt(), 0)) {
-                lost << u"%1: %2 stored"_s.arg(q.value(0).toInt()).arg(q.value(1).toInt());
+        const QStringList stored =
+            rowsOf(ws.db, u"SELECT YNO, COALESCE(CFLG, 0) FROM YOYAKU WHERE YDATE = ?"_s, {Today});
+        for (const QString &row : stored) {
+            if (row.section(u' ', 1) != written.value(row.section(u' ', 0, 0), u"0"_s)) {
+                lost << row;
             }
-        });
-        QCOMPARE(stored, Seeded + Bookings);
+        }
+        QCOMPARE(stored.size(), Seeded + Bookings);
         QCOMPARE(lost, QStringList{});
         qInfo("%s: %lld flags written to %lld reservations, %d bookings alongside, %lld status reads, none lost",
               ws.onPostgres() ? "PostgreSQL" : "SQLite", static_cast<long long>(visits.lines(u"set"_s).size()),
@@ -113,14 +105,8 @@ private slots:
         // Another desk, with a connection of its own.
         qrb::Database other(u"other"_s);
         other.DB_open(ws.target());
-        qrb::BookingRecord r;
-        r.knm = u"鈴木一郎"_s;
-        r.ydate = Today;
-        r.ytime = u"11"_s;
-        qrb::registerReservation(other, r, qrb::WhenFull::Overbook);
-        for (QWidget *screen : std::initializer_list<QWidget *>{&visits, &status}) {
-            QVERIFY(!showsName(*screen, u"鈴木一郎"_s));
-        }
+        qrb::registerReservation(other, bookingOf(u"鈴木一郎"_s, Today, u"11"_s), qrb::WhenFull::Overbook);
+        QVERIFY(!showsName(visits, u"鈴木一郎"_s) && !showsName(status, u"鈴木一郎"_s));
         visits.Timer1_Timer();
         status.Timer1_Timer();
         for (QWidget *screen : std::initializer_list<QWidget *>{&visits, &status}) {

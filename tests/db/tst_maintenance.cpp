@@ -1,10 +1,18 @@
+// Maintenance of the database (deletions, backups, restore) and the history every change leaves: one
+// row for every change, with its fields, written or undone with the change.
 #include "db/Backup.h"
+#include "db/Booking.h"
+#include "db/Capacities.h"
+#include "db/History.h"
 #include "db/Maintenance.h"
 #include "db/Schema.h"
+#include "db/Visits.h"
 
+#include "support/Common.h"
 #include "support/FullDisk.h"
 #include "support/Workspace.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlQuery>
@@ -14,37 +22,79 @@
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
-using qrb::Database;
-using qrb::DbError;
+using namespace qrb;
 using qrb::test::Workspace;
 
 namespace {
 
+const QString Day = u"2009/10/09"_s;
 const QDateTime Moment(QDate(2009, 10, 9), QTime(10, 30, 5));
 
+// The names in a database file, and whether it is damaged.
 QStringList names(const QString &path)
 {
     Database db(u"names"_s);
     db.DB_open(path);
-    QStringList found;
-    db.forEachRow(u"SELECT KNM FROM YOYAKU ORDER BY YNO"_s, {}, [&](const QSqlQuery &q) { found << q.value(0).toString(); });
+    QStringList found = test::rowsOf(db, u"SELECT KNM FROM YOYAKU ORDER BY YNO"_s);
     if (db.scalar(u"PRAGMA integrity_check"_s).toString() != u"ok"_s) {
         found << u"(damaged)"_s;
     }
     return found;
 }
 
-// A workstation that dies with its last booking still in the write-ahead log beside the file.
-void crashAfterBooking(const QString &path, const QString &name)
+// A booking of patient 77 at 2009/10/09 10時.
+BookingRecord booking(const QString &name, const QString &tel)
 {
-    const pid_t child = fork();
-    if (child == 0) {
-        QSqlDatabase raw = qrb::openSqliteFile(u"crash"_s, path, false);
-        QSqlQuery(raw).exec(u"PRAGMA wal_autocheckpoint = 0"_s);
-        QSqlQuery(raw).exec(u"INSERT INTO YOYAKU (YNO, KNM, CFLG) VALUES (99, '%1', 0)"_s.arg(name));
-        _exit(0);
+    BookingRecord r = test::bookingOf(name, Day, u"10"_s, u"77"_s);
+    r.tel1 = tel;
+    return r;
+}
+
+int rows(Database &db)
+{
+    return db.scalar(u"SELECT COUNT(*) FROM RIREKI"_s).toInt();
+}
+
+// Does what the row names, to the reservation 山田 (YNO 1) of 2009/10/09 10時.
+void act(Workspace &ws, const QString &action)
+{
+    Database &db = ws.db;
+    const VisitEntry line{1, u"10"_s, u"山田"_s};
+    if (action == u"register"_s) {
+        registerReservation(db, booking(u"鈴木"_s, u"03-9"_s), WhenFull::Overbook);
+    } else if (action == u"overwrite"_s) {
+        registerReservation(db, booking(u"山田"_s, u"03-2"_s), WhenFull::Overbook);
+    } else if (action == u"second dose"_s) {
+        BookingRecord second = booking(u"山田"_s, u"03-1"_s);
+        second.ydate = u"2009/10/30"_s;
+        second.sflg = second.scnt = 2;
+        registerReservation(db, second, WhenFull::Overbook);
+    } else if (action == u"cancel"_s) {
+        cancelReservation(db, Day, u"10"_s, u"山田"_s);
+    } else if (action == u"cancel loaded"_s) {
+        cancelReservationNumbered(db, 1);
+    } else if (action == u"arrive"_s || action == u"leave"_s) {
+        setVisitFlag(db, line, Day, action == u"arrive"_s ? 1 : 0);
+    } else if (action == u"capacities"_s) {
+        CapacityTable table = loadCapacities(db);
+        table.set_value(1, u"08"_s, 9);
+        saveCapacities(db, table);
+    } else if (action == u"delete all"_s) {
+        deleteAllReservations(db);
+    } else if (action == u"delete period"_s) {
+        deleteReservationsBetween(db, Day, Day);
+    } else if (action == u"compact"_s || action == u"restore"_s) {
+        const QString backup = action == u"restore"_s ? *backupDatabase(db, Moment) : QString();
+        db.DB_close();
+        const QString message = test::messageOf([&] {
+            backup.isEmpty() ? db.DB_compact(ws.target())
+                             : void(restoreDatabase(backup, ws.dbPath(), Moment.addSecs(60), db.actor()));
+        });
+        db.DB_open(ws.target());
+        if (!message.isEmpty()) {
+            throw DbError(message);
+        }
     }
-    waitpid(child, nullptr, 0);
 }
 
 } // namespace
@@ -54,99 +104,206 @@ class MaintenanceTest final : public QObject
     Q_OBJECT
 
 private slots:
-    void deletionsCountWhatTheyRemoveAndKeepCapacities();
-    void backupsInOneSecondDoNotMeet();
-    void backupOnAFullDiskLeavesNone();
-    void restoreNeverMeetsAForeignLog();
-};
-
-// Which reservations a period removes is followed through the maintenance screen.
-void MaintenanceTest::deletionsCountWhatTheyRemoveAndKeepCapacities()
-{
-    Workspace ws;
-    QCOMPARE(qrb::deleteAllReservations(ws.db), 0);
-    for (const QString &day : {u"2009/10/09"_s, u"2009/10/09"_s, u"2009/10/10"_s, u"2010/01/04"_s}) {
-        ws.addReservation(day, u"08"_s, u"山田"_s);
-    }
-    QCOMPARE(qrb::deleteReservationsBetween(ws.db, u"2009/10/09"_s, u"2009/10/10"_s), 3);
-    QCOMPARE(qrb::deleteAllReservations(ws.db), 1);
-    QCOMPARE(ws.db.scalar(u"SELECT COUNT(*) FROM YOYAKU"_s).toInt(), 0);
-    QCOMPARE(ws.db.scalar(u"SELECT COUNT(*) FROM SETTING"_s).toInt(), 70);
-}
-
-void MaintenanceTest::backupsInOneSecondDoNotMeet()
-{
-    Workspace ws;
-    ws.addReservation(u"2009/10/09"_s, u"08"_s, u"山田"_s);
-    const std::optional<QString> first = qrb::backupDatabase(ws.db, Moment);
-    const std::optional<QString> second = qrb::backupDatabase(ws.db, Moment);
-    if (ws.onPostgres()) {
-        // The server's own backups keep a shared database: no copy, nothing written into the folder.
-        QVERIFY(!first && !second);
-        QVERIFY(!QFileInfo::exists(ws.folder() + u"/backup"_s));
-        return;
-    }
-    QCOMPARE(*first, ws.folder() + u"/backup/yoyaku_20091009_103005.db"_s);
-    QCOMPARE(*second, ws.folder() + u"/backup/yoyaku_20091009_103005_2.db"_s);
-    QCOMPARE(names(*first), QStringList{u"山田"_s});
-    QCOMPARE(names(*second), QStringList{u"山田"_s});
-}
-
-// A backup cut short never lies in the folder under a backup's name.
-void MaintenanceTest::backupOnAFullDiskLeavesNone()
-{
-    if (qrb::test::testServer()) {
-        QSKIP("files on this workstation's disk");
-    }
-    qrb::test::FullDisk disk;
-    QRB_REQUIRE_MOUNTED(disk);
-    const QString path = disk.path() + u"/yoyaku.db"_s;
-    qrb::createDatabaseFile(path, 0);
-    Database db;
-    db.DB_open(path);
+    // Which reservations a period removes is followed through the maintenance screen.
+    void deletionsCountWhatTheyRemoveAndKeepCapacities()
     {
-        Database::WriteTransaction t(db);
-        for (int i = 0; i < 100; ++i) {
-            db.write(u"INSERT INTO YOYAKU (YNO, KNM, BIKO) VALUES (?, '患者', ?)"_s, {i + 1, QString(300, u'備')});
+        Workspace ws;
+        QCOMPARE(deleteAllReservations(ws.db), 0);
+        for (const QString &day : {u"2009/10/09"_s, u"2009/10/09"_s, u"2009/10/10"_s, u"2010/01/04"_s}) {
+            ws.addReservation(day, u"08"_s, u"山田"_s);
         }
-        t.commit();
+        QCOMPARE(deleteReservationsBetween(ws.db, u"2009/10/09"_s, u"2009/10/10"_s), 3);
+        QCOMPARE(deleteAllReservations(ws.db), 1);
+        QCOMPARE(ws.db.scalar(u"SELECT COUNT(*) FROM YOYAKU"_s).toInt(), 0);
+        QCOMPARE(ws.db.scalar(u"SELECT COUNT(*) FROM SETTING"_s).toInt(), 70);
     }
-    QDir().mkpath(disk.path() + u"/backup"_s);
-    disk.fill(64 * 1024);
-    QVERIFY_THROWS_EXCEPTION(DbError, qrb::backupDatabase(db, Moment));
-    QCOMPARE(QDir(disk.path() + u"/backup"_s).entryList(QDir::Files), QStringList{});
-}
 
-// Restoring after a crash: the crashed file's log stays with that file, kept as one more backup, and
-// is never replayed into the restored one. Refused while a QRB has the database open.
-void MaintenanceTest::restoreNeverMeetsAForeignLog()
-{
-    Workspace ws;
-    if (ws.onPostgres()) {
-        QSKIP("the server's backups are restored with pg_restore");
+    // A backup cut short never lies in the folder under a backup's name.
+    void backupOnAFullDiskLeavesNone()
+    {
+        if (test::testServer()) {
+            QSKIP("files on this workstation's disk");
+        }
+        test::FullDisk disk;
+        QRB_REQUIRE_MOUNTED(disk);
+        const QString path = disk.path() + u"/yoyaku.db"_s;
+        createDatabaseFile(path, 0);
+        Database db;
+        db.DB_open(path);
+        {
+            Database::WriteTransaction t(db);
+            for (int i = 0; i < 100; ++i) {
+                db.write(u"INSERT INTO YOYAKU (YNO, KNM, BIKO) VALUES (?, '患者', ?)"_s, {i + 1, QString(300, u'備')});
+            }
+            t.commit();
+        }
+        QDir().mkpath(disk.path() + u"/backup"_s);
+        disk.fill(64 * 1024);
+        QVERIFY_THROWS_EXCEPTION(DbError, backupDatabase(db, Moment));
+        QCOMPARE(QDir(disk.path() + u"/backup"_s).entryList(QDir::Files), QStringList{});
     }
-    ws.addReservation(u"2009/10/09"_s, u"08"_s, u"山田"_s);
-    const QString backup = *qrb::backupDatabase(ws.db, Moment);
-    ws.addReservation(u"2009/10/09"_s, u"09"_s, u"佐藤"_s);
-    try {
-        qrb::restoreDatabase(backup, ws.dbPath(), Moment, u"test"_s);
-        QFAIL("restored under an open database");
-    } catch (const DbError &error) {
-        QVERIFY2(error.message().contains(u"使用中"_s), qPrintable(error.message()));
-    }
-    ws.db.DB_close();
-    crashAfterBooking(ws.dbPath(), u"鈴木"_s);
-    QVERIFY(QFileInfo(ws.dbPath() + u"-wal"_s).size() > 0);
 
-    const QString kept = qrb::restoreDatabase(backup, ws.dbPath(), Moment.addSecs(60), u"test"_s);
-    QCOMPARE(kept, ws.folder() + u"/backup/yoyaku_20091009_103105.db"_s);
-    QVERIFY(!QFileInfo::exists(ws.folder() + u"/TEMP.mdb"_s));
-    QCOMPARE(names(ws.dbPath()), QStringList{u"山田"_s});
-    QCOMPARE(names(kept), (QStringList{u"山田"_s, u"佐藤"_s, u"鈴木"_s}));
-    QCOMPARE(names(backup), QStringList{u"山田"_s});
-    ws.db.DB_open(ws.target());
-    QCOMPARE(ws.db.scalar(u"PRAGMA journal_mode"_s).toString(), u"wal"_s);
-}
+    // Two backups in one second do not meet. Restoring after a crash: the crashed file's log stays
+    // with that file, kept as one more backup, and is never replayed into the restored one. Refused
+    // while a QRB has the database open.
+    void backupsAndRestoreNeverMeetAForeignLog()
+    {
+        Workspace ws;
+        ws.addReservation(Day, u"08"_s, u"山田"_s);
+        const std::optional<QString> backup = backupDatabase(ws.db, Moment);
+        if (ws.onPostgres()) {
+            // The server's own backups keep a shared database: no copy, nothing written into the folder.
+            QVERIFY(!backup && !QFileInfo::exists(ws.folder() + u"/backup"_s));
+            return;
+        }
+        QCOMPARE(*backup, ws.folder() + u"/backup/yoyaku_20091009_103005.db"_s);
+        QCOMPARE(*backupDatabase(ws.db, Moment), ws.folder() + u"/backup/yoyaku_20091009_103005_2.db"_s);
+        ws.addReservation(Day, u"09"_s, u"佐藤"_s);
+        const QString message = test::messageOf([&] { restoreDatabase(*backup, ws.dbPath(), Moment, u"test"_s); });
+        QVERIFY2(message.contains(u"使用中"_s), qPrintable(message));
+        ws.db.DB_close();
+        // A workstation that dies with its last booking still in the write-ahead log beside the file.
+        if (const pid_t child = fork(); child == 0) {
+            QSqlDatabase raw = openSqliteFile(u"crash"_s, ws.dbPath(), false);
+            QSqlQuery(raw).exec(u"PRAGMA wal_autocheckpoint = 0"_s);
+            QSqlQuery(raw).exec(u"INSERT INTO YOYAKU (YNO, KNM, CFLG) VALUES (99, '鈴木', 0)"_s);
+            _exit(0);
+        } else {
+            waitpid(child, nullptr, 0);
+        }
+        QVERIFY(QFileInfo(ws.dbPath() + u"-wal"_s).size() > 0);
+
+        const QString kept = restoreDatabase(*backup, ws.dbPath(), Moment.addSecs(60), u"test"_s);
+        QCOMPARE(kept, ws.folder() + u"/backup/yoyaku_20091009_103105.db"_s);
+        QVERIFY(!QFileInfo::exists(ws.folder() + u"/TEMP.mdb"_s));
+        QCOMPARE(names(ws.dbPath()) + names(*backup), (QStringList{u"山田"_s, u"山田"_s}));
+        QCOMPARE(names(kept), (QStringList{u"山田"_s, u"佐藤"_s, u"鈴木"_s}));
+        ws.db.DB_open(ws.target());
+        QCOMPARE(ws.db.scalar(u"PRAGMA journal_mode"_s).toString(), u"wal"_s);
+    }
+
+    // Each row: the action, its kind, the reservation number (-1: none), and what the row's before,
+    // after and "count first last" hold (empty before or after: nothing; empty period: not checked).
+    void everyChangeLeavesOneRowWithItsFields_data()
+    {
+        QTest::addColumn<QStringList>("row");
+        const auto add = [](const char *action, HistoryKind kind, int yno, const QString &before, const QString &after,
+                            const QString &period = {}) {
+            QTest::newRow(action) << QStringList{
+                QString::fromUtf8(action), QString::number(int(kind)), QString::number(yno), before, after, period};
+        };
+        add("register", HistoryKind::Registered, 2, {}, u"\"KNM\":\"鈴木\""_s);
+        add("overwrite", HistoryKind::Overwritten, 1, u"\"TEL1\":\"03-1\""_s, u"\"TEL1\":\"03-2\""_s);
+        add("second dose", HistoryKind::SecondDose, 2, {}, u"\"SCNT\":2"_s);
+        add("cancel", HistoryKind::Cancelled, 1, u"\"KNO\":\"77\""_s, {});
+        add("cancel loaded", HistoryKind::Cancelled, 1, u"\"KNO\":\"77\""_s, {});
+        add("arrive", HistoryKind::Arrived, 1, u"\"CFLG\":0"_s, u"\"CFLG\":1"_s);
+        add("leave", HistoryKind::NotArrived, 1, u"\"CFLG\":1"_s, u"\"CFLG\":0"_s);
+        add("capacities", HistoryKind::CapacitiesSaved, -1, u"{\"1-08\":3}"_s, u"{\"1-08\":9}"_s);
+        add("delete all", HistoryKind::AllDeleted, -1, {}, {}, u"1  "_s);
+        add("delete period", HistoryKind::PeriodDeleted, -1, {}, {}, u"1 2009/10/09 2009/10/09"_s);
+        add("compact", HistoryKind::Compacted, -1, {}, {});
+        add("restore", HistoryKind::Restored, -1, {}, u"_20091009_103005.db"_s, u"1  "_s);
+    }
+    void everyChangeLeavesOneRowWithItsFields()
+    {
+        QFETCH(QStringList, row);
+        const QString action = row[0], before = row[3], after = row[4];
+        const int yno = row[2].toInt();
+        Workspace ws(3);
+        if (action == u"restore"_s && ws.onPostgres()) {
+            QSKIP("a server's database is backed up and restored by the server's own tools");
+        }
+        registerReservation(ws.db, booking(u"山田"_s, u"03-1"_s), WhenFull::Overbook);
+        if (action == u"leave"_s) {
+            ws.db.write(u"UPDATE YOYAKU SET CFLG = 1"_s);
+        }
+        ws.db.setActor(u"受付1 田中"_s);
+        const QString start = QDateTime::currentDateTime().toString(u"yyyy/MM/dd HH:mm:ss"_s);
+        act(ws, action);
+        const QString end = QDateTime::currentDateTime().toString(u"yyyy/MM/dd HH:mm:ss"_s);
+
+        QCOMPARE(rows(ws.db), 2);
+        const HistoryEntry e = historyOf(ws.db, HistoryKey::Day, start.left(10)).constFirst();
+        QCOMPARE(u"%1 %2 %3"_s.arg(int(e.kind)).arg(e.yno.value_or(-1)).arg(e.where),
+                 row[1] + u' ' + row[2] + u" 受付1 田中"_s);
+        QVERIFY2(e.when >= start && e.when <= end, qPrintable(e.when));
+        QVERIFY2(before.isEmpty() ? e.before.isEmpty() : e.before.contains(before), qPrintable(e.before));
+        QVERIFY2(after.isEmpty() ? e.after.isEmpty() : e.after.contains(after), qPrintable(e.after));
+        if (!row[5].isEmpty()) {
+            QCOMPARE(u"%1 %2 %3"_s.arg(e.count.value_or(-1)).arg(e.first, e.last), row[5]);
+        }
+        if (yno > 0) {
+            QCOMPARE(e.knm, action == u"register"_s ? u"鈴木"_s : u"山田"_s);
+            QCOMPARE(historyOf(ws.db, HistoryKey::ReservationNumber, QString::number(yno)).constFirst().hno, e.hno);
+            QCOMPARE(historyOf(ws.db, HistoryKey::Name, e.knm.left(1)).constFirst().hno, e.hno);
+        }
+    }
+
+    // The change and its row are one transaction: a row that cannot be written undoes the change.
+    void aChangeWithoutItsRowIsUndone_data()
+    {
+        QTest::addColumn<QString>("action");
+        for (const char *action :
+             {"register", "overwrite", "cancel", "arrive", "capacities", "delete all", "delete period", "compact"}) {
+            QTest::newRow(action) << QString::fromLatin1(action);
+        }
+    }
+    void aChangeWithoutItsRowIsUndone()
+    {
+        QFETCH(QString, action);
+        Workspace ws(3);
+        registerReservation(ws.db, booking(u"山田"_s, u"03-1"_s), WhenFull::Overbook);
+        const auto state = [&]() -> QString {
+            return ws.db.scalar(u"SELECT COUNT(*) || ' ' || MAX(TEL1) || ' ' || MAX(CFLG) FROM YOYAKU"_s).toString() +
+                   ws.db.scalar(u"SELECT SUM(NINZU) FROM SETTING"_s).toString();
+        };
+        const QString was = state();
+        ws.db.setActor(QString()); // the row's workstation is required: writing the row fails
+        QVERIFY_THROWS_EXCEPTION(DbError, act(ws, action));
+        QCOMPARE(state(), was);
+        QCOMPARE(rows(ws.db), 1);
+    }
+
+    void aDatabaseOfAnEarlierVersionGetsTheTableWhenOpened()
+    {
+        Workspace ws;
+        ws.db.write(u"DROP TABLE RIREKI"_s);
+        ws.db.DB_close();
+        ws.db.DB_open(ws.target());
+        registerReservation(ws.db, booking(u"山田"_s, u"03-1"_s), WhenFull::Overbook);
+        QCOMPARE(historyOf(ws.db, HistoryKey::PatientNumber, u"77"_s).size(), 1);
+    }
+
+    // A line changes only the reservation it shows, and only a change is recorded; the detail message
+    // follows the same rule: no details of another patient.
+    void visitFlagOnlyForTheReservationTheLineShows_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("unchanged") << QString();
+        QTest::newRow("already came") << u"UPDATE YOYAKU SET CFLG = 1"_s;
+        QTest::newRow("cancelled") << u"DELETE FROM YOYAKU WHERE YNO = 1"_s;
+        QTest::newRow("moved to another hour") << u"UPDATE YOYAKU SET YTIME = '09' WHERE YNO = 1"_s;
+        QTest::newRow("moved to another day") << u"UPDATE YOYAKU SET YDATE = '2009/10/10' WHERE YNO = 1"_s;
+        QTest::newRow("number taken by another patient") << u"UPDATE YOYAKU SET KNM = '鈴木' WHERE YNO = 1"_s;
+    }
+    void visitFlagOnlyForTheReservationTheLineShows()
+    {
+        QFETCH(QString, change);
+        Workspace ws;
+        ws.addReservation(Day, u"08"_s, u"O'Brien"_s);
+        const QList<VisitEntry> lines = reservationsOfDayByVisit(ws.db, Day, 0);
+        QCOMPARE(lines.size(), 1);
+        if (!change.isEmpty()) {
+            ws.db.write(change);
+        }
+        const bool written = change.isEmpty() || change.contains(u"CFLG"_s);
+        QCOMPARE(setVisitFlag(ws.db, lines.first(), Day, 1), written);
+        QCOMPARE(ws.db.scalar(u"SELECT COUNT(*) FROM YOYAKU WHERE CFLG = 1"_s).toInt(), written ? 1 : 0);
+        QCOMPARE(rows(ws.db), change.isEmpty() ? 1 : 0);
+        QCOMPARE(reservationOfEntry(ws.db, lines.first(), Day).has_value(), written);
+    }
+};
 
 QTEST_GUILESS_MAIN(MaintenanceTest)
 #include "tst_maintenance.moc"

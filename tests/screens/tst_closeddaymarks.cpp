@@ -1,16 +1,14 @@
 #include "screens/common/ClosedDayLook.h"
 #include "screens/entry/EntryScreen.h"
 #include "screens/status/StatusScreen.h"
+#include "support/Common.h"
+#include "support/Desk.h"
 #include "support/Workspace.h"
 
 #include <QApplication>
 #include <QCalendarWidget>
-#include <QComboBox>
-#include <QFile>
 #include <QHelpEvent>
 #include <QLabel>
-#include <QLineEdit>
-#include <QRadioButton>
 #include <QTableView>
 #include <QTest>
 #include <QToolTip>
@@ -33,15 +31,6 @@ void expectMark(QWidget *viewport, QRect cell, const QString &toolTip)
     QVERIFY(seen.pixelColor(cell.bottomLeft() + QPoint(2, 4)) != ClosedDayGround);
 }
 
-void typeDay(QWidget *screen, const QString &picker, const QString &digits)
-{
-    auto *day = screen->findChild<QComboBox *>(picker);
-    day->setFocus(Qt::TabFocusReason);
-    day->lineEdit()->selectAll();
-    QTest::keyClicks(day->lineEdit(), digits);
-    QTest::keyClick(day, Qt::Key_Tab);
-}
-
 } // namespace
 
 class ClosedDayMarksTest : public QObject
@@ -53,32 +42,28 @@ private slots:
     void closedDaysAreMarkedAtTheDesk()
     {
         test::Workspace clinic(5);
-        QFile ini(clinic.folder() + u"/setting.ini"_s);
-        QVERIFY(ini.open(QIODevice::WriteOnly) && ini.write("[CLOSED]\r\nA=2009/10/20\r\n") > 0);
-        ini.close();
+        QVERIFY(test::writeFileBytes(clinic.folder() + u"/setting.ini"_s, "[CLOSED]\r\nA=2009/10/20\r\n"));
         clinic.state->config.CLOSED = ClosedDays::read(clinic.folder());
 
         EntryScreen entry(*clinic.state);
-        entry.resize(1024, 768);
-        entry.show();
-        QVERIFY(QTest::qWaitForWindowActive(&entry));
+        test::showActive(&entry);
         auto *grid = entry.findChild<QTreeWidget *>(u"ListView1"_s);
         QCOMPARE(grid->topLevelItem(3)->text(0), u"12日 月"_s);
         expectMark(grid->viewport(), grid->visualRect(grid->model()->index(3, 0)), u"体育の日"_s);
         expectMark(grid->viewport(), grid->visualRect(grid->model()->index(11, 0)), u"休診日"_s);
         auto *note1 = entry.findChild<QLabel *>(u"ClosedNote1"_s);
-        typeDay(&entry, u"Combo1(2)"_s, u"12"_s);
+        test::typeInto(test::control(&entry, u"Combo1(2)"_s), u"12"_s);
         QCOMPARE(note1->text(), u"休診日（体育の日）"_s);
-        QTest::mouseClick(entry.findChild<QRadioButton *>(u"Option3(1)"_s), Qt::LeftButton);
-        typeDay(&entry, u"Combo2(2)"_s, u"20"_s);
-        QCOMPARE(entry.findChild<QLabel *>(u"ClosedNote2"_s)->text(), u"休診日"_s);
-        typeDay(&entry, u"Combo1(2)"_s, u"13"_s);
+        test::click(&entry, u"Option3(1)"_s);
+        // The second dose is proposed a month on; typed back to the 20th of October.
+        test::typeInto(test::control(&entry, u"Combo2(1)"_s), u"10"_s);
+        test::typeInto(test::control(&entry, u"Combo2(2)"_s), u"20"_s);
+        QCOMPARE(test::shows(&entry, {u"ClosedNote2"_s}), QStringList{u"休診日"_s});
+        test::typeInto(test::control(&entry, u"Combo1(2)"_s), u"13"_s);
         QCOMPARE(note1->text(), QString());
 
         StatusScreen status(*clinic.state);
-        status.resize(1024, 768);
-        status.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&status));
+        test::showActive(&status);
         // The first of the three months is October, today's.
         auto *october = status.findChildren<QCalendarWidget *>().first()->findChild<QTableView *>();
         const auto cellOf = [october](int day) {

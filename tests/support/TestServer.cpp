@@ -42,8 +42,8 @@ ScratchDatabase::ScratchDatabase(const PgServer &server)
                           .arg(QRandomGenerator::global()->bounded(1u << 30), 0, 36);
     // C for collation and character classes: text sorts by code point and UPPER touches ASCII only,
     // as on SQLite.
-    runOnServer(u"CREATE DATABASE %1 TEMPLATE template0 ENCODING 'UTF8' LC_COLLATE 'C' LC_CTYPE 'C'"_s.arg(
-        m_server.dbname));
+    runOnServer(
+        u"CREATE DATABASE %1 TEMPLATE template0 ENCODING 'UTF8' LC_COLLATE 'C' LC_CTYPE 'C'"_s.arg(m_server.dbname));
 }
 
 ScratchDatabase::~ScratchDatabase()

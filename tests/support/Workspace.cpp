@@ -43,6 +43,18 @@ int Workspace::addReservation(const QString &ydate, const QString &ytime, const 
     return yno;
 }
 
+BookingRecord bookingOf(const QString &knm, const QString &ydate, const QString &ytime, const QString &kno)
+{
+    BookingRecord r;
+    r.kno = kno;
+    r.knm = knm;
+    r.ydate = ydate;
+    r.ytime = ytime;
+    r.sflg = 1;
+    r.scnt = 1;
+    return r;
+}
+
 QString binDir()
 {
     const QByteArray dir = qgetenv("QRB_BIN_DIR");

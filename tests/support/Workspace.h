@@ -3,8 +3,9 @@
 #include "Fakes.h"
 #include "TestServer.h"
 
-#include "screens/common/ProgramState.h"
+#include "db/Booking.h"
 #include "db/Database.h"
+#include "screens/common/ProgramState.h"
 
 #include <QTemporaryDir>
 
@@ -43,6 +44,10 @@ public:
     Database db;
     std::unique_ptr<ProgramState> state;
 };
+
+// A first-dose booking (SFLG 1, SCNT 1) of `knm`, as the entry screen fills it.
+BookingRecord bookingOf(const QString &knm, const QString &ydate = QStringLiteral("2009/10/09"),
+                        const QString &ytime = QStringLiteral("10"), const QString &kno = QString());
 
 // The folder holding the built executables (qrb-initdb, …).
 QString binDir();

@@ -1,4 +1,5 @@
 #include "Workstation.h"
+#include "Workspace.h"
 
 #include "db/Booking.h"
 #include "db/Capacities.h"
@@ -39,15 +40,8 @@ void report(QStringList fields)
     std::fflush(stdout);
 }
 
-QString number(qint64 n)
-{
-    return QString::number(n);
-}
-
-QDate dayOf(const QString &key)
-{
-    return QDate::fromString(key, u"yyyy/MM/dd"_s);
-}
+const auto number = [](qint64 n) { return QString::number(n); };
+const auto dayOf = [](const QString &key) { return QDate::fromString(key, u"yyyy/MM/dd"_s); };
 
 // What the entry screen does for one slot when the clerk presses 登録: it reads the slot's bookings and
 // places, books the patient (numbered so that each booking can be told apart) unless the slot has
@@ -58,11 +52,7 @@ std::optional<StoredBooking> bookAsTheEntryScreen(Database &db, const Job &job, 
 {
     YOYAKU_cnt(db, date, hour);
     placesInSlot(db, dayOf(date), hour);
-    BookingRecord r;
-    r.kno = number(100000 + i);
-    r.knm = name;
-    r.ydate = date;
-    r.ytime = hour;
+    BookingRecord r = bookingOf(name, date, hour, number(100000 + i));
     r.tel1 = u"03-1234-5678"_s;
     r.sflg = codes.sflg;
     r.scnt = codes.scnt;
@@ -97,8 +87,8 @@ void registerJob(Database &db, const Job &job)
                 }
             };
             if (spread) {
-                book(dayOf(job.value(u"date"_s)).addDays(i / SlotCount).toString(u"yyyy/MM/dd"_s), slotKey(i % SlotCount),
-                     doseCodesOfType(0));
+                book(dayOf(job.value(u"date"_s)).addDays(i / SlotCount).toString(u"yyyy/MM/dd"_s),
+                     slotKey(i % SlotCount), doseCodesOfType(0));
             } else {
                 book(job.value(u"date"_s), job.value(u"hour"_s), doseCodesOfType(pairs ? 1 : 0));
             }
@@ -117,25 +107,21 @@ void visitsJob(Database &db, const Job &job)
     const QString date = job.value(u"date"_s);
     QRandomGenerator random(job.value(u"seed"_s).toUInt());
     for (int move = 0; move < job.value(u"moves"_s).toInt(); ++move) {
-        // The refresh the visit record makes before the clerk picks a line of one list or the other.
-        QList<VisitEntry> lists[2];
-        int cflg = 0;
+        // The refresh the visit record makes before the clerk picks a line of one list (not come yet:
+        // marked come) or the other (come: cleared).
         VisitEntry entry;
+        int cflg = 0;
         try {
-            lists[0] = reservationsOfDayByVisit(db, date, 0);
-            lists[1] = reservationsOfDayByVisit(db, date, 1);
-            const qsizetype total = lists[0].size() + lists[1].size();
-            if (total == 0) {
+            const QList<VisitEntry> waiting = reservationsOfDayByVisit(db, date, 0);
+            const QList<VisitEntry> all = waiting + reservationsOfDayByVisit(db, date, 1);
+            if (all.isEmpty()) {
                 continue;
             }
-            const auto pick = static_cast<qsizetype>(random.bounded(static_cast<quint32>(total)));
-            cflg = pick < lists[0].size() ? 1 : 0;
-            entry = cflg == 1 ? lists[0].at(pick) : lists[1].at(pick - lists[0].size());
-            if (setVisitFlag(db, entry, date, cflg)) {
-                report({u"set"_s, number(entry.yno), number(cflg)});
-            } else {
-                report({u"gone"_s, number(entry.yno)});
-            }
+            const auto pick = static_cast<qsizetype>(random.bounded(static_cast<quint32>(all.size())));
+            entry = all.at(pick);
+            cflg = pick < waiting.size() ? 1 : 0;
+            report(setVisitFlag(db, entry, date, cflg) ? QStringList{u"set"_s, number(entry.yno), number(cflg)}
+                                                       : QStringList{u"gone"_s, number(entry.yno)});
         } catch (const DbError &error) {
             report({u"fail"_s, number(entry.yno), number(cflg), error.message()});
         }
@@ -154,8 +140,8 @@ void statusJob(Database &db, const Job &job)
             const QStringList read{number(counts.reserved), number(counts.visited), number(counts.notVisited)};
             // Bookings are only added meanwhile, so each read finds at least what the one before it did;
             // the counts are one statement, so they add up; and no more wait than are booked.
-            if (counts.reserved != counts.visited + counts.notVisited || counts.reserved < seen
-                || all < counts.reserved || waiting > all) {
+            if (counts.reserved != counts.visited + counts.notVisited || counts.reserved < seen ||
+                all < counts.reserved || waiting > all) {
                 report(QStringList{u"bad"_s, number(seen), number(all), number(waiting)} + read);
             }
             seen = counts.reserved;
@@ -170,10 +156,9 @@ void settingsJob(Database &db, const Job &job)
 {
     for (int save = 1; save <= job.value(u"count"_s).toInt(); ++save) {
         CapacityTable table;
-        for (int weekday = 1; weekday <= 7; ++weekday) {
-            for (int slot = 0; slot < SlotCount; ++slot) {
-                table.set_value(weekday, slotKey(slot), settingsCell(save, weekday, slot));
-            }
+        for (int cell = 0; cell < 7 * SlotCount; ++cell) {
+            table.set_value(1 + cell / SlotCount, slotKey(cell % SlotCount),
+                            settingsCell(save, 1 + cell / SlotCount, cell % SlotCount));
         }
         try {
             saveCapacities(db, table);
@@ -208,8 +193,7 @@ int runWorkstation(int argc, char **argv)
                                          : DbTarget::sqlite(job.value(u"sqlite"_s)));
         // How long a writer waits for another's lock, shortened so that the failures a busy clinic could
         // meet (a workstation kept waiting too long) happen within a test.
-        if (job.contains(u"patience"_s)) {
-            const int patience = job.value(u"patience"_s).toInt();
+        if (const int patience = job.value(u"patience"_s).toInt(); patience > 0) {
             db.run(db.isPostgres() ? u"SET lock_timeout = '%1ms'"_s.arg(patience)
                                    : u"PRAGMA busy_timeout = %1"_s.arg(patience))
                 .finish();
@@ -247,24 +231,6 @@ Workstation::Workstation(const DbTarget &target, const QString &job, const QStri
                      QStringList{QString::fromLatin1(WorkstationSwitch), job, database} + settings);
 }
 
-Workstation::~Workstation()
-{
-    if (isRunning()) {
-        kill();
-    }
-}
-
-bool Workstation::succeeded() const
-{
-    return !isRunning() && m_process->exitStatus() == QProcess::NormalExit && m_process->exitCode() == 0;
-}
-
-void Workstation::kill()
-{
-    m_process->kill();
-    m_process->waitForFinished(10000);
-}
-
 QList<QStringList> Workstation::lines(const QString &kind)
 {
     m_pending += m_process->readAllStandardOutput();
@@ -290,7 +256,8 @@ bool startTogether(const Workstations &all, int ms)
     QElapsedTimer waited;
     waited.start();
     while (!std::all_of(all.begin(), all.end(), [](const auto &w) { return !w->lines(u"ready"_s).isEmpty(); })) {
-        if (waited.elapsed() > ms || std::any_of(all.begin(), all.end(), [](const auto &w) { return !w->isRunning(); })) {
+        if (waited.elapsed() > ms ||
+            std::any_of(all.begin(), all.end(), [](const auto &w) { return !w->isRunning(); })) {
             return false;
         }
         QTest::qWait(5);
@@ -302,17 +269,9 @@ bool startTogether(const Workstations &all, int ms)
     return true;
 }
 
-bool waitAllFinished(const Workstations &all, int ms)
+bool allFinished(const Workstations &all)
 {
-    QElapsedTimer waited;
-    waited.start();
-    while (std::any_of(all.begin(), all.end(), [](const auto &w) { return w->isRunning(); })) {
-        if (waited.elapsed() > ms) {
-            return false;
-        }
-        QTest::qWait(10);
-    }
-    return true;
+    return std::none_of(all.begin(), all.end(), [](const auto &w) { return w->isRunning(); });
 }
 
 } // namespace qrb::test

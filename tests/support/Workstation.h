@@ -50,15 +50,22 @@ class Workstation final
 {
 public:
     Workstation(const DbTarget &target, const QString &job, const QStringList &settings);
-    ~Workstation();
+    ~Workstation() { kill(); }
     Workstation(const Workstation &) = delete;
     Workstation &operator=(const Workstation &) = delete;
 
     bool isRunning() const { return m_process->state() != QProcess::NotRunning; }
     // Finished by itself, with exit code 0.
-    bool succeeded() const;
+    bool succeeded() const
+    {
+        return !isRunning() && m_process->exitStatus() == QProcess::NormalExit && !m_process->exitCode();
+    }
     // SIGKILL, as a workstation switched off or a program killed in the task manager.
-    void kill();
+    void kill()
+    {
+        m_process->kill();
+        m_process->waitForFinished(10000);
+    }
     // The complete lines reported so far whose first field is `kind` (all of them for an empty kind).
     QList<QStringList> lines(const QString &kind = {});
     // Standard error and how it ended, for a failing test's message.
@@ -75,8 +82,8 @@ using Workstations = std::vector<std::unique_ptr<Workstation>>;
 
 // Waits until every one has its database open, then lets them all go at the same moment. False after `ms`.
 bool startTogether(const Workstations &all, int ms);
-// False when one is still running after `ms`.
-bool waitAllFinished(const Workstations &all, int ms);
+// None is running any more.
+bool allFinished(const Workstations &all);
 
 } // namespace qrb::test
 
