@@ -114,11 +114,19 @@ void addSearchIndexesIfMissing(Database &db)
     // table against other desks' bookings even when the index is there.
     const QString exists = db.isPostgres() ? u"SELECT COUNT(*) FROM pg_indexes WHERE indexname = LOWER(?)"_s
                                            : u"SELECT COUNT(*) FROM sqlite_master WHERE type = 'index' AND name = ?"_s;
+    bool madeFolded = false;
     for (const QString &column : {u"TEL1"_s, u"TEL2"_s}) {
         const QString index = u"YOYAKU_%1_FOLDED"_s.arg(column);
         if (db.scalar(exists, {index}).toInt() == 0) {
             db.write(u"CREATE INDEX %1 ON YOYAKU ((%2))"_s.arg(index, foldedTelephoneSql(column, db.isPostgres())));
+            madeFolded = true;
         }
+    }
+    // PostgreSQL knows nothing of a new index's expression until the table is next analysed, which
+    // autovacuum does only after a tenth of the reservations changed: until then it guesses, and a
+    // telephone search walked the whole list (45 ms instead of 1 ms at a million reservations).
+    if (madeFolded && db.isPostgres()) {
+        db.write(u"ANALYZE YOYAKU"_s);
     }
     if (db.scalar(exists, {u"YOYAKU_LIST"_s}).toInt() == 0) {
         db.write(db.isPostgres() ? u"CREATE INDEX YOYAKU_LIST ON YOYAKU (YDATE, YTIME, YNO) INCLUDE (KNM, KKNM)"_s
