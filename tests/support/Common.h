@@ -1,9 +1,6 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
 #include <QStringList>
-
 #include <QVariantList>
 
 #include <functional>

@@ -20,39 +20,47 @@ public:
         bool destructive = false; // asked with Cancel as the default answer
     };
 
-    bool ask(const QString &text, const QString &title = QString()) override;
-    bool askDestructive(const QString &text, const QString &title = QString()) override;
-    void tell(const QString &text, const QString &title = QString()) override;
+    bool ask(const QString &text, const QString &title = {}) override { return note({text, title, true, false}); }
+    bool askDestructive(const QString &text, const QString &title = {}) override
+    {
+        return note({text, title, true, true});
+    }
+    void tell(const QString &text, const QString &title = {}) override { note({text, title, false, false}); }
 
     // The answers to the next questions, in order; once they run out every question gets OK.
     QList<bool> answers;
     QList<Message> messages;
 
-    QStringList texts() const;
+    QStringList texts() const
+    {
+        QStringList out;
+        for (const Message &m : messages) {
+            out << m.text;
+        }
+        return out;
+    }
     void clear() { messages.clear(); }
+
+private:
+    bool note(const Message &m)
+    {
+        messages.append(m);
+        return answers.isEmpty() || !m.question || answers.takeFirst();
+    }
 };
 
 class FixedClock final : public Clock
 {
 public:
-    explicit FixedClock(QDateTime at)
-        : at(std::move(at))
-    {
-    }
     QDateTime now() const override { return at; }
-    QDateTime at;
+    QDateTime at{QDate(2009, 10, 9), QTime(10, 30)};
 };
 
 class RecordingViewer final : public ReportViewer
 {
 public:
-    void showReport(const QString &path, const QString &period) override
-    {
-        shown << path;
-        periods << period;
-    }
+    void showReport(const QString &path, const QString &) override { shown << path; }
     QStringList shown;
-    QStringList periods;
 };
 
 } // namespace qrb::test

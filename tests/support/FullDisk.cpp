@@ -24,10 +24,10 @@ void FullDisk::fill(qint64 room)
 {
     QFile filler(m_dir.filePath(QStringLiteral(".filler")));
     if (filler.open(QIODevice::Append | QIODevice::Unbuffered)) {
-        const QByteArray block(4096, 'x');
-        while (filler.write(block) == block.size()) {
-        }
-        while (filler.write("x", 1) == 1) {
+        // Pages while they fit, then byte by byte: the last byte is taken too.
+        for (const qint64 block : {4096, 1}) {
+            while (filler.write(QByteArray(block, 'x')) == block) {
+            }
         }
         filler.resize(std::max<qint64>(0, filler.size() - room));
     }

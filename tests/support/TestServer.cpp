@@ -4,7 +4,6 @@
 #include <QCoreApplication>
 #include <QRandomGenerator>
 #include <QThread>
-#include <QtGlobal>
 
 using namespace Qt::StringLiterals;
 
@@ -13,18 +12,15 @@ namespace qrb::test {
 std::optional<PgServer> testServer()
 {
     const QString connInfo = qEnvironmentVariable("QRB_TEST_PG");
-    if (connInfo.isEmpty()) {
-        if (qEnvironmentVariableIntValue("QRB_TEST_REQUIRE_PG") != 0) {
-            qFatal("QRB_TEST_PG is not set: this test runs on PostgreSQL. "
-                   "Run scripts/test.sh, or start a server with scripts/pg-server.sh and export its "
-                   "connection string as QRB_TEST_PG.");
-        }
+    if (connInfo.isEmpty() && qEnvironmentVariableIntValue("QRB_TEST_REQUIRE_PG") == 0) {
         return std::nullopt;
     }
+    // An empty host is how setting.ini says "the SQLite file": a test registered for PostgreSQL must
+    // not pass there unseen.
     PgServer server = PgServer::fromConnInfo(connInfo);
     if (server.host.isEmpty()) {
-        // An empty HOST is how setting.ini says "the SQLite file".
-        qFatal("QRB_TEST_PG must name the server with host=… (a name, or the socket folder)");
+        qFatal("This test runs on PostgreSQL: QRB_TEST_PG must name the server with host=… (a name, or the "
+               "socket folder). Run scripts/test.sh, or export the connection string scripts/pg-server.sh prints.");
     }
     return server;
 }
@@ -34,9 +30,7 @@ ScratchDatabase::ScratchDatabase(const PgServer &server)
     , m_server(server)
 {
     static QAtomicInt counter;
-    if (m_admin.dbname.isEmpty()) {
-        m_admin.dbname = u"postgres"_s;
-    }
+    m_admin.dbname = server.dbname.isEmpty() ? u"postgres"_s : server.dbname;
     m_server.dbname = u"qrb_test_%1_%2_%3"_s.arg(QCoreApplication::applicationPid())
                           .arg(counter.fetchAndAddRelaxed(1))
                           .arg(QRandomGenerator::global()->bounded(1u << 30), 0, 36);
@@ -61,7 +55,6 @@ void ScratchDatabase::runOnServer(const QString &sql) const
     Database admin(u"qrb-test-admin-%1"_s.arg(reinterpret_cast<quintptr>(QThread::currentThreadId())));
     admin.openEmpty(DbTarget::server(m_admin));
     admin.write(sql);
-    admin.DB_close();
 }
 
 } // namespace qrb::test

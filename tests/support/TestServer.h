@@ -18,8 +18,7 @@ class ScratchDatabase
 public:
     explicit ScratchDatabase(const PgServer &server);
     ~ScratchDatabase();
-    ScratchDatabase(const ScratchDatabase &) = delete;
-    ScratchDatabase &operator=(const ScratchDatabase &) = delete;
+    Q_DISABLE_COPY_MOVE(ScratchDatabase)
 
     // The scratch database on the test server, as QRB would connect to it.
     PgServer server() const { return m_server; }

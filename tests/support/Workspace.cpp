@@ -3,15 +3,15 @@
 #include "db/Schema.h"
 
 #include <QDir>
-#include <QTest>
+
+#include <tuple>
 
 using namespace Qt::StringLiterals;
 
 namespace qrb::test {
 
 Workspace::Workspace(int places, const QString &connection)
-    : clock(QDateTime(QDate(2009, 10, 9), QTime(10, 30)))
-    , db(connection)
+    : db(connection)
 {
     Config config;
     config.SVNM = dir.path();
@@ -20,18 +20,14 @@ Workspace::Workspace(int places, const QString &connection)
     if (const std::optional<PgServer> server = testServer()) {
         scratch.emplace(*server);
         const PgServer pg = scratch->server();
-        config.POSTGRESQL.HOST = pg.host;
-        config.POSTGRESQL.PORT = pg.port > 0 ? QString::number(pg.port) : QString();
-        config.POSTGRESQL.DBNAME = pg.dbname;
-        config.POSTGRESQL.USER = pg.user;
-        config.POSTGRESQL.PASSWORD = pg.password;
+        Config::PostgresKeys &keys = config.POSTGRESQL;
+        std::tie(keys.HOST, keys.DBNAME, keys.USER, keys.PASSWORD) = std::tie(pg.host, pg.dbname, pg.user, pg.password);
+        keys.PORT = pg.port > 0 ? QString::number(pg.port) : QString();
     }
     createDatabase(config.databaseTarget(), places);
     db.DB_open(config.databaseTarget());
     state.reset(new ProgramState{dir.path(), config, db, clock, dialogs, viewer});
 }
-
-Workspace::~Workspace() = default;
 
 int Workspace::addReservation(const QString &ydate, const QString &ytime, const QString &knm, int cflg,
                               const QString &kno)
@@ -46,12 +42,8 @@ int Workspace::addReservation(const QString &ydate, const QString &ytime, const 
 BookingRecord bookingOf(const QString &knm, const QString &ydate, const QString &ytime, const QString &kno)
 {
     BookingRecord r;
-    r.kno = kno;
-    r.knm = knm;
-    r.ydate = ydate;
-    r.ytime = ytime;
-    r.sflg = 1;
-    r.scnt = 1;
+    std::tie(r.kno, r.knm, r.ydate, r.ytime) = std::tie(kno, knm, ydate, ytime);
+    r.sflg = r.scnt = 1;
     return r;
 }
 

@@ -22,9 +22,7 @@ class Workspace
 {
 public:
     explicit Workspace(int places = 0, const QString &connection = QStringLiteral("qrb-test"));
-    ~Workspace();
-    Workspace(const Workspace &) = delete;
-    Workspace &operator=(const Workspace &) = delete;
+    Q_DISABLE_COPY_MOVE(Workspace)
 
     QString folder() const { return dir.path(); }
     // The SQLite file (on PostgreSQL a path where no file is).

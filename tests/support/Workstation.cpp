@@ -17,6 +17,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <tuple>
 
 using namespace Qt::StringLiterals;
 
@@ -46,55 +47,44 @@ const auto dayOf = [](const QString &key) { return QDate::fromString(key, u"yyyy
 // What the entry screen does for one slot when the clerk presses 登録: it reads the slot's bookings and
 // places, books the patient (numbered so that each booking can be told apart) unless the slot has
 // filled meanwhile, and then asks the over-booking question, answered with `answer` ("ok" unless told
-// otherwise): OK books anyway, Cancel leaves it. Asked questions are reported: asked NAME.
-std::optional<StoredBooking> bookAsTheEntryScreen(Database &db, const Job &job, const QString &name, int i,
-                                                  const QString &date, const QString &hour, DoseCodes codes)
+// otherwise): OK books anyway, Cancel leaves it. Asked questions are reported: asked NAME. What is
+// stored joins `stored` (whose first field is the patient's name) as YNO ADDED.
+bool bookAsTheEntryScreen(Database &db, const Job &job, int i, const QString &date, const QString &hour,
+                          DoseCodes codes, QStringList &stored)
 {
     YOYAKU_cnt(db, date, hour);
     placesInSlot(db, dayOf(date), hour);
-    BookingRecord r = bookingOf(name, date, hour, number(100000 + i));
+    BookingRecord r = bookingOf(stored.first(), date, hour, number(100000 + i));
     r.tel1 = u"03-1234-5678"_s;
-    r.sflg = codes.sflg;
-    r.scnt = codes.scnt;
-    const StoredBooking first = registerReservation(db, r, WhenFull::Refuse);
-    if (!first.slotFull) {
-        return first;
+    std::tie(r.sflg, r.scnt) = std::tie(codes.sflg, codes.scnt);
+    StoredBooking b = registerReservation(db, r, WhenFull::Refuse);
+    if (b.slotFull) {
+        report({u"asked"_s, r.knm});
+        if (job.value(u"answer"_s, u"ok"_s) != u"ok"_s) {
+            return false;
+        }
+        b = registerReservation(db, r, WhenFull::Overbook);
     }
-    report({u"asked"_s, name});
-    if (job.value(u"answer"_s, u"ok"_s) != u"ok"_s) {
-        return std::nullopt;
-    }
-    return registerReservation(db, r, WhenFull::Overbook);
+    stored << number(b.yno) << (b.added ? u"1"_s : u"0"_s);
+    return true;
 }
 
 void registerJob(Database &db, const Job &job)
 {
-    const bool pairs = job.contains(u"date2"_s);
     // spread: booking i goes to slot i % 10 of the (i / 10)-th day from date, instead of date and hour.
-    const bool spread = job.contains(u"spread"_s);
+    const bool pairs = job.contains(u"date2"_s), spread = job.contains(u"spread"_s);
     for (int i = 0; i < job.value(u"count"_s).toInt(); ++i) {
-        const QString name = patientName(job.value(u"prefix"_s), i);
-        QStringList stored{name};
+        const QDate day = dayOf(job.value(u"date"_s)).addDays(spread ? i / SlotCount : 0);
+        const QString hour = spread ? slotKey(i % SlotCount) : job.value(u"hour"_s);
+        QStringList stored{patientName(job.value(u"prefix"_s), i)};
         QElapsedTimer took;
         took.start();
         try {
-            bool booked = true;
-            const auto book = [&](const QString &date, const QString &hour, DoseCodes codes) {
-                const auto b = bookAsTheEntryScreen(db, job, name, i, date, hour, codes);
-                booked = booked && b.has_value();
-                if (b) {
-                    stored << number(b->yno) << (b->added ? u"1"_s : u"0"_s);
-                }
-            };
-            if (spread) {
-                book(dayOf(job.value(u"date"_s)).addDays(i / SlotCount).toString(u"yyyy/MM/dd"_s),
-                     slotKey(i % SlotCount), doseCodesOfType(0));
-            } else {
-                book(job.value(u"date"_s), job.value(u"hour"_s), doseCodesOfType(pairs ? 1 : 0));
-            }
-            if (pairs && booked) {
-                book(job.value(u"date2"_s), job.value(u"hour2"_s), SecondDoseCodes);
-            }
+            // The second dose of a pair is a transaction of its own, booked once the first is.
+            const bool booked =
+                bookAsTheEntryScreen(db, job, i, dateKey(day), hour, doseCodesOfType(pairs ? 1 : 0), stored) &&
+                (!pairs || bookAsTheEntryScreen(db, job, i, job.value(u"date2"_s), job.value(u"hour2"_s),
+                                                SecondDoseCodes, stored));
             report(QStringList{booked ? u"ok"_s : u"full"_s} + stored + QStringList{number(took.elapsed())});
         } catch (const DbError &error) {
             report(QStringList{u"fail"_s} + stored + QStringList{number(took.elapsed()), error.message()});
@@ -109,21 +99,16 @@ void visitsJob(Database &db, const Job &job)
     for (int move = 0; move < job.value(u"moves"_s).toInt(); ++move) {
         // The refresh the visit record makes before the clerk picks a line of one list (not come yet:
         // marked come) or the other (come: cleared).
-        VisitEntry entry;
-        int cflg = 0;
         try {
             const QList<VisitEntry> waiting = reservationsOfDayByVisit(db, date, 0);
             const QList<VisitEntry> all = waiting + reservationsOfDayByVisit(db, date, 1);
-            if (all.isEmpty()) {
-                continue;
-            }
             const auto pick = static_cast<qsizetype>(random.bounded(static_cast<quint32>(all.size())));
-            entry = all.at(pick);
-            cflg = pick < waiting.size() ? 1 : 0;
+            const VisitEntry entry = all.value(pick); // none on a day without reservations: reported gone
+            const int cflg = pick < waiting.size() ? 1 : 0;
             report(setVisitFlag(db, entry, date, cflg) ? QStringList{u"set"_s, number(entry.yno), number(cflg)}
                                                        : QStringList{u"gone"_s, number(entry.yno)});
         } catch (const DbError &error) {
-            report({u"fail"_s, number(entry.yno), number(cflg), error.message()});
+            report({u"fail"_s, error.message()});
         }
     }
 }
@@ -179,14 +164,13 @@ bool isWorkstationCall(int argc, char **argv)
 int runWorkstation(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    const QStringList arguments = app.arguments();
     Job job;
-    for (const QString &argument : arguments.mid(3)) {
+    for (const QString &argument : app.arguments().mid(3)) {
         job.insert(argument.section(u'=', 0, 0), argument.section(u'=', 1));
     }
     const QHash<QString, void (*)(Database &, const Job &)> jobs = {
         {u"register"_s, registerJob}, {u"visits"_s, visitsJob}, {u"status"_s, statusJob}, {u"settings"_s, settingsJob}};
-    const auto run = jobs.value(arguments.at(2));
+    const auto run = jobs.value(app.arguments().at(2));
     Database db(u"workstation"_s);
     try {
         db.DB_open(job.contains(u"pg"_s) ? DbTarget::server(PgServer::fromConnInfo(job.value(u"pg"_s)))
@@ -223,7 +207,6 @@ QString patientName(const QString &prefix, qsizetype i)
 }
 
 Workstation::Workstation(const DbTarget &target, const QString &job, const QStringList &settings)
-    : m_process(std::make_unique<QProcess>())
 {
     const QString database =
         target.isPostgres() ? u"pg="_s + target.postgres->connInfo() : u"sqlite="_s + target.sqlitePath;
@@ -233,9 +216,8 @@ Workstation::Workstation(const DbTarget &target, const QString &job, const QStri
 
 QList<QStringList> Workstation::lines(const QString &kind)
 {
-    m_pending += m_process->readAllStandardOutput();
-    for (qsizetype end = 0; (end = m_pending.indexOf('\n')) >= 0; m_pending.remove(0, end + 1)) {
-        m_lines.append(QString::fromUtf8(m_pending.left(end)).split(u'\t'));
+    while (m_process->canReadLine()) {
+        m_lines.append(QString::fromUtf8(m_process->readLine()).chopped(1).split(u'\t'));
     }
     QList<QStringList> found;
     std::copy_if(m_lines.cbegin(), m_lines.cend(), std::back_inserter(found),
@@ -245,22 +227,22 @@ QList<QStringList> Workstation::lines(const QString &kind)
 
 QString Workstation::diagnosis()
 {
-    return u"state %1, exit status %2, exit code %3, stderr: %4"_s.arg(int(m_process->state()))
-        .arg(int(m_process->exitStatus()))
-        .arg(m_process->exitCode())
-        .arg(QString::fromUtf8(m_process->readAllStandardError()));
+    const QProcess &p = *m_process;
+    return u"state %1, exit status %2, exit code %3, stderr: "_s.arg(p.state()).arg(p.exitStatus()).arg(p.exitCode()) +
+           QString::fromUtf8(m_process->readAllStandardError());
 }
 
 bool startTogether(const Workstations &all, int ms)
 {
-    QElapsedTimer waited;
-    waited.start();
-    while (!std::all_of(all.begin(), all.end(), [](const auto &w) { return !w->lines(u"ready"_s).isEmpty(); })) {
-        if (waited.elapsed() > ms ||
-            std::any_of(all.begin(), all.end(), [](const auto &w) { return !w->isRunning(); })) {
-            return false;
-        }
-        QTest::qWait(5);
+    const auto allReady = [&] {
+        return std::all_of(all.begin(), all.end(), [](const auto &w) { return !w->lines(u"ready"_s).isEmpty(); });
+    };
+    // One that ended before it said it was ready never will.
+    const auto oneEnded = [&] {
+        return std::any_of(all.begin(), all.end(), [](const auto &w) { return !w->isRunning(); });
+    };
+    if (!QTest::qWaitFor([&] { return allReady() || oneEnded(); }, ms) || !allReady()) {
+        return false;
     }
     for (const auto &w : all) {
         w->m_process->write("go\n");

@@ -3,8 +3,6 @@
 #include "db/Database.h"
 
 #include <QApplication>
-#include <QByteArray>
-#include <QList>
 #include <QProcess>
 #include <QStringList>
 #include <QTest>
@@ -30,7 +28,7 @@ namespace qrb::test {
 //             clerk's answer (OK unless answer=cancel) books anyway or leaves it: full NAME MS.
 //             With spread=1 the i-th booking goes to slot i % 10 of the (i / 10)-th day from date.
 //   visits    date moves seed     arrivals recorded and cleared as on the visit record:
-//                                 set YNO CFLG | gone YNO | fail YNO CFLG WHY
+//                                 set YNO CFLG | gone YNO | fail WHY
 //   status    date until=FILE     the status screen's reads until FILE exists:
 //                                 read RESERVED VISITED NOTVISITED | bad WHAT | fail WHY
 //   settings  count               the settings screen's save, over and over: saved K
@@ -51,8 +49,7 @@ class Workstation final
 public:
     Workstation(const DbTarget &target, const QString &job, const QStringList &settings);
     ~Workstation() { kill(); }
-    Workstation(const Workstation &) = delete;
-    Workstation &operator=(const Workstation &) = delete;
+    Q_DISABLE_COPY_MOVE(Workstation)
 
     bool isRunning() const { return m_process->state() != QProcess::NotRunning; }
     // Finished by itself, with exit code 0.
@@ -73,8 +70,7 @@ public:
 
 private:
     friend bool startTogether(const std::vector<std::unique_ptr<Workstation>> &all, int ms);
-    std::unique_ptr<QProcess> m_process;
-    QByteArray m_pending;
+    std::unique_ptr<QProcess> m_process = std::make_unique<QProcess>();
     QList<QStringList> m_lines;
 };
 
