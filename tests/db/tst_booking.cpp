@@ -51,20 +51,13 @@ private slots:
         // Found by the name as a pattern ("*" at its end): "%" and "_" stand for themselves.
         const QList<SearchHit> hits = reservationsWithNameContaining(ws.db, name + u'*');
         QCOMPARE(hits.size() == 1 ? hits.first().knm : QString::number(hits.size()), name);
-        QVERIFY(cancelReservation(ws.db, u"2009/10/09"_s, u"10"_s, name));
-        QCOMPARE(namesInSlot(ws.db, u"2009/10/09"_s, u"10"_s), QStringList{lookalike});
-    }
-
-    void cancelDeletesOneRecordOfTheSlot()
-    {
-        test::Workspace ws;
-        ws.addReservation(u"2009/10/09"_s, u"10"_s, u"山田"_s);
-        ws.addReservation(u"2009/10/09"_s, u"10"_s, u"山田"_s); // written twice by an older program
-        ws.addReservation(u"2009/10/09"_s, u"11"_s, u"山田"_s);
-        QVERIFY(!cancelReservation(ws.db, u"2009/10/09"_s, u"10"_s, u"佐藤"_s));
-        QVERIFY(cancelReservation(ws.db, u"2009/10/09"_s, u"10"_s, u"山田"_s));
-        QCOMPARE(ws.db.scalar(u"SELECT COUNT(*) FROM YOYAKU"_s).toInt(), 2);
-        QCOMPARE(reservationInSlot(ws.db, u"2009/10/09"_s, u"10"_s, u"山田"_s)->yno, 2);
+        // Cancelled in its own slot only, one record at a time (an older program wrote some twice).
+        QVERIFY(!cancelReservation(ws.db, u"2009/10/09"_s, u"11"_s, name));
+        ws.addReservation(u"2009/10/09"_s, u"10"_s, name);
+        for (const QStringList &left : {QStringList{lookalike, name}, QStringList{lookalike}}) {
+            QVERIFY(cancelReservation(ws.db, u"2009/10/09"_s, u"10"_s, name));
+            QCOMPARE(namesInSlot(ws.db, u"2009/10/09"_s, u"10"_s), left);
+        }
     }
 
     // The rows of the month from the picked day on: first and last label and how many; "none" for a day

@@ -120,31 +120,6 @@ private slots:
         QCOMPARE(rows(ws.db), 3);
     }
 
-    // A backup cut short never lies in the folder under a backup's name.
-    void backupOnAFullDiskLeavesNone()
-    {
-        if (test::testServer()) {
-            QSKIP("files on this workstation's disk");
-        }
-        test::FullDisk disk;
-        QRB_REQUIRE_MOUNTED(disk);
-        const QString path = disk.path() + u"/yoyaku.db"_s;
-        createDatabaseFile(path, 0);
-        Database db;
-        db.DB_open(path);
-        {
-            Database::WriteTransaction t(db);
-            for (int i = 0; i < 100; ++i) {
-                db.write(u"INSERT INTO YOYAKU (YNO, KNM, BIKO) VALUES (?, '患者', ?)"_s, {i + 1, QString(300, u'備')});
-            }
-            t.commit();
-        }
-        QDir().mkpath(disk.path() + u"/backup"_s);
-        disk.fill(64 * 1024);
-        QVERIFY_THROWS_EXCEPTION(DbError, backupDatabase(db, Moment));
-        QCOMPARE(QDir(disk.path() + u"/backup"_s).entryList(QDir::Files), QStringList{});
-    }
-
     // Two backups in one second do not meet. Restoring after a crash: the crashed file's log stays
     // with that file, kept as one more backup, and is never replayed into the restored one. Refused
     // while a QRB has the database open.
