@@ -230,13 +230,13 @@ private slots:
                 other.openEmpty(target);
                 other.write(QString::fromUtf8(content));
             }
-            const QStringList before = name.isEmpty() ? QStringList{} : serverTables(*target.postgres);
             Database db;
             const QString message = messageOf([&] { db.DB_open(target); });
             QVERIFY2(message.contains(target.postgres->dbname) && message.contains(reason), qPrintable(message));
             QVERIFY(!db.isOpen());
             // (a database made where there was none would have opened)
-            QCOMPARE(name.isEmpty() ? QStringList{} : serverTables(*target.postgres), before);
+            QCOMPARE(name.isEmpty() ? QStringList{} : serverTables(*target.postgres),
+                     content.isEmpty() ? QStringList{} : QStringList{u"notes"_s});
             return;
         }
         const QString path = dir.filePath(name);

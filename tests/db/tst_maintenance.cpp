@@ -9,11 +9,9 @@
 #include "db/Visits.h"
 
 #include "support/Common.h"
-#include "support/FullDisk.h"
 #include "support/Workspace.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QFileInfo>
 #include <QSqlQuery>
 #include <QTest>
