@@ -9,11 +9,9 @@
 #include "db/Visits.h"
 
 #include "support/Common.h"
-#include "support/FullDisk.h"
 #include "support/Workspace.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QFileInfo>
 #include <QSqlQuery>
 #include <QTest>
@@ -30,16 +28,12 @@ namespace {
 const QString Day = u"2009/10/09"_s;
 const QDateTime Moment(QDate(2009, 10, 9), QTime(10, 30, 5));
 
-// The names in a database file, and whether it is damaged.
+// The names in a database file, then "ok" when it is whole.
 QStringList names(const QString &path)
 {
     Database db(u"names"_s);
     db.DB_open(path);
-    QStringList found = test::rowsOf(db, u"SELECT KNM FROM YOYAKU ORDER BY YNO"_s);
-    if (db.scalar(u"PRAGMA integrity_check"_s).toString() != u"ok"_s) {
-        found << u"(damaged)"_s;
-    }
-    return found;
+    return test::rowsOf(db, u"SELECT KNM FROM YOYAKU ORDER BY YNO"_s) + test::rowsOf(db, u"PRAGMA integrity_check"_s);
 }
 
 // A booking of patient 77 at 2009/10/09 10時.
@@ -104,43 +98,24 @@ class MaintenanceTest final : public QObject
     Q_OBJECT
 
 private slots:
-    // Which reservations a period removes is followed through the maintenance screen.
+    // Deletions count what they remove and keep the capacities. A database of an earlier version,
+    // without the history table, gets it when opened: the deletions leave their rows in it.
+    // (Which reservations a period removes is followed through the maintenance screen.)
     void deletionsCountWhatTheyRemoveAndKeepCapacities()
     {
         Workspace ws;
+        ws.db.write(u"DROP TABLE RIREKI"_s);
+        ws.db.DB_close();
+        ws.db.DB_open(ws.target());
         QCOMPARE(deleteAllReservations(ws.db), 0);
         for (const QString &day : {u"2009/10/09"_s, u"2009/10/09"_s, u"2009/10/10"_s, u"2010/01/04"_s}) {
             ws.addReservation(day, u"08"_s, u"山田"_s);
         }
         QCOMPARE(deleteReservationsBetween(ws.db, u"2009/10/09"_s, u"2009/10/10"_s), 3);
         QCOMPARE(deleteAllReservations(ws.db), 1);
-        QCOMPARE(ws.db.scalar(u"SELECT COUNT(*) FROM YOYAKU"_s).toInt(), 0);
-        QCOMPARE(ws.db.scalar(u"SELECT COUNT(*) FROM SETTING"_s).toInt(), 70);
-    }
-
-    // A backup cut short never lies in the folder under a backup's name.
-    void backupOnAFullDiskLeavesNone()
-    {
-        if (test::testServer()) {
-            QSKIP("files on this workstation's disk");
-        }
-        test::FullDisk disk;
-        QRB_REQUIRE_MOUNTED(disk);
-        const QString path = disk.path() + u"/yoyaku.db"_s;
-        createDatabaseFile(path, 0);
-        Database db;
-        db.DB_open(path);
-        {
-            Database::WriteTransaction t(db);
-            for (int i = 0; i < 100; ++i) {
-                db.write(u"INSERT INTO YOYAKU (YNO, KNM, BIKO) VALUES (?, '患者', ?)"_s, {i + 1, QString(300, u'備')});
-            }
-            t.commit();
-        }
-        QDir().mkpath(disk.path() + u"/backup"_s);
-        disk.fill(64 * 1024);
-        QVERIFY_THROWS_EXCEPTION(DbError, backupDatabase(db, Moment));
-        QCOMPARE(QDir(disk.path() + u"/backup"_s).entryList(QDir::Files), QStringList{});
+        QCOMPARE(ws.db.scalar(u"SELECT (SELECT COUNT(*) FROM YOYAKU) || ' ' || COUNT(*) FROM SETTING"_s).toString(),
+                 u"0 70"_s);
+        QCOMPARE(rows(ws.db), 3);
     }
 
     // Two backups in one second do not meet. Restoring after a crash: the crashed file's log stays
@@ -176,14 +151,16 @@ private slots:
         const QString kept = restoreDatabase(*backup, ws.dbPath(), Moment.addSecs(60), u"test"_s);
         QCOMPARE(kept, ws.folder() + u"/backup/yoyaku_20091009_103105.db"_s);
         QVERIFY(!QFileInfo::exists(ws.folder() + u"/TEMP.mdb"_s));
-        QCOMPARE(names(ws.dbPath()) + names(*backup), (QStringList{u"山田"_s, u"山田"_s}));
-        QCOMPARE(names(kept), (QStringList{u"山田"_s, u"佐藤"_s, u"鈴木"_s}));
+        QCOMPARE(names(ws.dbPath()) + names(*backup), (QStringList{u"山田"_s, u"ok"_s, u"山田"_s, u"ok"_s}));
+        QCOMPARE(names(kept), (QStringList{u"山田"_s, u"佐藤"_s, u"鈴木"_s, u"ok"_s}));
         ws.db.DB_open(ws.target());
         QCOMPARE(ws.db.scalar(u"PRAGMA journal_mode"_s).toString(), u"wal"_s);
     }
 
     // Each row: the action, its kind, the reservation number (-1: none), and what the row's before,
     // after and "count first last" hold (empty before or after: nothing; empty period: not checked).
+    // The change and its row are one transaction: tried first with a row that cannot be written, the
+    // change is undone and the connection serves the next one.
     void everyChangeLeavesOneRowWithItsFields_data()
     {
         QTest::addColumn<QStringList>("row");
@@ -218,6 +195,18 @@ private slots:
         if (action == u"leave"_s) {
             ws.db.write(u"UPDATE YOYAKU SET CFLG = 1"_s);
         }
+        // (a failed restore keeps its backup: the next one would be named otherwise)
+        if (action != u"restore"_s) {
+            const auto state = [&] {
+                return test::rowsOf(ws.db, u"SELECT * FROM YOYAKU"_s) +
+                       test::rowsOf(ws.db, u"SELECT * FROM SETTING ORDER BY 1, 2"_s) +
+                       test::rowsOf(ws.db, u"SELECT COUNT(*) FROM RIREKI"_s);
+            };
+            const QStringList was = state();
+            ws.db.setActor(QString()); // the row's workstation is required: writing the row fails
+            QVERIFY_THROWS_EXCEPTION(DbError, act(ws, action));
+            QCOMPARE(state(), was);
+        }
         ws.db.setActor(u"受付1 田中"_s);
         const QString start = QDateTime::currentDateTime().toString(u"yyyy/MM/dd HH:mm:ss"_s);
         act(ws, action);
@@ -238,41 +227,6 @@ private slots:
             QCOMPARE(historyOf(ws.db, HistoryKey::ReservationNumber, QString::number(yno)).constFirst().hno, e.hno);
             QCOMPARE(historyOf(ws.db, HistoryKey::Name, e.knm.left(1)).constFirst().hno, e.hno);
         }
-    }
-
-    // The change and its row are one transaction: a row that cannot be written undoes the change.
-    void aChangeWithoutItsRowIsUndone_data()
-    {
-        QTest::addColumn<QString>("action");
-        for (const char *action :
-             {"register", "overwrite", "cancel", "arrive", "capacities", "delete all", "delete period", "compact"}) {
-            QTest::newRow(action) << QString::fromLatin1(action);
-        }
-    }
-    void aChangeWithoutItsRowIsUndone()
-    {
-        QFETCH(QString, action);
-        Workspace ws(3);
-        registerReservation(ws.db, booking(u"山田"_s, u"03-1"_s), WhenFull::Overbook);
-        const auto state = [&]() -> QString {
-            return ws.db.scalar(u"SELECT COUNT(*) || ' ' || MAX(TEL1) || ' ' || MAX(CFLG) FROM YOYAKU"_s).toString() +
-                   ws.db.scalar(u"SELECT SUM(NINZU) FROM SETTING"_s).toString();
-        };
-        const QString was = state();
-        ws.db.setActor(QString()); // the row's workstation is required: writing the row fails
-        QVERIFY_THROWS_EXCEPTION(DbError, act(ws, action));
-        QCOMPARE(state(), was);
-        QCOMPARE(rows(ws.db), 1);
-    }
-
-    void aDatabaseOfAnEarlierVersionGetsTheTableWhenOpened()
-    {
-        Workspace ws;
-        ws.db.write(u"DROP TABLE RIREKI"_s);
-        ws.db.DB_close();
-        ws.db.DB_open(ws.target());
-        registerReservation(ws.db, booking(u"山田"_s, u"03-1"_s), WhenFull::Overbook);
-        QCOMPARE(historyOf(ws.db, HistoryKey::PatientNumber, u"77"_s).size(), 1);
     }
 
     // A line changes only the reservation it shows, and only a change is recorded; the detail message
