@@ -68,13 +68,13 @@ private slots:
         QTest::addColumn<int>("hazard");
         QTest::addColumn<QString>("told");     // how the last message begins; empty: only the question
         QTest::addColumn<QString>("contains"); // and what it names
-        const QString reopen = u"データベースを開き直せませんでした。"_s;
         QTest::newRow("compacted") << true << int(None) << compactDone << compactDone;
         QTest::newRow("cancelled") << false << int(None) << QString() << QString();
         QTest::newRow("someone's TEMP.mdb is kept") << true << int(StrayTempFile) << compactFailed << u"TEMP.mdb"_s;
         QTest::newRow("another program holds the database")
             << true << int(HeldByAnotherProgram) << compactFailed << u"使用中"_s;
-        QTest::newRow("database gone") << true << int(DatabaseGone) << compactFailed << reopen;
+        QTest::newRow("database gone") << true << int(DatabaseGone) << compactFailed
+                                       << u"データベースを開き直せませんでした。"_s;
         // A copy that does not open as a database of both tables never replaces the file.
         QTest::newRow("a copy without a table replaces nothing")
             << true << int(TableGone) << compactFailed << u"データベースは元のままです。"_s;
