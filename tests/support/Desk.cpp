@@ -3,6 +3,7 @@
 #include "db/Database.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QInputMethodEvent>
@@ -77,6 +78,17 @@ void typeInto(QWidget *box, const QString &text, bool leave)
 void clickLine(QListWidget *list, int row)
 {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(row)).center());
+}
+
+QStringList linesOf(const QObject *screen, const QString &name, int column)
+{
+    const QAbstractItemModel *model = control<QAbstractItemView>(screen, name)->model();
+    QStringList out;
+    for (int row = 0; row < model->rowCount(); ++row) {
+        out << model->index(row, column).data().toString();
+    }
+    out.removeAll(QString());
+    return out;
 }
 
 QStringList shows(const QObject *screen, const QStringList &names)
