@@ -8,7 +8,6 @@
 #include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTreeWidget>
@@ -173,11 +172,32 @@ private slots:
                  (QStringList{written ? QString() : u"山田"_s, slotText(written ? total : 0, places)}));
     }
 
+    // Leaving the number looks the patient up (the newest record with it; an empty number looks nothing
+    // up); a left click into the name starts a new entry, while Tab and a right click (to paste) keep
+    // the form. The new entry is stored as typed.
     void registeringWritesWhatWasTyped()
     {
         Desk desk;
+        desk.ws.addReservation(u"2009/10/01"_s, u"10"_s, u"山田一郎"_s, 1, u"123"_s);
+        desk.ws.addReservation(u"2009/10/02"_s, u"10"_s, u"山田太郎"_s, 1, u"123"_s);
+        desk.ws.addReservation(u"2009/10/03"_s, u"10"_s, u"番号なし"_s, 1, QString());
+        desk.press(u"Text1(8)"_s);
+        QTest::keyClick(desk.box(8), Qt::Key_Tab);
+        QCOMPARE(desk.box(0)->text(), QString());
+        desk.press(u"Text1(8)"_s);
+        typeInto(desk.box(8), u"123"_s);
+        QCOMPARE(desk.show({u"Text1(0)"_s, u"Option1(0)"_s}), (QStringList{u"山田太郎"_s, u"on"_s}));
+        QCOMPARE(desk.buttons(), u"10"_s);
+        QCOMPARE(QApplication::focusWidget(), desk.box(0));
+        desk.press(u"Text1(3)"_s);
+        QTest::mouseClick(desk.box(0), Qt::RightButton);
+        QCOMPARE(desk.show({u"Text1(0)"_s, u"Text1(8)"_s}), (QStringList{u"山田太郎"_s, u"123"_s}));
+        desk.press(u"Text1(3)"_s);
         desk.press(u"Text1(0)"_s);
-        for (const auto &[index, text] : {std::pair{8, u"123"_s}, {0, u"O'Brien"_s}, {1, u"ｵﾌﾞﾗｲｴﾝ"_s}}) {
+        QCOMPARE(desk.show({u"Text1(0)"_s, u"Text1(8)"_s, u"Option1(0)"_s}),
+                 (QStringList{QString(), QString(), u"off"_s}));
+
+        for (const auto &[index, text] : {std::pair{8, u"456"_s}, {0, u"O'Brien"_s}, {1, u"ｵﾌﾞﾗｲｴﾝ"_s}}) {
             typeInto(desk.box(index), text);
         }
         typeInto(desk.combo(1, 4), u"令和"_s);
@@ -189,7 +209,7 @@ private slots:
         desk.press(u"Command1(0)"_s);
         const QString columns = u"YNO, KNO, KKNM, BFLG, BIRTHDAY, RFLG, KFLG, SFLG, SCNT, BIKO, CFLG"_s;
         QCOMPARE(stored(desk.ws.db, columns, u"KNM = 'O''Brien'"_s),
-                 (QStringList{u"1"_s, u"123"_s, u"ｵﾌﾞﾗｲｴﾝ"_s, u"5"_s, u"01年05月01日"_s, u"2"_s, u"1"_s, u"4"_s, u"2"_s,
+                 (QStringList{u"4"_s, u"456"_s, u"ｵﾌﾞﾗｲｴﾝ"_s, u"5"_s, u"01年05月01日"_s, u"2"_s, u"1"_s, u"4"_s, u"2"_s,
                               u"1行目\n2行目"_s, u"0"_s}));
         QCOMPARE(desk.show({u"Text1(0)"_s, u"Option3(3)"_s}), (QStringList{QString(), u"off"_s}));
 
@@ -197,7 +217,9 @@ private slots:
         desk.enterName(u"O'Brien"_s);
         typeInto(desk.combo(1, 4), QString());
         desk.press(u"Command1(0)"_s);
-        QCOMPARE(stored(desk.ws.db, u"YNO, BFLG, SFLG"_s), (QStringList{u"1"_s, u"5"_s, u"0"_s}));
+        QCOMPARE(stored(desk.ws.db, u"YNO, BFLG, SFLG"_s, u"KNM = 'O''Brien'"_s),
+                 (QStringList{u"4"_s, u"5"_s, u"0"_s}));
+        QVERIFY(desk.told().isEmpty());
     }
 
     // A full second slot asks again under its own title; Cancel there keeps the first dose and the form.
@@ -313,33 +335,6 @@ private slots:
         QCOMPARE(stored(desk.ws.db, u"KNM"_s), QStringList{u"佐藤"_s});
         QCOMPARE(desk.told().size(), int(then == u"gone"_s));
         QCOMPARE(desk.show({u"Text1(0)"_s, u"Label3(0)"_s}), (QStringList{QString(), slotText(0, 3)}));
-    }
-
-    // Leaving the number looks the patient up; a left click into the name starts a new entry, while Tab
-    // and a right click (to paste) keep the form.
-    void fieldsReactToHowTheyAreEntered()
-    {
-        Desk desk;
-        desk.ws.addReservation(u"2009/10/01"_s, u"10"_s, u"山田一郎"_s, 1, u"123"_s);
-        desk.ws.addReservation(u"2009/10/02"_s, u"10"_s, u"山田太郎"_s, 1, u"123"_s); // the newest counts
-        desk.ws.addReservation(u"2009/10/03"_s, u"10"_s, u"番号なし"_s, 1, QString());
-        desk.press(u"Text1(8)"_s);
-        QTest::keyClick(desk.box(8), Qt::Key_Tab); // an empty number looks nothing up
-        QCOMPARE(desk.box(0)->text(), QString());
-        desk.press(u"Text1(8)"_s);
-        typeInto(desk.box(8), u"123"_s);
-        QCOMPARE(desk.show({u"Text1(0)"_s, u"Option1(0)"_s}), (QStringList{u"山田太郎"_s, u"on"_s}));
-        QCOMPARE(desk.buttons(), u"10"_s);
-        QCOMPARE(QApplication::focusWidget(), desk.box(0));
-
-        desk.press(u"Text1(3)"_s);
-        QTest::mouseClick(desk.box(0), Qt::RightButton);
-        QCOMPARE(desk.show({u"Text1(0)"_s, u"Text1(8)"_s}), (QStringList{u"山田太郎"_s, u"123"_s}));
-        desk.press(u"Text1(3)"_s);
-        desk.press(u"Text1(0)"_s);
-        QCOMPARE(desk.show({u"Text1(0)"_s, u"Text1(8)"_s, u"Option1(0)"_s}),
-                 (QStringList{QString(), QString(), u"off"_s}));
-        QVERIFY(desk.told().isEmpty());
     }
 
     // What the input method converts is read back as the readings, each reading once, and appended on

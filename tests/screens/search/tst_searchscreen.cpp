@@ -5,7 +5,6 @@
 #include "support/Workspace.h"
 
 #include <QApplication>
-#include <QLineEdit>
 #include <QListView>
 #include <QTest>
 
@@ -18,18 +17,21 @@ struct Row {
     QString knm;
     QString ydate = u"2009/10/09"_s;
     QString ytime = u"10"_s;
-    QVariantList codes = {0, 1, 1, 3, 1, 1}; // CFLG, SFLG, SCNT, BFLG, RFLG, KFLG
+    QString codes = u"0 1 1 3 1 1"_s; // CFLG, SFLG, SCNT, BFLG, RFLG, KFLG; "-" for Null
     QString biko = QString();
 };
 
 int add(Workspace &ws, const Row &r)
 {
     const int yno = ws.db.scalar(u"SELECT COALESCE(MAX(YNO), 0) + 1 FROM YOYAKU"_s).toInt();
-    ws.db.write(
-        u"INSERT INTO YOYAKU (YNO, KNO, KNM, KKNM, YDATE, YTIME, BIRTHDAY, TEL1, TEL2, KMNO, BIKO, Category, "
-        "CFLG, SFLG, SCNT, BFLG, RFLG, KFLG) VALUES (?, '1001', ?, 'ﾔﾏﾀﾞ', ?, ?, '45年01月02日', '03-1111', "
-        "'090-2222', 'M9', ?, 0, ?, ?, ?, ?, ?, ?)"_s,
-        {yno, r.knm, r.ydate, r.ytime, r.biko, r.codes[0], r.codes[1], r.codes[2], r.codes[3], r.codes[4], r.codes[5]});
+    QVariantList values{yno, r.knm, r.ydate, r.ytime, r.biko};
+    for (const QString &code : r.codes.split(u' ')) {
+        values << (code == u"-"_s ? QVariant() : QVariant(code.toInt()));
+    }
+    ws.db.write(u"INSERT INTO YOYAKU (YNO, KNO, KNM, KKNM, YDATE, YTIME, BIRTHDAY, TEL1, TEL2, KMNO, BIKO, Category, "
+                "CFLG, SFLG, SCNT, BFLG, RFLG, KFLG) VALUES (?, '1001', ?, 'ﾔﾏﾀﾞ', ?, ?, '45年01月02日', '03-1111', "
+                "'090-2222', 'M9', ?, 0, ?, ?, ?, ?, ?, ?)"_s,
+                values);
     return yno;
 }
 
@@ -153,41 +155,32 @@ private slots:
 
     void detailsShowTheCodeTexts_data()
     {
-        QTest::addColumn<QVariantList>("codes"); // CFLG, SFLG, SCNT, BFLG, RFLG, KFLG
-        QTest::addColumn<QStringList>("texts");  // Label4(3), (15), (4), (6), (8)
-        const QVariant null;
-
+        QTest::addColumn<QString>("codes"); // CFLG, SFLG, SCNT, BFLG, RFLG, KFLG
+        QTest::addColumn<QString>("texts"); // Label4(3), (15), (4), (6), (8)
         QTest::newRow("not come, seasonal, showa, visited, member")
-            << QVariantList{0, 1, 1, 3, 1, 1}
-            << QStringList{u"来院まだです。"_s, u"(季節性)"_s, u"昭和"_s, u"来院歴あり"_s, u"組合員です"_s};
+            << u"0 1 1 3 1 1"_s << u"来院まだです。|(季節性)|昭和|来院歴あり|組合員です"_s;
         QTest::newRow("came, new type second dose, taisho, first visit, no member")
-            << QVariantList{1, 2, 2, 2, 2, 2}
-            << QStringList{u"来院しました。"_s, u"(新型 2回目)"_s, u"大正"_s, u"来院歴なし"_s,
-                           u"組合員ではありません"_s};
+            << u"1 2 2 2 2 2"_s << u"来院しました。|(新型 2回目)|大正|来院歴なし|組合員ではありません"_s;
         QTest::newRow("heisei, first dose only, nothing entered")
-            << QVariantList{0, 3, 1, 4, 0, 0}
-            << QStringList{u"来院まだです。"_s, u"(新型 1回目のみ)"_s, u"平成"_s, u"未入力"_s, u"未入力"_s};
+            << u"0 3 1 4 0 0"_s << u"来院まだです。|(新型 1回目のみ)|平成|未入力|未入力"_s;
         QTest::newRow("western year, second dose only")
-            << QVariantList{0, 4, 2, 0, 1, 1}
-            << QStringList{u"来院まだです。"_s, u"(新型 2回目のみ)"_s, u"西暦"_s, u"来院歴あり"_s, u"組合員です"_s};
+            << u"0 4 2 0 1 1"_s << u"来院まだです。|(新型 2回目のみ)|西暦|来院歴あり|組合員です"_s;
         QTest::newRow("unknown visit flag and calendar are emptied, Null dose count")
-            << QVariantList{7, 2, null, 9, 1, 1}
-            << QStringList{QString(), u"(新型 回目)"_s, QString(), u"来院歴あり"_s, u"組合員です"_s};
+            << u"7 2 - 9 1 1"_s << u"|(新型 回目)||来院歴あり|組合員です"_s;
         QTest::newRow("kind not entered, meiji, Null visit flag")
-            << QVariantList{null, 0, 0, 1, 2, 2}
-            << QStringList{QString(), QString(), u"明治"_s, u"来院歴なし"_s, u"組合員ではありません"_s};
+            << u"- 0 0 1 2 2"_s << u"||明治|来院歴なし|組合員ではありません"_s;
         // The texts of the reservation shown before stay where the code has none.
         QTest::newRow("unknown kind, history and membership keep the label")
-            << QVariantList{0, 5, 1, 2, 3, null}
-            << QStringList{u"来院まだです。"_s, u"(新型 1回目のみ)"_s, u"大正"_s, u"来院歴あり"_s, u"組合員です"_s};
+            << u"0 5 1 2 3 -"_s << u"来院まだです。|(新型 1回目のみ)|大正|来院歴あり|組合員です"_s;
     }
 
     void detailsShowTheCodeTexts()
     {
-        QFETCH(QVariantList, codes);
-        QFETCH(QStringList, texts);
+        QFETCH(QString, codes);
+        QFETCH(QString, texts);
+        const QStringList text = texts.split(u'|');
         Workspace ws;
-        add(ws, {.knm = u"山田一"_s, .ydate = u"2009/10/08"_s, .codes = {1, 3, 1, 3, 1, 1}});
+        add(ws, {.knm = u"山田一"_s, .ydate = u"2009/10/08"_s, .codes = u"1 3 1 3 1 1"_s});
         add(ws, {.knm = u"山田花子"_s, .ytime = u"08"_s, .codes = codes, .biko = u"アレルギーあり\r\n卵"_s});
         qrb::SearchScreen s(*ws.state);
         showActive(&s);
@@ -195,9 +188,9 @@ private slots:
         clickResult(s, 0);
         clickResult(s, 1);
         QCOMPARE(details(s),
-                 (QStringList{u"2009/10/09"_s, QString(), u"08時 ～ 09時"_s, texts[0], texts[2], u"45年01月02日"_s,
-                              texts[3], u"1001"_s, texts[4], u"M9"_s, u"アレルギーあり\n卵"_s, u"03-1111"_s,
-                              u"090-2222"_s, u"山田花子"_s, u"ﾔﾏﾀﾞ"_s, texts[1]}));
+                 (QStringList{u"2009/10/09"_s, QString(), u"08時 ～ 09時"_s, text[0], text[2], u"45年01月02日"_s,
+                              text[3], u"1001"_s, text[4], u"M9"_s, u"アレルギーあり\n卵"_s, u"03-1111"_s,
+                              u"090-2222"_s, u"山田花子"_s, u"ﾔﾏﾀﾞ"_s, text[1]}));
     }
 };
 

@@ -4,26 +4,11 @@
 #include "support/Workspace.h"
 
 #include <QApplication>
-#include <QLineEdit>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
 using namespace qrb::test;
 using qrb::SettingsScreen;
-
-namespace {
-
-QWidget *cell(const SettingsScreen &screen, int index)
-{
-    return control(&screen, u"Text1(%1)"_s.arg(index));
-}
-
-int sum(Workspace &ws)
-{
-    return ws.db.scalar(u"SELECT SUM(NINZU) FROM SETTING"_s).toInt();
-}
-
-} // namespace
 
 class SettingsScreenTest : public QObject
 {
@@ -75,13 +60,13 @@ private slots:
             QCOMPARE(shows(&screen, {u"Text1(%1)"_s.arg(index), u"Text1(%1)"_s.arg(index - 1)}),
                      (QStringList{u"5"_s, u"2"_s}));
         } else {
-            typeInto(cell(screen, index == 0 ? 1 : 0), u"7"_s);
+            typeInto(control(&screen, u"Text1(%1)"_s.arg(index == 0 ? 1 : 0)), u"7"_s);
         }
-        typeInto(cell(screen, index), text);
+        typeInto(control(&screen, u"Text1(%1)"_s.arg(index)), text);
         QWidget *const left = QApplication::focusWidget();
         click(&screen, u"Command1"_s);
         // Where the cursor went with Tab, or where the refusal put it.
-        QCOMPARE(good ? left : QApplication::focusWidget(), cell(screen, index + int(good)));
+        QCOMPARE(good ? left : QApplication::focusWidget(), control(&screen, u"Text1(%1)"_s.arg(index + int(good))));
         QCOMPARE(rowsOf(ws.db, u"SELECT SWEEKDAY, STIME, NINZU FROM SETTING WHERE NINZU <> 2"_s),
                  good ? QStringList{row + u" 9"_s} : QStringList());
         QCOMPARE(ws.dialogs.texts().size(), int(!good));
@@ -100,11 +85,11 @@ private slots:
         ws.db.DB_open(ws.target());
         QVERIFY(!control(&screen, u"Command1"_s)->isEnabled());
         click(&screen, u"Command1"_s);
-        QCOMPARE(sum(ws), 70);
+        QCOMPARE(ws.db.scalar(u"SELECT SUM(NINZU) FROM SETTING"_s).toInt(), 70);
 
         QVERIFY(screen.grid_load());
-        typeInto(cell(screen, 0), u"6"_s);
-        typeInto(cell(screen, 69), u"6"_s);
+        typeInto(control(&screen, u"Text1(0)"_s), u"6"_s);
+        typeInto(control(&screen, u"Text1(69)"_s), u"6"_s);
         if (ws.onPostgres()) {
             ws.db.write(u"CREATE FUNCTION refuse_sunday() RETURNS trigger LANGUAGE plpgsql AS "
                         "$$ BEGIN RAISE EXCEPTION 'disk full'; END $$"_s);
@@ -117,9 +102,9 @@ private slots:
         }
         click(&screen, u"Command1"_s);
         QCOMPARE(ws.dialogs.messages.size(), 2);
-        QVERIFY(ws.dialogs.messages.last().text.startsWith(u"予約可能人数を登録できませんでした。"_s));
-        QVERIFY(ws.dialogs.messages.last().text.contains(u"disk full"_s));
-        QCOMPARE(sum(ws), 70);
+        QVERIFY(ws.dialogs.texts().constLast().startsWith(u"予約可能人数を登録できませんでした。"_s) &&
+                ws.dialogs.texts().constLast().contains(u"disk full"_s));
+        QCOMPARE(ws.db.scalar(u"SELECT SUM(NINZU) FROM SETTING"_s).toInt(), 70);
     }
 };
 
