@@ -8,9 +8,7 @@
 #include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QRegularExpression>
 #include <QTest>
-#include <QTreeWidget>
 
 #include <memory>
 
@@ -47,7 +45,7 @@ struct Desk {
     // "YYYY/MM/DD HH" typed into a row's four pickers, leaving each with Tab.
     void typeRow(int row, const QString &slot) const
     {
-        const QStringList parts = slot.split(QRegularExpression(u"[/ ]"_s));
+        const QStringList parts = QString(slot).replace(u'/', u' ').split(u' ');
         for (int i = 0; i < 4; ++i) {
             typeInto(combo(row, i), parts[i]);
         }
@@ -59,7 +57,7 @@ struct Desk {
         return u"%1%2"_s.arg(int(control(screen.get(), u"Command1(0)"_s)->isEnabled()))
             .arg(int(control(screen.get(), u"Command1(1)"_s)->isEnabled()));
     }
-    int rows(const QString &where = u"1 = 1"_s) const { return int(stored(ws.db, u"YNO"_s, where).size()); }
+    int rows() const { return int(stored(ws.db, u"YNO"_s).size()); }
     QStringList told() const { return ws.dialogs.texts(); }
 
     mutable Workspace ws;
@@ -89,9 +87,18 @@ private slots:
         QCOMPARE(desk.show({u"Combo1(0)"_s, u"Combo1(3)"_s, u"Label3(2)"_s, u"Label3(0)"_s}),
                  (QStringList{u"2009"_s, u"08"_s, u"(土)"_s, slotText(0, 3)}));
         QCOMPARE(desk.buttons(), u"00"_s);
-        auto *grid = control<QTreeWidget>(desk.screen.get(), u"ListView1"_s);
-        QCOMPARE(grid->topLevelItemCount(), 1);
-        QCOMPARE(grid->topLevelItem(0)->text(0), u"28日 土"_s);
+        QCOMPARE(linesOf(desk.screen.get(), u"ListView1"_s), QStringList{u"28日 土"_s});
+
+        // Tab visits the boxes, lists and buttons in the form's order.
+        desk.box(8)->setFocus(Qt::TabFocusReason);
+        QStringList stops;
+        while (stops.size() < 30 && (stops.isEmpty() || QApplication::focusWidget() != desk.box(8))) {
+            stops << QApplication::focusWidget()->objectName();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        QCOMPARE(stops.join(u' '), u"Text1(8) Text1(0) Text1(1) Combo1(4) Text1(2) Text1(3) Text1(4) Text1(6) "
+                                   u"Combo1(0) Combo1(1) Combo1(2) Combo1(3) Command2(0) List1 Text1(5) "
+                                   u"Option1(0) Option2(0) Option3(0) ListView1"_s);
     }
 
     // Typed texts stay as typed (no completion turns "2" into "20") until leaving pads the day; the
@@ -107,7 +114,6 @@ private slots:
         QTest::newRow("31 into April") << u"2:31 1:04"_s << u"04 30 10 (木)"_s << u"2009/04/30 10"_s;
         QTest::newRow("31 into February") << u"2:31 1:02"_s << u"02 28 10 (土)"_s << u"2009/02/28 10"_s;
         QTest::newRow("month 13") << u"1:13"_s << u"13 09 10 (金)"_s << QString();
-        QTest::newRow("year not a number") << u"0:20x6"_s << u"10 09 10 (金)"_s << QString();
     }
 
     void typedPickersBookTheSlotTyped()
@@ -123,11 +129,10 @@ private slots:
         QCOMPARE(desk.show({u"Combo1(1)"_s, u"Combo1(2)"_s, u"Combo1(3)"_s, u"Label3(2)"_s}).join(u' '), shown);
         desk.press(u"Command1(0)"_s);
         QCOMPARE(stored(desk.ws.db, u"YDATE, YTIME"_s).join(u' '), booked);
-        QCOMPARE(desk.told().size(), booked.isEmpty() ? 1 : 0);
-        if (booked.isEmpty()) {
-            QVERIFY(desk.told().first().startsWith(u"日付が正しくありません。"_s));
-            QCOMPARE(desk.box(0)->text(), u"山田"_s);
-        }
+        // Refused, the date is named as wrong and the form stays.
+        QCOMPARE(desk.told().size(), int(booked.isEmpty()));
+        QCOMPARE(desk.told().value(0).startsWith(u"日付が正しくありません。"_s), booked.isEmpty());
+        QCOMPARE(desk.box(0)->text(), booked.isEmpty() ? u"山田"_s : QString());
     }
 
     // A full or closed slot asks before a new record is written: OK writes it, Cancel keeps the form. A
@@ -165,7 +170,6 @@ private slots:
         // refused, the form stays as it was, its slot line as read before the others were booked.
         const bool written = answer || !asked;
         const int total = booked + int(written && !again);
-        QCOMPARE(desk.rows(), total);
         QCOMPARE(stored(desk.ws.db, u"YNO, CFLG"_s, u"KNM = '山田'"_s),
                  (written ? QStringList{QString::number(again ? 1 : total), u"0"_s} : QStringList()));
         QCOMPARE(desk.show({u"Text1(0)"_s, u"Label3(0)"_s}),
@@ -248,7 +252,6 @@ private slots:
         desk.press(u"Command1(0)"_s);
         QCOMPARE(stored(desk.ws.db, columns, u"KNM = '山田'"_s),
                  (QStringList{u"2009/12/24"_s, u"2"_s, u"2"_s, u"1"_s, u"2010/01/15"_s, u"3"_s, u"2"_s, u"2"_s}));
-        QVERIFY(desk.combo(2, 0)->isHidden());
     }
 
     // 確認 of row 2 and 予約登録 make the same check and put the cursor on the second month; a refused
@@ -341,15 +344,14 @@ private slots:
     // leaving the name box; a message box taking the focus for a moment is no leaving of it.
     void leavingTheNameAppendsItsReadings_data()
     {
-        QTest::addColumn<QString>("events"); // "p:" preedit, "c:" commit, "c:x|y" commit x then preedit y
+        QTest::addColumn<QString>("events"); // what each event commits|what it leaves in conversion
         QTest::addColumn<QString>("shown");  // name, readings
-        QTest::newRow("two conversions") << u"p:やまだ p:山田 c:山田 p:はなこ p:花子 c:花子"_s
-                                         << u"山田花子 ｶﾅﾔﾏﾀﾞﾊﾅｺ"_s;
-        QTest::newRow("kana committed as typed") << u"p:たろう c:たろう"_s << u"たろう ｶﾅﾀﾛｳ"_s;
+        QTest::newRow("two conversions") << u"|やまだ |山田 山田| |はなこ |花子 花子|"_s << u"山田花子 ｶﾅﾔﾏﾀﾞﾊﾅｺ"_s;
+        QTest::newRow("kana committed as typed") << u"|たろう たろう|"_s << u"たろう ｶﾅﾀﾛｳ"_s;
         QTest::newRow("commit starts the next conversion")
-            << u"p:さとう p:佐藤 c:佐藤|じろう p:次郎 c:次郎"_s << u"佐藤次郎 ｶﾅｻﾄｳｼﾞﾛｳ"_s;
-        QTest::newRow("reading used once") << u"p:やまだ c:山田 c:ABC"_s << u"山田ABC ｶﾅﾔﾏﾀﾞ"_s;
-        QTest::newRow("nothing committed") << u"p:やまだ p:"_s << u" ｶﾅ"_s;
+            << u"|さとう |佐藤 佐藤|じろう |次郎 次郎|"_s << u"佐藤次郎 ｶﾅｻﾄｳｼﾞﾛｳ"_s;
+        QTest::newRow("reading used once") << u"|やまだ 山田| ABC|"_s << u"山田ABC ｶﾅﾔﾏﾀﾞ"_s;
+        QTest::newRow("nothing committed") << u"|やまだ |"_s << u" ｶﾅ"_s;
     }
 
     void leavingTheNameAppendsItsReadings()
@@ -361,12 +363,8 @@ private slots:
         typeInto(desk.box(1), u"ｶﾅ"_s);
         name->setFocus(Qt::BacktabFocusReason);
         for (const QString &e : events.split(u' ')) {
-            const QString body = e.mid(2);
-            const bool commit = e.startsWith(u"c:"_s);
-            QInputMethodEvent event(commit ? body.section(u'|', 1) : body, {});
-            if (commit) {
-                event.setCommitString(body.section(u'|', 0, 0));
-            }
+            QInputMethodEvent event(e.section(u'|', 1), {});
+            event.setCommitString(e.section(u'|', 0, 0));
             QApplication::sendEvent(name, &event);
         }
         QFocusEvent away(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
@@ -384,7 +382,6 @@ private slots:
         QTest::addColumn<QString>("typed"); // era, birth date, today
         QTest::addColumn<QString>("shown"); // birth date, age
         QTest::newRow("令和") << u"令和 010801 2020-12-01"_s << u"01年08月01日 1才"_s;
-        QTest::newRow("平成") << u"平成 190101 2009-10-09"_s << u"19年01月01日 2才"_s;
         QTest::newRow("day before the birthday") << u"西暦 19791215 2009-12-14"_s << u"1979年12月15日 29才"_s;
         QTest::newRow("on the birthday") << u"西暦 19791215 2009-12-15"_s << u"1979年12月15日 30才"_s;
         QTest::newRow("full-width, whatever the era")
@@ -407,44 +404,24 @@ private slots:
         QCOMPARE(desk.show({u"Text1(2)"_s, u"Label6"_s}).join(u' '), shown);
     }
 
-    // Tab visits the boxes, lists and buttons in the form's order and never stops where nothing shows.
-    void tabFollowsTheFormsOrder()
-    {
-        Desk desk;
-        desk.box(8)->setFocus(Qt::TabFocusReason);
-        QStringList stops;
-        for (int i = 0; i < 30 && (stops.isEmpty() || QApplication::focusWidget() != desk.box(8)); ++i) {
-            QWidget *focus = QApplication::focusWidget();
-            stops << (focus->isVisible() ? focus->objectName() : u"<hidden>"_s);
-            QTest::keyClick(focus, Qt::Key_Tab);
-        }
-        QCOMPARE(stops.join(u' '), u"Text1(8) Text1(0) Text1(1) Combo1(4) Text1(2) Text1(3) Text1(4) Text1(6) "
-                                   u"Combo1(0) Combo1(1) Combo1(2) Combo1(3) Command2(0) List1 Text1(5) "
-                                   u"Option1(0) Option2(0) Option3(0) ListView1"_s);
-    }
-
-    // Opened while the database is away, the form is whole; a database that goes away keeps what was typed.
+    // Opened while the database is away, the form is whole; what was typed stays when registering fails,
+    // and registers once the database is back.
     void aDatabaseThatIsAwayKeepsTheForm()
     {
         Desk desk(3, QDateTime(QDate(2009, 10, 9), QTime(10, 30)), true);
-        QCOMPARE(desk.told().size(), 1);
-        QVERIFY(desk.told().first().startsWith(u"予約状況を読み込めませんでした。"_s));
         QCOMPARE(desk.show({u"Combo1(0)"_s, u"Combo1(1)"_s, u"Combo1(2)"_s, u"Combo1(3)"_s, u"Combo1(4)"_s}),
                  (QStringList{u"2009"_s, u"10"_s, u"09"_s, u"10"_s, u"西暦"_s}));
-        QCOMPARE(desk.combo(1, 2)->count(), 31);
-        desk.ws.db.DB_open(desk.ws.target());
-        desk.enterName(u"山田"_s);
-        desk.press(u"Command1(0)"_s);
-        QCOMPARE(stored(desk.ws.db, u"YDATE, YTIME, BFLG"_s), (QStringList{u"2009/10/09"_s, u"10"_s, u"0"_s}));
-
         desk.enterName(u"佐藤"_s);
         typeInto(desk.box(3), u"03-1234"_s);
-        desk.ws.db.DB_close();
-        desk.ws.dialogs.clear();
         desk.press(u"Command1(0)"_s);
-        QCOMPARE(desk.told().size(), 1);
-        QVERIFY(desk.told().first().startsWith(u"予約を登録できませんでした。"_s));
+        QCOMPARE(desk.told().size(), 2);
+        QVERIFY(desk.told().at(0).startsWith(u"予約状況を読み込めませんでした。"_s));
+        QVERIFY(desk.told().at(1).startsWith(u"予約を登録できませんでした。"_s));
         QCOMPARE(desk.show({u"Text1(0)"_s, u"Text1(3)"_s}), (QStringList{u"佐藤"_s, u"03-1234"_s}));
+        desk.ws.db.DB_open(desk.ws.target());
+        desk.press(u"Command1(0)"_s);
+        QCOMPARE(stored(desk.ws.db, u"KNM, YDATE, YTIME, TEL1, BFLG"_s),
+                 (QStringList{u"佐藤"_s, u"2009/10/09"_s, u"10"_s, u"03-1234"_s, u"0"_s}));
     }
 };
 

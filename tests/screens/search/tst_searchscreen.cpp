@@ -147,10 +147,8 @@ private slots:
         QCOMPARE(whole.size(), 250);
         QCOMPARE(linesOf(&s, u"List1"_s), whole);
         QCOMPARE(shows(&s, {u"matchCount"_s}), QStringList{u"250件"_s});
-        for (const int row : {249, 150}) {
-            clickResult(s, row);
-            QCOMPARE(shows(&s, {u"Label4(13)"_s}), QStringList{whole.at(row).section(u'＊', 0, 0)});
-        }
+        clickResult(s, 249);
+        QCOMPARE(shows(&s, {u"Label4(13)"_s}), QStringList{whole.last().section(u'＊', 0, 0)});
     }
 
     void detailsShowTheCodeTexts_data()
