@@ -2,7 +2,7 @@
 
 #include "db/Database.h"
 
-#include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QInputMethodEvent>
@@ -43,8 +43,7 @@ void click(const QObject *screen, const QString &name)
         qFatal("clicking %s, which is hidden", qPrintable(name));
     }
     // An option reacts to a click on its circle or caption only, not anywhere across its row.
-    auto *button = qobject_cast<QAbstractButton *>(target);
-    const bool option = button != nullptr && button->isCheckable();
+    const bool option = target->property("checkable").toBool();
     QTest::mouseClick(target, Qt::LeftButton, {}, option ? QPoint(8, target->height() / 2) : target->rect().center());
 }
 
@@ -79,13 +78,24 @@ void clickLine(QListWidget *list, int row)
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(row)).center());
 }
 
+QStringList linesOf(const QObject *screen, const QString &name, int column)
+{
+    const QAbstractItemModel *model = control<QAbstractItemView>(screen, name)->model();
+    QStringList out;
+    for (int row = 0; row < model->rowCount(); ++row) {
+        out << model->index(row, column).data().toString();
+    }
+    out.removeAll(QString());
+    return out;
+}
+
 QStringList shows(const QObject *screen, const QStringList &names)
 {
     QStringList out;
     for (const QString &name : names) {
         QWidget *w = findControl(screen, name);
-        if (auto *option = qobject_cast<QAbstractButton *>(w); option != nullptr && option->isCheckable()) {
-            out << (option->isChecked() ? u"on"_s : u"off"_s);
+        if (w->property("checkable").toBool()) {
+            out << (w->property("checked").toBool() ? u"on"_s : u"off"_s);
         } else if (auto *text = qobject_cast<QPlainTextEdit *>(w)) {
             out << text->toPlainText();
         } else {

@@ -34,6 +34,9 @@ void typeInto(QWidget *box, const QString &text, bool leave = true);
 // A left click on a line of a list.
 void clickLine(QListWidget *list, int row);
 
+// The texts of the named list, or of one column of the named table, top to bottom, empty cells left out.
+QStringList linesOf(const QObject *screen, const QString &name, int column = 0);
+
 // What the named controls show: a box, picker or label its text, an option "on" or "off".
 QStringList shows(const QObject *screen, const QStringList &names);
 

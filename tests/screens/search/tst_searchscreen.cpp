@@ -1,16 +1,15 @@
 #include "screens/search/SearchScreen.h"
 #include "screens/search/SearchTexts.h"
 
+#include "support/Desk.h"
 #include "support/Workspace.h"
 
 #include <QApplication>
-#include <QLabel>
-#include <QLineEdit>
 #include <QListView>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
-using qrb::test::Workspace;
+using namespace qrb::test;
 
 namespace {
 
@@ -18,57 +17,42 @@ struct Row {
     QString knm;
     QString ydate = u"2009/10/09"_s;
     QString ytime = u"10"_s;
-    QVariantList codes = {0, 1, 1, 3, 1, 1}; // CFLG, SFLG, SCNT, BFLG, RFLG, KFLG
+    QString codes = u"0 1 1 3 1 1"_s; // CFLG, SFLG, SCNT, BFLG, RFLG, KFLG; "-" for Null
     QString biko = QString();
 };
 
 int add(Workspace &ws, const Row &r)
 {
     const int yno = ws.db.scalar(u"SELECT COALESCE(MAX(YNO), 0) + 1 FROM YOYAKU"_s).toInt();
+    QVariantList values{yno, r.knm, r.ydate, r.ytime, r.biko};
+    for (const QString &code : r.codes.split(u' ')) {
+        values << (code == u"-"_s ? QVariant() : QVariant(code.toInt()));
+    }
     ws.db.write(u"INSERT INTO YOYAKU (YNO, KNO, KNM, KKNM, YDATE, YTIME, BIRTHDAY, TEL1, TEL2, KMNO, BIKO, Category, "
                 "CFLG, SFLG, SCNT, BFLG, RFLG, KFLG) VALUES (?, '1001', ?, 'ﾔﾏﾀﾞ', ?, ?, '45年01月02日', '03-1111', "
                 "'090-2222', 'M9', ?, 0, ?, ?, ?, ?, ?, ?)"_s,
-                {yno, r.knm, r.ydate, r.ytime, r.biko, r.codes[0], r.codes[1], r.codes[2], r.codes[3], r.codes[4],
-                 r.codes[5]});
+                values);
     return yno;
 }
 
-// The screen shown and active, so that focus moves as it does at the desk.
-struct Screen {
-    explicit Screen(Workspace &ws)
-        : widget(*ws.state)
-    {
-        widget.show();
-        QVERIFY(QTest::qWaitForWindowActive(&widget));
+// The sixteen detail labels, Label4(0) … Label4(15).
+QStringList details(const qrb::SearchScreen &screen)
+{
+    QStringList names;
+    for (int i = 0; i < 16; ++i) {
+        names << u"Label4(%1)"_s.arg(i);
     }
-    QLineEdit *box(int i) { return widget.findChild<QLineEdit *>(u"Text1(%1)"_s.arg(i)); }
-    QListView *list() { return widget.findChild<QListView *>(u"List1"_s); }
-    QString value(int i) { return widget.findChild<QLabel *>(u"Label4(%1)"_s.arg(i))->text(); }
-    QString count() { return widget.findChild<QLabel *>(u"matchCount"_s)->text(); }
-    QStringList lines()
-    {
-        QStringList out;
-        for (int i = 0; i < list()->model()->rowCount(); ++i) {
-            out << list()->model()->index(i, 0).data().toString();
-        }
-        return out;
-    }
-    // Types into a box and leaves it with Tab, which runs the search and keeps the screen.
-    void search(int i, const QString &text)
-    {
-        box(i)->setFocus();
-        QTest::sendKeyEvent(QTest::Click, box(i), Qt::Key_unknown, text, Qt::NoModifier);
-        QTest::keyClick(box(i), Qt::Key_Tab);
-    }
-    void click(int row)
-    {
-        QListView *l = list();
-        const QModelIndex line = l->model()->index(row, 0);
-        l->scrollTo(line);
-        QTest::mouseClick(l->viewport(), Qt::LeftButton, {}, l->visualRect(line).center());
-    }
-    qrb::SearchScreen widget;
-};
+    return shows(&screen, names);
+}
+
+// A mouse click on a line of the result list, scrolled into view first.
+void clickResult(const qrb::SearchScreen &screen, int row)
+{
+    auto *list = control<QListView>(&screen, u"List1"_s);
+    const QModelIndex line = list->model()->index(row, 0);
+    list->scrollTo(line);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(line).center());
+}
 
 } // namespace
 
@@ -77,157 +61,136 @@ class SearchScreenTest final : public QObject
     Q_OBJECT
 
 private slots:
-    void listsShowsAndClearsOnAClickIntoABox();
-    void scrollingToTheEndShowsEveryLineOnce();
-    void detailsShowTheCodeTexts_data();
-    void detailsShowTheCodeTexts();
+    // A search runs as its box is left (Tab, or Enter, which keeps the cursor), a click on a line shows that
+    // reservation, and a click into a box empties the screen.
+    void listsShowsAndClearsOnAClickIntoABox()
+    {
+        Workspace ws;
+        add(ws, {.knm = u"山田太郎"_s, .ydate = u"2009/10/10"_s, .ytime = u"09"_s});
+        add(ws, {.knm = u"田中"_s});
+        add(ws, {.knm = u"山田太郎"_s, .ytime = u"17"_s});
+        add(ws, {.knm = u"O'Brien山田"_s, .ytime = u"17"_s});
+        // Same name, day and hour twice, the name holding the line separator.
+        add(ws, {.knm = u"山田＊花子"_s, .biko = u"一人目"_s});
+        const int second = add(ws, {.knm = u"山田＊花子"_s, .biko = u"二人目"_s});
+        qrb::SearchScreen s(*ws.state);
+        showActive(&s);
+        const auto box = [&](int i) { return control(&s, u"Text1(%1)"_s.arg(i)); };
+        typeInto(box(0), u"山田"_s);
+        QCOMPARE(linesOf(&s, u"List1"_s), (QStringList{u"山田＊花子＊2009/10/09＊10"_s, u"山田＊花子＊2009/10/09＊10"_s,
+                                                       u"山田太郎＊2009/10/09＊17"_s, u"O'Brien山田＊2009/10/09＊17"_s,
+                                                       u"山田太郎＊2009/10/10＊09"_s}));
+        QCOMPARE(shows(&s, {u"Text1(0)"_s, u"matchCount"_s}), (QStringList{u"山田"_s, u"5件"_s}));
+
+        clickResult(s, 1);
+        QCOMPARE(shows(&s, {u"Label4(10)"_s, u"Label4(13)"_s, u"Label4(0)"_s}),
+                 (QStringList{u"二人目"_s, u"山田＊花子"_s, u"2009/10/09"_s}));
+        clickResult(s, 0);
+        QCOMPARE(shows(&s, {u"Label4(10)"_s}), QStringList{u"一人目"_s});
+        // A reservation deleted meanwhile leaves the details as they were.
+        ws.db.write(u"DELETE FROM YOYAKU WHERE YNO = ?"_s, {second});
+        clickResult(s, 1);
+        QCOMPARE(shows(&s, {u"Label4(10)"_s}), QStringList{u"一人目"_s});
+
+        // Leaving an empty box keeps the list.
+        typeInto(box(1), QString());
+        QCOMPARE(linesOf(&s, u"List1"_s).size(), 5);
+
+        // Typed, then a click into another box: the search runs as the first box is left, then the click
+        // empties everything.
+        typeInto(box(4), u"1001"_s, false);
+        QTest::mouseClick(box(1), Qt::LeftButton);
+        QCOMPARE(linesOf(&s, u"List1"_s) + details(s), QStringList(16, QString()));
+        QCOMPARE(shows(&s, {u"matchCount"_s, u"Text1(0)"_s, u"Text1(1)"_s, u"Text1(3)"_s, u"Text1(4)"_s}),
+                 QStringList(5, QString()));
+        QCOMPARE(QApplication::focusWidget(), box(1));
+
+        // Leaving the box with Tab keeps the results.
+        typeInto(box(1), u"ﾔﾏ"_s);
+        QCOMPARE(linesOf(&s, u"List1"_s).size(), 5);
+        QCOMPARE(shows(&s, {u"Text1(1)"_s}), QStringList{u"ﾔﾏ"_s});
+        QVERIFY(ws.dialogs.messages.isEmpty());
+
+        // Enter runs the search as leaving the box does, and the cursor stays.
+        typeInto(box(4), u"9999\n"_s, false);
+        QCOMPARE(linesOf(&s, u"List1"_s), QStringList());
+        QCOMPARE(QApplication::focusWidget(), box(4));
+    }
+
+    void scrollingToTheEndShowsEveryLineOnce()
+    {
+        Workspace ws;
+        // 250 matches in four groups of equal day and hour, entered out of order, so that the page
+        // boundaries fall between reservations of the same day and hour.
+        for (int i = 0; i < 250; ++i) {
+            add(ws, {.knm = u"山田%1"_s.arg(i, 3, 10, QChar(u'0')),
+                     .ydate = i % 2 ? u"2009/10/09"_s : u"2009/10/10"_s,
+                     .ytime = i % 4 < 2 ? u"10"_s : u"09"_s});
+        }
+        add(ws, {.knm = u"田中"_s});
+        qrb::SearchScreen s(*ws.state);
+        showActive(&s);
+        typeInto(control(&s, u"Text1(0)"_s), u"山田"_s);
+        QCOMPARE(shows(&s, {u"matchCount"_s}), QStringList{u"100件以上"_s});
+        QCOMPARE(linesOf(&s, u"List1"_s).size(), 100);
+
+        QWidget *list = control(&s, u"List1"_s);
+        list->setFocus();
+        for (int presses = 0; presses < 10 && linesOf(&s, u"List1"_s).size() < 250; ++presses) {
+            QTest::keyClick(list, Qt::Key_End);
+            QApplication::processEvents();
+        }
+        QStringList whole;
+        for (const qrb::SearchHit &hit : qrb::reservationsWithNameContaining(ws.db, u"山田"_s)) {
+            whole << qrb::searchLine(hit);
+        }
+        QCOMPARE(whole.size(), 250);
+        QCOMPARE(linesOf(&s, u"List1"_s), whole);
+        QCOMPARE(shows(&s, {u"matchCount"_s}), QStringList{u"250件"_s});
+        clickResult(s, 249);
+        QCOMPARE(shows(&s, {u"Label4(13)"_s}), QStringList{whole.last().section(u'＊', 0, 0)});
+    }
+
+    void detailsShowTheCodeTexts_data()
+    {
+        QTest::addColumn<QString>("codes"); // CFLG, SFLG, SCNT, BFLG, RFLG, KFLG
+        QTest::addColumn<QString>("texts"); // Label4(3), (15), (4), (6), (8)
+        QTest::newRow("not come, seasonal, showa, visited, member")
+            << u"0 1 1 3 1 1"_s << u"来院まだです。|(季節性)|昭和|来院歴あり|組合員です"_s;
+        QTest::newRow("came, new type second dose, taisho, first visit, no member")
+            << u"1 2 2 2 2 2"_s << u"来院しました。|(新型 2回目)|大正|来院歴なし|組合員ではありません"_s;
+        QTest::newRow("heisei, first dose only, nothing entered")
+            << u"0 3 1 4 0 0"_s << u"来院まだです。|(新型 1回目のみ)|平成|未入力|未入力"_s;
+        QTest::newRow("western year, second dose only")
+            << u"0 4 2 0 1 1"_s << u"来院まだです。|(新型 2回目のみ)|西暦|来院歴あり|組合員です"_s;
+        QTest::newRow("unknown visit flag and calendar are emptied, Null dose count")
+            << u"7 2 - 9 1 1"_s << u"|(新型 回目)||来院歴あり|組合員です"_s;
+        QTest::newRow("kind not entered, meiji, Null visit flag")
+            << u"- 0 0 1 2 2"_s << u"||明治|来院歴なし|組合員ではありません"_s;
+        // The texts of the reservation shown before stay where the code has none.
+        QTest::newRow("unknown kind, history and membership keep the label")
+            << u"0 5 1 2 3 -"_s << u"来院まだです。|(新型 1回目のみ)|大正|来院歴あり|組合員です"_s;
+    }
+
+    void detailsShowTheCodeTexts()
+    {
+        QFETCH(QString, codes);
+        QFETCH(QString, texts);
+        const QStringList text = texts.split(u'|');
+        Workspace ws;
+        add(ws, {.knm = u"山田一"_s, .ydate = u"2009/10/08"_s, .codes = u"1 3 1 3 1 1"_s});
+        add(ws, {.knm = u"山田花子"_s, .ytime = u"08"_s, .codes = codes, .biko = u"アレルギーあり\r\n卵"_s});
+        qrb::SearchScreen s(*ws.state);
+        showActive(&s);
+        typeInto(control(&s, u"Text1(0)"_s), u"山田"_s);
+        clickResult(s, 0);
+        clickResult(s, 1);
+        QCOMPARE(details(s),
+                 (QStringList{u"2009/10/09"_s, QString(), u"08時 ～ 09時"_s, text[0], text[2], u"45年01月02日"_s,
+                              text[3], u"1001"_s, text[4], u"M9"_s, u"アレルギーあり\n卵"_s, u"03-1111"_s,
+                              u"090-2222"_s, u"山田花子"_s, u"ﾔﾏﾀﾞ"_s, text[1]}));
+    }
 };
-
-void SearchScreenTest::listsShowsAndClearsOnAClickIntoABox()
-{
-    Workspace ws;
-    add(ws, {.knm = u"山田太郎"_s, .ydate = u"2009/10/10"_s, .ytime = u"09"_s});
-    add(ws, {.knm = u"田中"_s});
-    add(ws, {.knm = u"山田太郎"_s, .ytime = u"17"_s});
-    add(ws, {.knm = u"O'Brien山田"_s, .ytime = u"17"_s});
-    // Same name, day and hour twice, the name holding the line separator.
-    add(ws, {.knm = u"山田＊花子"_s, .biko = u"一人目"_s});
-    const int second = add(ws, {.knm = u"山田＊花子"_s, .biko = u"二人目"_s});
-    Screen s(ws);
-    s.search(0, u"山田"_s);
-    QCOMPARE(s.lines(), (QStringList{u"山田＊花子＊2009/10/09＊10"_s, u"山田＊花子＊2009/10/09＊10"_s,
-                                     u"山田太郎＊2009/10/09＊17"_s, u"O'Brien山田＊2009/10/09＊17"_s,
-                                     u"山田太郎＊2009/10/10＊09"_s}));
-    QCOMPARE(s.box(0)->text(), u"山田"_s);
-    QCOMPARE(s.count(), u"5件"_s);
-
-    s.click(1);
-    QCOMPARE(s.value(10) + s.value(13) + s.value(0), u"二人目山田＊花子2009/10/09"_s);
-    s.click(0);
-    QCOMPARE(s.value(10), u"一人目"_s);
-    // A reservation deleted meanwhile leaves the details as they were.
-    ws.db.write(u"DELETE FROM YOYAKU WHERE YNO = ?"_s, {second});
-    s.click(1);
-    QCOMPARE(s.value(10), u"一人目"_s);
-
-    // Leaving an empty box keeps the list.
-    s.box(1)->setFocus();
-    QTest::keyClick(s.box(1), Qt::Key_Tab);
-    QCOMPARE(s.lines().size(), 5);
-
-    // Typed, then a click into another box: the search runs as the first box is left, then the click
-    // empties everything.
-    s.box(4)->setFocus();
-    QTest::keyClicks(s.box(4), u"1001"_s);
-    QTest::mouseClick(s.box(1), Qt::LeftButton);
-    QCOMPARE(s.lines().size(), 0);
-    QCOMPARE(s.count(), QString());
-    for (int i : {0, 1, 3, 4}) {
-        QCOMPARE(s.box(i)->text(), QString());
-    }
-    for (int i = 0; i < 16; ++i) {
-        QCOMPARE(s.value(i), QString());
-    }
-    QCOMPARE(QApplication::focusWidget(), s.box(1));
-
-    // Leaving the box with Tab keeps the results.
-    s.search(1, u"ﾔﾏ"_s);
-    QCOMPARE(s.lines().size(), 5);
-    QCOMPARE(s.box(1)->text(), u"ﾔﾏ"_s);
-    QVERIFY(ws.dialogs.messages.isEmpty());
-
-    // Enter runs the search as leaving the box does, and the cursor stays.
-    s.box(4)->setFocus();
-    QTest::keyClicks(s.box(4), u"9999"_s);
-    QTest::keyClick(s.box(4), Qt::Key_Return);
-    QCOMPARE(s.lines().size(), 0);
-    QCOMPARE(QApplication::focusWidget(), s.box(4));
-}
-
-void SearchScreenTest::scrollingToTheEndShowsEveryLineOnce()
-{
-    Workspace ws;
-    // 250 matches in four groups of equal day and hour, entered out of order, so that the page
-    // boundaries fall between reservations of the same day and hour.
-    for (int i = 0; i < 250; ++i) {
-        add(ws, {.knm = u"山田%1"_s.arg(i, 3, 10, QChar(u'0')), .ydate = i % 2 ? u"2009/10/09"_s : u"2009/10/10"_s,
-                 .ytime = i % 4 < 2 ? u"10"_s : u"09"_s});
-    }
-    add(ws, {.knm = u"田中"_s});
-    Screen s(ws);
-    s.search(0, u"山田"_s);
-    QCOMPARE(s.count(), u"100件以上"_s);
-    QCOMPARE(s.lines().size(), 100);
-
-    s.list()->setFocus();
-    for (int presses = 0; presses < 10 && s.lines().size() < 250; ++presses) {
-        QTest::keyClick(s.list(), Qt::Key_End);
-        QApplication::processEvents();
-    }
-    QStringList whole;
-    for (const qrb::SearchHit &hit : qrb::reservationsWithNameContaining(ws.db, u"山田"_s)) {
-        whole << qrb::searchLine(hit);
-    }
-    QCOMPARE(whole.size(), 250);
-    QCOMPARE(s.lines(), whole);
-    QCOMPARE(s.count(), u"250件"_s);
-
-    s.click(249);
-    QCOMPARE(s.value(13), whole.last().section(u'＊', 0, 0));
-    s.click(150);
-    QCOMPARE(s.value(13), whole.at(150).section(u'＊', 0, 0));
-}
-
-void SearchScreenTest::detailsShowTheCodeTexts_data()
-{
-    QTest::addColumn<QVariantList>("codes"); // CFLG, SFLG, SCNT, BFLG, RFLG, KFLG
-    QTest::addColumn<QStringList>("texts");  // Label4(3), (15), (4), (6), (8)
-    const QVariant null;
-
-    QTest::newRow("not come, seasonal, showa, visited, member")
-        << QVariantList{0, 1, 1, 3, 1, 1}
-        << QStringList{u"来院まだです。"_s, u"(季節性)"_s, u"昭和"_s, u"来院歴あり"_s, u"組合員です"_s};
-    QTest::newRow("came, new type second dose, taisho, first visit, no member")
-        << QVariantList{1, 2, 2, 2, 2, 2}
-        << QStringList{u"来院しました。"_s, u"(新型 2回目)"_s, u"大正"_s, u"来院歴なし"_s, u"組合員ではありません"_s};
-    QTest::newRow("heisei, first dose only, nothing entered")
-        << QVariantList{0, 3, 1, 4, 0, 0}
-        << QStringList{u"来院まだです。"_s, u"(新型 1回目のみ)"_s, u"平成"_s, u"未入力"_s, u"未入力"_s};
-    QTest::newRow("western year, second dose only")
-        << QVariantList{0, 4, 2, 0, 1, 1}
-        << QStringList{u"来院まだです。"_s, u"(新型 2回目のみ)"_s, u"西暦"_s, u"来院歴あり"_s, u"組合員です"_s};
-    QTest::newRow("unknown visit flag and calendar are emptied, Null dose count")
-        << QVariantList{7, 2, null, 9, 1, 1}
-        << QStringList{QString(), u"(新型 回目)"_s, QString(), u"来院歴あり"_s, u"組合員です"_s};
-    QTest::newRow("kind not entered, meiji, Null visit flag")
-        << QVariantList{null, 0, 0, 1, 2, 2}
-        << QStringList{QString(), QString(), u"明治"_s, u"来院歴なし"_s, u"組合員ではありません"_s};
-    // The texts of the reservation shown before stay where the code has none.
-    QTest::newRow("unknown kind, history and membership keep the label")
-        << QVariantList{0, 5, 1, 2, 3, null}
-        << QStringList{u"来院まだです。"_s, u"(新型 1回目のみ)"_s, u"大正"_s, u"来院歴あり"_s, u"組合員です"_s};
-}
-
-void SearchScreenTest::detailsShowTheCodeTexts()
-{
-    QFETCH(QVariantList, codes);
-    QFETCH(QStringList, texts);
-
-    Workspace ws;
-    add(ws, {.knm = u"山田一"_s, .ydate = u"2009/10/08"_s, .codes = {1, 3, 1, 3, 1, 1}});
-    add(ws, {.knm = u"山田花子"_s, .ytime = u"08"_s, .codes = codes, .biko = u"アレルギーあり\r\n卵"_s});
-    Screen s(ws);
-    s.search(0, u"山田"_s);
-    s.click(0);
-    s.click(1);
-    QStringList shown;
-    for (int i = 0; i < 16; ++i) {
-        shown << s.value(i);
-    }
-    QCOMPARE(shown, (QStringList{u"2009/10/09"_s, QString(), u"08時 ～ 09時"_s, texts[0], texts[2],
-                                 u"45年01月02日"_s, texts[3], u"1001"_s, texts[4], u"M9"_s, u"アレルギーあり\n卵"_s,
-                                 u"03-1111"_s, u"090-2222"_s, u"山田花子"_s, u"ﾔﾏﾀﾞ"_s, texts[1]}));
-}
 
 QTEST_MAIN(SearchScreenTest)
 #include "tst_searchscreen.moc"
