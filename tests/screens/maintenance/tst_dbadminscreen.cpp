@@ -11,14 +11,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
-#include <QProcess>
 #include <QTableWidget>
 #include <QTest>
 
 #include <algorithm>
-#include <cstring>
-#include <iostream>
-#include <string>
 
 using namespace Qt::StringLiterals;
 using namespace qrb::test;
@@ -31,29 +27,10 @@ const QString compactFailed = u"データベースの最適化ができません
 const QString deleteAllDone = u"すべての予約データを削除いたしました。"_s;
 const QString periodDone = u"指定期間内の予約データを削除いたしました。"_s;
 
-// Run as a second program: keeps the database open, as another workstation would, until its input
-// closes, then says how many reservations it still reads.
-int holdDatabase(int argc, char *argv[], const qrb::DbTarget &target)
-{
-    QCoreApplication app(argc, argv);
-    qrb::Database db(u"holder"_s);
-    try {
-        db.DB_open(target);
-        std::cout << "held" << std::endl;
-        std::string line;
-        std::getline(std::cin, line);
-        std::cout << db.scalar(u"SELECT COUNT(*) FROM YOYAKU"_s).toInt() << std::endl;
-    } catch (const qrb::DbError &error) {
-        std::cout << error.message().toStdString() << std::endl;
-        return 2;
-    }
-    return 0;
-}
-
 // The copy a deletion writes first, named after the workspace clock's moment.
 const QString backupName = u"/backup/yoyaku_20091009_103000.db"_s;
 
-enum Hazard { None, StrayTempFile, HeldByAnotherProgram, DatabaseGone, TableGone };
+enum Hazard { None, DatabaseGone, TableGone };
 
 } // namespace
 
@@ -70,9 +47,6 @@ private slots:
         QTest::addColumn<QString>("contains"); // and what it names
         QTest::newRow("compacted") << true << int(None) << compactDone << compactDone;
         QTest::newRow("cancelled") << false << int(None) << QString() << QString();
-        QTest::newRow("someone's TEMP.mdb is kept") << true << int(StrayTempFile) << compactFailed << u"TEMP.mdb"_s;
-        QTest::newRow("another program holds the database")
-            << true << int(HeldByAnotherProgram) << compactFailed << u"使用中"_s;
         QTest::newRow("database gone") << true << int(DatabaseGone) << compactFailed
                                        << u"データベースを開き直せませんでした。"_s;
         // A copy that does not open as a database of both tables never replaces the file.
@@ -94,17 +68,8 @@ private slots:
             ws.addReservation(u"2009/10/09"_s, u"08"_s, u"山田"_s);
         }
         ws.db.write(u"DELETE FROM YOYAKU WHERE YNO > 10"_s);
-        const QString temp = ws.folder() + u"/TEMP.mdb"_s;
-        QVERIFY(hazard != StrayTempFile || writeFileBytes(temp, "someone's file"));
-        QProcess holder;
         const qrb::DbTarget target = ws.target();
-        if (hazard == HeldByAnotherProgram) {
-            holder.start(QCoreApplication::applicationFilePath(),
-                         target.postgres ? QStringList{u"--hold-server"_s, target.postgres->connInfo()}
-                                         : QStringList{u"--hold-database"_s, target.sqlitePath});
-            QVERIFY(holder.waitForReadyRead(10000));
-            QCOMPARE(holder.readLine().trimmed(), QByteArray("held"));
-        } else if (hazard == TableGone) {
+        if (hazard == TableGone) {
             ws.db.write(u"DROP TABLE SETTING"_s);
         } else if (hazard == DatabaseGone && target.postgres) {
             ws.scratch->runOnServer(u"DROP DATABASE %1 WITH (FORCE)"_s.arg(target.postgres->dbname));
@@ -119,14 +84,9 @@ private slots:
         click(&s, u"Command1(0)"_s);
         QVERIFY(ws.dialogs.messages.first().question &&
                 ws.dialogs.texts().first().startsWith(u"データベースの最適化を行います。"_s));
-        // The server compacts without any file of this folder and needs no workstation to stop.
-        if (ws.onPostgres() && (hazard == StrayTempFile || hazard == HeldByAnotherProgram)) {
-            told = contains = compactDone;
-        }
         QCOMPARE(ws.dialogs.messages.size(), told.isEmpty() ? 1 : 2);
         const QString message = ws.dialogs.messages.last().text;
         QVERIFY2(message.startsWith(told) && message.contains(contains), qPrintable(message));
-        QCOMPARE(QFile::exists(temp), hazard == StrayTempFile);
         if (hazard == DatabaseGone || hazard == TableGone) {
             // The program goes on: a deletion now says that it could not run.
             QVERIFY(!ws.db.isOpen());
@@ -138,16 +98,6 @@ private slots:
             return;
         }
         QCOMPARE(stored(ws.db, u"YNO"_s).size(), 10);
-        if (hazard == HeldByAnotherProgram) {
-            holder.closeWriteChannel();
-            QVERIFY(holder.waitForFinished(10000));
-            // The other program still reads the reservations through the connection it kept.
-            QCOMPARE(holder.readAllStandardOutput().trimmed(), QByteArray("10"));
-            // Once it has let go, compaction goes through.
-            ws.dialogs.clear();
-            click(&s, u"Command1(0)"_s);
-            QCOMPARE(ws.dialogs.texts().last(), compactDone);
-        }
     }
 
     // All, or a period typed into the two boxes; a deletion is copied first, asks only when it is of all,
@@ -304,13 +254,6 @@ private slots:
 
 int main(int argc, char *argv[])
 {
-    if (argc == 3 && std::strcmp(argv[1], "--hold-database") == 0) {
-        return holdDatabase(argc, argv, qrb::DbTarget::sqlite(QString::fromLocal8Bit(argv[2])));
-    }
-    if (argc == 3 && std::strcmp(argv[1], "--hold-server") == 0) {
-        return holdDatabase(argc, argv,
-                            qrb::DbTarget::server(qrb::PgServer::fromConnInfo(QString::fromLocal8Bit(argv[2]))));
-    }
     QApplication app(argc, argv);
     DBAdminScreenTest test;
     return QTest::qExec(&test, argc, argv);
