@@ -1,11 +1,18 @@
+#include "screens/common/ClosedDayLook.h"
+#include "screens/entry/EntryScreen.h"
 #include "screens/status/MonthView.h"
 #include "screens/status/StatusScreen.h"
+#include "support/Common.h"
 #include "support/Desk.h"
 #include "support/Workspace.h"
 
+#include <QApplication>
 #include <QCalendarWidget>
+#include <QHelpEvent>
 #include <QTableView>
 #include <QTest>
+#include <QToolTip>
+#include <QTreeWidget>
 
 using namespace Qt::StringLiterals;
 using namespace qrb::test;
@@ -31,6 +38,18 @@ void clickFirstDay(const StatusScreen &screen, int month)
         }
     }
     QFAIL("no such day shown");
+}
+
+// What the user meets at a cell: the tooltip when resting the mouse on it, and its colour beside the
+// ordinary cell below it.
+void expectMark(QWidget *viewport, QRect cell, const QString &toolTip)
+{
+    QHelpEvent help(QEvent::ToolTip, cell.center(), viewport->mapToGlobal(cell.center()));
+    QApplication::sendEvent(viewport, &help);
+    QTRY_COMPARE(QToolTip::text(), toolTip);
+    const QImage seen = viewport->grab().toImage();
+    QCOMPARE(seen.pixelColor(cell.topLeft() + QPoint(2, 2)), qrb::ClosedDayGround);
+    QVERIFY(seen.pixelColor(cell.bottomLeft() + QPoint(2, 4)) != qrb::ClosedDayGround);
 }
 
 } // namespace
@@ -91,6 +110,43 @@ private slots:
         ws.addReservation(u"2009/12/01"_s, u"08"_s, u"田中"_s);
         click(&screen, u"Command1"_s);
         QCOMPARE(linesOf(&screen, u"ListView1"_s, 1).size(), 3);
+    }
+
+    // Today is Friday 2009/10/09; 10/12 is 体育の日 and the clinic closes on 10/20 as well.
+    void closedDaysAreMarkedAtTheDesk()
+    {
+        Workspace clinic(5);
+        QVERIFY(writeFileBytes(clinic.folder() + u"/setting.ini"_s, "[CLOSED]\r\nA=2009/10/20\r\n"));
+        clinic.state->config.CLOSED = qrb::ClosedDays::read(clinic.folder());
+
+        qrb::EntryScreen entry(*clinic.state);
+        showActive(&entry);
+        auto *grid = entry.findChild<QTreeWidget *>(u"ListView1"_s);
+        expectMark(grid->viewport(), grid->visualRect(grid->model()->index(3, 0)), u"体育の日"_s);
+        expectMark(grid->viewport(), grid->visualRect(grid->model()->index(11, 0)), u"休診日"_s);
+        typeInto(control(&entry, u"Combo1(2)"_s), u"12"_s);
+        QCOMPARE(shows(&entry, {u"ClosedNote1"_s}), QStringList{u"休診日（体育の日）"_s});
+        click(&entry, u"Option3(1)"_s);
+        // The second dose is proposed a month on; typed back to the 20th of October.
+        typeInto(control(&entry, u"Combo2(1)"_s), u"10"_s);
+        typeInto(control(&entry, u"Combo2(2)"_s), u"20"_s);
+        QCOMPARE(shows(&entry, {u"ClosedNote2"_s}), QStringList{u"休診日"_s});
+        typeInto(control(&entry, u"Combo1(2)"_s), u"13"_s);
+        QCOMPARE(shows(&entry, {u"ClosedNote1"_s}), QStringList{QString()});
+
+        StatusScreen status(*clinic.state);
+        showActive(&status);
+        // The first of the three months is October, today's.
+        auto *october = status.findChildren<QCalendarWidget *>().first()->findChild<QTableView *>();
+        const auto cellOf = [october](int day) {
+            QModelIndexList found;
+            for (int column = 0; column < 7 && found.isEmpty(); ++column) {
+                found = october->model()->match(october->model()->index(1, column), Qt::DisplayRole, day);
+            }
+            return october->visualRect(found.value(0));
+        };
+        expectMark(october->viewport(), cellOf(12), u"体育の日"_s);
+        expectMark(october->viewport(), cellOf(20), u"休診日"_s);
     }
 };
 
