@@ -60,34 +60,6 @@ private slots:
         }
     }
 
-    // The rows of the month from the picked day on: first and last label and how many; "none" for a day
-    // that is no date, nothing for a day beyond the month.
-    void monthGridRows_data()
-    {
-        QTest::addColumn<QString>("day"); // as the pickers hold it
-        QTest::addColumn<QString>("rows");
-        QTest::newRow("last day of February") << u"2009/02/28"_s << u"28日 土..28日 土 1"_s;
-        QTest::newRow("leap February") << u"2008/02/28"_s << u"28日 木..29日 金 2"_s;
-        QTest::newRow("December to its end") << u"2009/12/01"_s << u"01日 火..31日 木 31"_s;
-        QTest::newRow("day beyond the month") << u"2009/04/31"_s << QString();
-        QTest::newRow("year typed as no number") << u"20x6/04/01"_s << u"none"_s;
-        QTest::newRow("month 13") << u"2009/13/01"_s << u"none"_s;
-        QTest::newRow("empty day") << u"2009/10/"_s << u"none"_s;
-    }
-    void monthGridRows()
-    {
-        QFETCH(QString, day);
-        QFETCH(QString, rows);
-        test::Workspace ws;
-        const QStringList picked = day.split(u'/');
-        const auto grid = monthGrid(ws.db, picked[0], picked[1], picked[2]);
-        QCOMPARE(!grid ? u"none"_s
-                 : grid->isEmpty()
-                     ? QString()
-                     : u"%1..%2 %3"_s.arg(grid->constFirst().label, grid->constLast().label).arg(grid->size()),
-                 rows);
-    }
-
     // Every booking counts in its slot, the last day of the month's too, those who came as well; not
     // those of the day before the picked one, of the next month, of an hour that is no slot, or of a day
     // written without its leading zero.

@@ -492,7 +492,6 @@ private slots:
         QTest::newRow("blanks around =") << u"  host = db1  user=uketsuke "_s << u"db1|0||uketsuke|||"_s;
         QTest::newRow("quoted with quote and backslash")
             << u"host=db1 password='it\\'s \\'a\\\\b\\''"_s << u"db1|0|||it's 'a\\b'||"_s;
-        QTest::newRow("folder with a blank") << u"host='/srv/pg sock' user=qrb"_s << u"/srv/pg sock|0||qrb|||"_s;
         QTest::newRow("encrypted, certificate folder with a blank")
             << u"host=db1 sslmode=verify-full sslrootcert='/etc/qrb/root ca.crt' user=qrb"_s
             << u"db1|0||qrb||verify-full|/etc/qrb/root ca.crt"_s;
@@ -501,7 +500,6 @@ private slots:
             QTest::addRow("refused: %s", qPrintable(bad)) << bad << QString();
         }
         const QString file = u"/srv/qrb/yoyaku.db"_s;
-        QTest::newRow("ini: no server section") << u"[TAX]\r\nTAX=8\r\n"_s << file;
         QTest::newRow("ini: empty HOST") << u"[POSTGRESQL]\r\nHOST=\r\nDBNAME=qrb\r\n"_s << file;
         QTest::newRow("ini: server, default port")
             << u"[postgresql]\r\nhost = db1\r\nDBNAME=qrb\r\nUSER=uketsuke\r\nPASSWORD=\r\n"_s

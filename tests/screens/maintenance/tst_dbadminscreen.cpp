@@ -114,8 +114,6 @@ private slots:
         const QStringList all = {u"2009/09/30"_s, p, p, u"2009/10/10"_s, u"2009/11/01"_s};
         QTest::newRow("all") << u"all"_s << u"OK"_s << deleteAllDone << -1 << QStringList{} << false;
         QTest::newRow("all, cancelled") << u"all"_s << u"Cancel"_s << QString() << -1 << all << false;
-        QTest::newRow("one day, every hour")
-            << p << p << periodDone << -1 << QStringList{u"2009/09/30"_s, u"2009/10/10"_s, u"2009/11/01"_s} << false;
         QTest::newRow("both month ends included") << u"2009/10/01"_s << u"2009/10/31"_s << periodDone << -1
                                                   << QStringList{u"2009/09/30"_s, u"2009/11/01"_s} << false;
         QTest::newRow("first after last") << u"2009/10/10"_s << p << u"削除期間の始めの日付が"_s << 0 << all << false;
