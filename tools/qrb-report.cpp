@@ -20,6 +20,17 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+// The settings of the folder the tool runs in. Reports are written where the desk writes them, so the
+// folder of setting.ini is the one to run in; without one, what is missing is said.
+std::optional<qrb::Config> settingsOf(const QString &folder, QTextStream &err)
+{
+    if (const std::optional<QString> missing = qrb::missingSettingFile(folder)) {
+        err << *missing << '\n';
+        return std::nullopt;
+    }
+    return qrb::ini_read_all(folder);
+}
+
 // The history of a day, reservation number, patient number or name, as a text report or CSV.
 int writeHistory(const QStringList &args, bool csv, QTextStream &err, const QString &usage)
 {
@@ -35,18 +46,16 @@ int writeHistory(const QStringList &args, bool csv, QTextStream &err, const QStr
     }
     const QString condition = QStringList{u"日付"_s, u"予約番号"_s, u"患者番号"_s, u"氏名"_s}.at(key) + u' ' + args.at(2);
     const QString startDir = QDir::currentPath();
-    // Reports are written where the desk writes them: the folder of setting.ini is the one to run in.
-    if (const std::optional<QString> missing = qrb::missingSettingFile(startDir)) {
-        err << *missing << '\n';
+    const std::optional<qrb::Config> config = settingsOf(startDir, err);
+    if (!config) {
         return 1;
     }
-    const qrb::Config config = qrb::ini_read_all(startDir);
     qrb::Database db;
     db.setActor(u"qrb-report"_s);
     try {
-        db.DB_open(config.databaseTarget());
+        db.DB_open(config->databaseTarget());
         const auto entries = qrb::historyOf(db, qrb::HistoryKey(key), args.at(2));
-        const QString folder = qrb::reportFolder(startDir, config.TXTPATH);
+        const QString folder = qrb::reportFolder(startDir, config->TXTPATH);
         const QString now = QDateTime::currentDateTime().toString(u"yyyy/MM/dd HH:mm"_s);
         const qrb::WrittenReport written =
             csv ? qrb::writeHistoryCsv(folder, entries)
@@ -119,16 +128,15 @@ int main(int argc, char *argv[])
     }
 
     const QString startDir = QDir::currentPath();
-    if (const std::optional<QString> missing = qrb::missingSettingFile(startDir)) {
-        err << *missing << '\n';
+    const std::optional<qrb::Config> config = settingsOf(startDir, err);
+    if (!config) {
         return 1;
     }
-    const qrb::Config config = qrb::ini_read_all(startDir);
     qrb::Database db;
     try {
-        db.DB_open(config.databaseTarget());
+        db.DB_open(config->databaseTarget());
         const qrb::WrittenReport written =
-            qrb::writeReport(db, qrb::reportFolder(startDir, config.TXTPATH), kind, *day);
+            qrb::writeReport(db, qrb::reportFolder(startDir, config->TXTPATH), kind, *day);
         if (written.replaced > 0) {
             err << u"Shift-JIS で表せない文字が %1 文字あったため、「〓」に置き換えて書き込みました。\n"_s.arg(
                 written.replaced);
