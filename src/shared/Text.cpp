@@ -35,4 +35,27 @@ QString padRight(const QString &text, int width, QChar blank)
     return characters >= width ? text : text + QString(width - characters, blank);
 }
 
+QString oneLine(const QString &text)
+{
+    const auto isControl = [](QChar c) {
+        const char16_t u = c.unicode();
+        return u < 0x20 || (u >= 0x7F && u <= 0x9F) || u == 0x2028 || u == 0x2029;
+    };
+    QString line;
+    line.reserve(text.size());
+    bool inRun = false;
+    for (const QChar c : text) {
+        if (isControl(c)) {
+            inRun = true;
+            continue;
+        }
+        if (inRun && !line.isEmpty()) {
+            line += u' ';
+        }
+        inRun = false;
+        line += c;
+    }
+    return line;
+}
+
 } // namespace qrb

@@ -17,4 +17,10 @@ QString pct(qint64 numerator, qint64 denominator);
 // outside the Basic Multilingual Plane counts once); a longer text stays whole.
 QString padRight(const QString &text, int width, QChar blank = u' ');
 
+// The text on one line: every run of line breaks, tabs and other control characters (C0, DEL, C1,
+// and the line and paragraph separators U+2028/U+2029) becomes one blank, and blanks the run left at
+// either end are dropped. What a box stores and what a report prints never breaks a line because
+// of what was pasted or what another program wrote.
+QString oneLine(const QString &text);
+
 } // namespace qrb

@@ -45,6 +45,9 @@ private slots:
                  u"66.7% 125.0% 6.3% 1.3% ***% 50.0%"_s);
         QCOMPARE(QStringList({padRight(u"山田"_s, 4, u'＿'), padRight(u"山田花子様"_s, 4), padRight(u"𠮷野"_s, 4)}),
                  QStringList({u"山田＿＿"_s, u"山田花子様"_s, u"𠮷野  "_s}));
+        // Pasted from a spreadsheet, or written by another program: one line, inner runs as one blank.
+        QCOMPARE(QStringList({oneLine(u"改行\n太郎\r\n"_s), oneLine(u"\t山田\u2028\u0085花子"_s), oneLine(u"O'Brien  様"_s)}),
+                 QStringList({u"改行 太郎"_s, u"山田 花子"_s, u"O'Brien  様"_s}));
         const auto key = [](std::optional<QDate> day) { return day ? dateKey(*day) : u"-"_s; };
         QCOMPARE(QStringList(
                      {key(dateFromTexts(u"2008"_s, u"02"_s, u"29"_s)), key(dateFromTexts(u"2009"_s, u"02"_s, u"29"_s)),
