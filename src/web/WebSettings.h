@@ -26,6 +26,10 @@ struct WebSettings {
     int cutoffHours = 2; // a slot starting sooner than this is no longer offered
     QList<Kind> kinds{Kind::Seasonal};
     int perPhone = 8; // bookings from today on that one telephone number may hold
+    int perMinute = 60; // web bookings the whole site takes in one minute, whoever sends them
+    // The clinic's time zone (an IANA name): it decides today, the days offered and the cut-off,
+    // whatever zone the machine itself runs in.
+    QByteArray timeZone = "Asia/Tokyo";
     QString clinic;
     QString tel;
     QString notice;
