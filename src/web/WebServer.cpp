@@ -601,9 +601,11 @@ bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *soc
                         "\r\nContent-Type: " + response.contentType +
                         "\r\nContent-Length: " + QByteArray::number(response.body.size()) +
                         // No script at all, nothing from elsewhere: the stylesheet and the forms are our own.
+                        // The address of a page goes to no other site; within the site the browser sends
+                        // it, and with it the Origin of every form (under "no-referrer" that is "null").
                         "\r\nContent-Security-Policy: default-src 'none'; style-src 'self'; img-src 'self'; "
                         "form-action 'self'; base-uri 'none'; frame-ancestors 'none'"
-                        "\r\nX-Frame-Options: DENY\r\nReferrer-Policy: no-referrer\r\nX-Content-Type-Options: nosniff"
+                        "\r\nX-Frame-Options: DENY\r\nReferrer-Policy: same-origin\r\nX-Content-Type-Options: nosniff"
                         "\r\nCache-Control: " +
                         (r.path == u"/style.css"_s ? "max-age=3600" : "no-store") + "\r\n";
     if (close) {
