@@ -79,8 +79,8 @@ struct Limits {
         Rule address;
         Rule network;
     };
-    PerClient book{{12, 10 * 60 * 1000}, {40, 10 * 60 * 1000}};   // bookings sent
-    PerClient check{{30, 10 * 60 * 1000}, {100, 10 * 60 * 1000}}; // checks and cancellations sent
+    PerClient book{{12, 10 * 60 * 1000}, {40, 10 * 60 * 1000}};      // bookings sent
+    PerClient check{{30, 10 * 60 * 1000}, {100, 10 * 60 * 1000}};    // checks and cancellations sent
     PerClient wrongCodes{{5, 30 * 60 * 1000}, {20, 30 * 60 * 1000}}; // wrong codes that lock the client out
     qint64 lockoutMs = 30 * 60 * 1000;
 };

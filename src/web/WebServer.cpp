@@ -312,9 +312,8 @@ private:
             static const QRegularExpression digits(u"^[0-9]{1,15}$"_s);
             if (!digits.match(QString::fromLatin1(text)).hasMatch()) {
                 const auto digit = [](char c) { return c >= '0' && c <= '9'; };
-                return text.size() > 15 && std::all_of(text.begin(), text.end(), digit)
-                           ? refuse(413, "body too large")
-                           : refuse(400, "length");
+                return text.size() > 15 && std::all_of(text.begin(), text.end(), digit) ? refuse(413, "body too large")
+                                                                                        : refuse(400, "length");
             }
             if (text.toLongLong() != lengths.first().toLongLong()) {
                 return refuse(400, "two lengths");
@@ -378,9 +377,9 @@ private:
     QStringList m_heldForLife; // a direct client's address and network, held while connected
     QTimer m_deadline;
     State m_state = State::Head;
-    QByteArray m_head;      // the head received so far
-    qint64 m_bodyLeft = 0;  // bytes of the body still to come
-    qsizetype m_seen = 0;   // bytes the parser has not read yet but this guard has
+    QByteArray m_head;          // the head received so far
+    qint64 m_bodyLeft = 0;      // bytes of the body still to come
+    qsizetype m_seen = 0;       // bytes the parser has not read yet but this guard has
     QList<RequestHead> m_heads; // complete heads whose requests have not been answered yet
 };
 
@@ -474,7 +473,8 @@ void GuardedTcpServer::connectionGone()
     if (!m_draining) {
         return;
     }
-    m_open.removeIf([](const QPointer<QTcpSocket> &s) { return s.isNull() || s->state() == QAbstractSocket::UnconnectedState; });
+    m_open.removeIf(
+        [](const QPointer<QTcpSocket> &s) { return s.isNull() || s->state() == QAbstractSocket::UnconnectedState; });
     if (m_open.isEmpty() && !m_drained) {
         m_drained = true;
         emit drained();
