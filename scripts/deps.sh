@@ -5,7 +5,7 @@ set -euo pipefail
 # its browser test.
 packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql
           libsqlite3-dev libpq-dev fonts-noto-cjk qt6-translations-l10n xvfb xdotool x11-apps imagemagick postgresql file dpkg-dev
-          qt6-httpserver-dev qt6-websockets-dev chromium)
+          qt6-httpserver-dev qt6-websockets-dev chromium tzdata)
 # Node.js may come from elsewhere than Debian (with its own npm); Debian's is taken only when there is none.
 command -v node >/dev/null || packages+=(nodejs)
 command -v npm >/dev/null || packages+=(npm)

@@ -107,15 +107,20 @@ WebSettingsResult readWebSettings(const QString &startDir)
             }
         }
     }
-    if (const QString zone = read(u"TIMEZONE"_s); !zone.isEmpty()) {
-        // The process keeps its day and hour in this zone (TZ), so the C library must know it as well.
-        static const QRegularExpression name(u"^[A-Za-z][A-Za-z0-9_+-]*(/[A-Za-z0-9_+-]+)*$"_s);
-        if (name.match(zone).hasMatch() && QTimeZone(zone.toLatin1()).isValid() &&
-            QFileInfo(u"/usr/share/zoneinfo/"_s + zone).isFile()) {
-            s.timeZone = zone.toLatin1();
-        } else {
-            result.errors << u"[WEB] TIMEZONE=%1 はタイムゾーンの名前ではありません（例: Asia/Tokyo）。"_s.arg(zone);
-        }
+    // The process keeps its day and hour in this zone (TZ), so the C library must know it as well: a
+    // zone it cannot find would silently be UTC.
+    QString zone = read(u"TIMEZONE"_s);
+    if (zone.isEmpty()) {
+        zone = QString::fromLatin1(s.timeZone);
+    }
+    static const QRegularExpression zoneName(u"^[A-Za-z][A-Za-z0-9_+-]*(/[A-Za-z0-9_+-]+)*$"_s);
+    if (zoneName.match(zone).hasMatch() && QTimeZone(zone.toLatin1()).isValid() &&
+        QFileInfo(u"/usr/share/zoneinfo/"_s + zone).isFile()) {
+        s.timeZone = zone.toLatin1();
+    } else {
+        result.errors
+            << u"[WEB] TIMEZONE=%1 はタイムゾーンの名前ではありません（例: Asia/Tokyo。tzdata パッケージが必要です）。"_s
+                   .arg(zone);
     }
     s.clinic = read(u"CLINIC"_s);
     s.tel = read(u"TEL"_s);
