@@ -450,7 +450,6 @@ void GuardedTcpServer::incomingConnection(qintptr socketDescriptor)
     connect(socket, &QTcpSocket::readyRead, connection, &Connection::beforeParser);
     connect(socket, &QObject::destroyed, this, &GuardedTcpServer::connectionGone);
     addPendingConnection(socket);
-    emit newConnection();
     // Qt's HTTP server has taken the connection and reads from it now; this runs after it.
     connect(socket, &QTcpSocket::readyRead, connection, &Connection::afterParser);
 }
