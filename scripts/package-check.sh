@@ -75,7 +75,7 @@ grep -q '^VmHWM:' <<<"$started" || fail "qrb did not reach its help screen"
 
 # The unit as installed: well formed, and hardened (its exposure as systemd rates it, 0 to 100).
 if grep -qx "$unit" "$work/files" && command -v systemd-analyze >/dev/null; then
-    systemd-analyze verify "$unit" || fail "systemd-analyze verify finds fault with $unit"
+    systemd-analyze verify --man=no "$unit" || fail "systemd-analyze verify finds fault with $unit"
     systemd-analyze security --offline=yes --threshold=20 "$unit" >"$work/security.log" 2>&1 ||
         { cat "$work/security.log" >&2; fail "$unit is less hardened than it was (systemd-analyze security)"; }
 fi
