@@ -80,6 +80,9 @@ private slots:
         QCOMPARE(panels(), (QStringList{u"ｽﾃｰﾀｽ"_s, QString(), u"2009/10/10"_s, u"00:01"_s}));
         QPointer<QWidget> help = window.currentScreen();
         QCOMPARE(help->objectName() + help->windowTitle(), u"frmHELPHELP"_s);
+        // Reports open in the program's own viewer, not in an editor.
+        QCOMPARE(help->findChild<QLabel *>(u"Label2(6)"_s)->text(),
+                 u"　(5)帳　　票：日報・未来院・月報を出力し、本プログラムの帳票画面で表示します。"_s);
 
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
