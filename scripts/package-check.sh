@@ -11,7 +11,7 @@ sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 
 fail() {
-    echo "package-check: $*" >&2
+    echo "package-check: $*; mend it and run bash scripts/package-check.sh again" >&2
     exit 1
 }
 installed() {
@@ -40,7 +40,7 @@ if ! $sudo apt-get install -y -q "$work/$(basename "$deb")" >"$work/apt.log" 2>&
     $sudo apt-get update -q >/dev/null
     $sudo apt-get install -y -q "$work/$(basename "$deb")" >"$work/apt.log" 2>&1 || {
         cat "$work/apt.log" >&2
-        fail "apt-get install failed"
+        fail "apt-get install of the package failed (its log is above)"
     }
 fi
 dpkg-query -L qrb >"$work/files"
