@@ -130,22 +130,13 @@ const QString BookedRows = u"FROM YOYAKU Y JOIN WEBYOYAKU W ON W.YNO = ? AND ("
                            "(Y.YNO = W.YNO AND Y.YDATE = W.YDATE AND Y.YTIME = W.YTIME AND Y.KNM = W.KNM) OR "
                            "(Y.YNO = W.YNO2 AND Y.YDATE = W.YDATE2 AND Y.YTIME = W.YTIME2 AND Y.KNM = W.KNM))"_s;
 
-} // namespace
-
-namespace {
-
-// The booking's numbers and code hash, from the row a condition on WEBYOYAKU finds.
-std::optional<OnlineReservation> webRow(Database &db, const QString &condition, const QVariantList &values)
+// YNO, YNO2, CODEHASH of WEBYOYAKU.
+OnlineReservation webRow(const QSqlQuery &q)
 {
-    std::optional<OnlineReservation> found;
-    db.forEachRow(u"SELECT YNO, YNO2, CODEHASH FROM WEBYOYAKU WHERE "_s + condition, values, [&](const QSqlQuery &q) {
-        if (!found) {
-            found.emplace();
-            found->yno = q.value(0).toInt();
-            found->secondYno = q.value(1).toInt();
-            found->codeHash = q.value(2).toString().toLatin1();
-        }
-    });
+    OnlineReservation found;
+    found.yno = q.value(0).toInt();
+    found.secondYno = q.value(1).toInt();
+    found.codeHash = q.value(2).toString().toLatin1();
     return found;
 }
 
@@ -153,12 +144,24 @@ std::optional<OnlineReservation> webRow(Database &db, const QString &condition, 
 
 std::optional<OnlineReservation> onlineBookingOfNumber(Database &db, int yno)
 {
-    return webRow(db, u"YNO = ? OR YNO2 = ? ORDER BY YNO DESC"_s, {yno, yno});
+    // Exactly one row comes back either way (a blank one when the number is not the web's), so that
+    // the server does the same work for a number that exists as for one that does not.
+    std::optional<OnlineReservation> found;
+    db.forEachRow(u"SELECT YNO, YNO2, CODEHASH FROM (SELECT YNO, YNO2, CODEHASH, 0 AS K FROM WEBYOYAKU "
+                  "WHERE YNO = ? OR YNO2 = ? UNION ALL SELECT 0, 0, '', 1) AS W ORDER BY K, YNO DESC LIMIT 1"_s,
+                  {yno, yno}, [&](const QSqlQuery &q) {
+                      found = webRow(q);
+                  });
+    return found && found->yno > 0 ? found : std::nullopt;
 }
 
 std::optional<OnlineReservation> onlineBookingOfPage(Database &db, const QByteArray &nonce)
 {
-    std::optional<OnlineReservation> found = webRow(db, u"NONCE = ?"_s, {QString::fromLatin1(nonce)});
+    std::optional<OnlineReservation> found;
+    db.forEachRow(u"SELECT YNO, YNO2, CODEHASH FROM WEBYOYAKU WHERE NONCE = ?"_s, {QString::fromLatin1(nonce)},
+                  [&](const QSqlQuery &q) {
+                      found = webRow(q);
+                  });
     if (found) {
         found->doses = bookedDoses(db, found->yno);
     }
