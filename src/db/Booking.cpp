@@ -24,11 +24,13 @@ StoredBooking registerReservation(Database &db, const BookingRecord &record, Whe
     return stored;
 }
 
-StoredBooking registerReservationInTransaction(Database &db, const BookingRecord &r, WhenFull whenFull)
+StoredBooking registerReservationInTransaction(Database &db, const BookingRecord &r, WhenFull whenFull,
+                                               SameName sameName)
 {
     // NULL when the form knows no era: a new reservation is stored without one, an existing one keeps its own.
     const QVariant bflg = r.bflg ? QVariant(*r.bflg) : QVariant(QMetaType::fromType<int>());
-    const std::optional<Reservation> before = reservationInSlot(db, r.ydate, r.ytime, r.knm);
+    const std::optional<Reservation> before =
+        sameName == SameName::Overwrite ? reservationInSlot(db, r.ydate, r.ytime, r.knm) : std::nullopt;
     StoredBooking stored;
     if (before) {
         stored.yno = before->yno;

@@ -47,6 +47,12 @@ enum class WhenFull {
     Overbook, // store it: the receptionist has answered the over-booking question with OK
 };
 
+// What storing a name already booked in the slot does.
+enum class SameName {
+    Overwrite,  // the desk's rule: the same name in a slot is the same patient, her record is updated
+    AddAnother, // the web's: a namesake's record is never touched, the new one is added beside it
+};
+
 // Stores a booking: a patient already booked under the same name in the same slot has that record
 // overwritten (its YNO kept, the visit flag back to 0); otherwise a new record gets the largest YNO
 // plus one. The number is drawn, and the slot's places counted, inside the write transaction, so two
@@ -55,7 +61,8 @@ enum class WhenFull {
 StoredBooking registerReservation(Database &db, const BookingRecord &record, WhenFull whenFull);
 // The same inside a Database::WriteTransaction the caller holds and commits, so that several records
 // (both doses of a pair, the web's cancel code) are stored together or not at all.
-StoredBooking registerReservationInTransaction(Database &db, const BookingRecord &record, WhenFull whenFull);
+StoredBooking registerReservationInTransaction(Database &db, const BookingRecord &record, WhenFull whenFull,
+                                               SameName sameName = SameName::Overwrite);
 
 // Deletes the first record (lowest YNO) of the name in the slot; false when there is none.
 bool cancelReservation(Database &db, const QString &dateKey, const QString &hour, const QString &name);

@@ -26,6 +26,7 @@ struct WebSettings {
     int cutoffHours = 2; // a slot starting sooner than this is no longer offered
     QList<Kind> kinds{Kind::Seasonal};
     int perPhone = 8; // bookings from today on that one telephone number may hold
+    int share = 100;  // percent of each slot's places offered online; the rest stays for the desk
     QString clinic;
     QString tel;
     QString notice;

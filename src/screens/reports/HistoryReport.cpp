@@ -66,12 +66,18 @@ QString capacityDetails(const HistoryEntry &e)
     return parts.join(u"  "_s);
 }
 
-QString csvField(const QString &text)
+QString csvField(QString text)
 {
+    // A spreadsheet takes a field starting with = + - @ (or a tab or carriage return before one) for a
+    // formula: a name typed on the web page could become a working link or a calculation. A quote in
+    // front keeps it text, as the spreadsheets themselves do.
+    if (!text.isEmpty() && u"=+-@\t\r"_s.contains(text.front())) {
+        text.prepend(u'\'');
+    }
     if (!text.contains(u',') && !text.contains(u'"') && !text.contains(u'\n') && !text.contains(u'\r')) {
         return text;
     }
-    return u'"' + QString(text).replace(u"\""_s, u"\"\""_s) + u'"';
+    return u'"' + text.replace(u"\""_s, u"\"\""_s) + u'"';
 }
 
 QString flat(const QString &text)

@@ -20,7 +20,8 @@ QString historyDetails(const HistoryEntry &entry);
 QString historyReport(const QString &condition, const QString &printedAt, const QList<HistoryEntry> &entries);
 
 // "操作履歴.csv" for a spreadsheet: a header and one record per row, fields quoted where they hold a
-// comma, a double quote or a line break, records ended by CR LF.
+// comma, a double quote or a line break, records ended by CR LF. A field a spreadsheet would take for
+// a formula (starting with = + - @, a tab or a carriage return) gets a ' in front.
 QString historyCsv(const QList<HistoryEntry> &entries);
 
 // Both files, written into the report folder. The CSV is UTF-8 with a byte order mark, which

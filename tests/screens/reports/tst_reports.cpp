@@ -428,6 +428,29 @@ private slots:
         }
     }
 
+    // A name or patient number a spreadsheet would run as a formula (a booking made on the web page,
+    // say) reaches the history's CSV as text.
+    void historyCsvKeepsFormulasAsText()
+    {
+        Workspace ws(2);
+        writeSettings(ws, true);
+        const QStringList names = {u"=HYPERLINK(\"http://example.com\",\"開く\")"_s, u"+81"_s, u"@SUM(A1)"_s,
+                                   u"\t=1+1"_s, u"\r=1"_s, u"田中-2"_s};
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            qrb::registerReservation(ws.db, bookingOf(names[i], u"2009/10/09"_s, qrb::slotKey(int(i)), u"-2-3"_s),
+                                     qrb::WhenFull::Refuse);
+        }
+        const Run run =
+            runTool(ws.folder(), {u"history"_s, u"day"_s, QDate::currentDate().toString(u"yyyy/MM/dd"_s), u"--csv"_s});
+        QCOMPARE(run.code, 0);
+        const QString csv = QString::fromUtf8(fileBytes(run.out).mid(3));
+        for (const QString &fields :
+             {u",'-2-3,\"'=HYPERLINK(\"\"http://example.com\"\",\"\"開く\"\")\","_s, u",'-2-3,'+81,"_s,
+              u",'-2-3,'@SUM(A1),"_s, u",'-2-3,'\t=1+1,"_s, u",'-2-3,\"'\r=1\","_s, u",'-2-3,田中-2,"_s}) {
+            QVERIFY2(csv.contains(fields), qPrintable(csv));
+        }
+    }
+
     void failuresSayWhyAndExitNonZero_data()
     {
         QTest::addColumn<QString>("settings"); // none, or the database present or gone
