@@ -86,6 +86,13 @@ for pages in /usr/share/man/man1 /usr/share/man/ja/man1; do
     grep -q '^VmHWM:' <<<"$started" || fail "the menu entry's command ($command) did not reach the help screen"
 done
 
+# The unit as installed: well formed, and hardened (its exposure as systemd rates it, 0 to 100).
+if grep -qx "$unit" "$work/files" && command -v systemd-analyze >/dev/null; then
+    systemd-analyze verify "$unit" || fail "systemd-analyze verify finds fault with $unit"
+    systemd-analyze security --offline=yes --threshold=20 "$unit" >"$work/security.log" 2>&1 ||
+        { cat "$work/security.log" >&2; fail "$unit is less hardened than it was (systemd-analyze security)"; }
+fi
+
 # An administrator who enabled the service: purging must take its links along.
 if command -v systemctl >/dev/null; then
     $sudo systemctl enable qrb-web.service >/dev/null 2>&1

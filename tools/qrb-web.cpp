@@ -3,6 +3,7 @@
 #include "config/Clock.h"
 #include "config/IniFile.h"
 #include "db/WebBooking.h"
+#include "web/StopSignals.h"
 #include "web/WebApp.h"
 #include "web/WebServer.h"
 #include "web/WebSettings.h"
@@ -11,8 +12,34 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QTextStream>
+#include <QTimer>
+
+#include <ctime>
+#include <optional>
+#include <sys/resource.h>
 
 using namespace Qt::StringLiterals;
+
+namespace {
+
+// A request under way when the service is stopped gets this long to arrive and be answered.
+constexpr int StopGraceMs = 5000;
+
+// Every connection is a file descriptor: the soft limit (often 1024) is raised towards the hard one,
+// so that the connection limit, not the descriptors, is what a crowd meets.
+void allowConnections(int connections)
+{
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
+        const rlim_t wanted = qMin<rlim_t>(files.rlim_max, rlim_t(connections) + 64);
+        if (files.rlim_cur < wanted) {
+            files.rlim_cur = wanted;
+            setrlimit(RLIMIT_NOFILE, &files);
+        }
+    }
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -23,7 +50,7 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(
         u"インフルエンザ予防接種の Web 予約（予約・確認・取消）を提供します。\n"
         "作業フォルダ（setting.ini のあるフォルダ）で起動してください。設定は setting.ini の [WEB]: "
-        "LISTEN, PORT, DAYS, CUTOFF, KINDS, PER_PHONE, SHARE, CLINIC, TEL, NOTICE。\n"
+        "LISTEN, PORT, DAYS, CUTOFF, KINDS, PER_PHONE, SHARE, PER_MINUTE, TIMEZONE, CLINIC, TEL, NOTICE。\n"
         "インターネットに公開するときは必ず HTTPS のリバースプロキシの後ろで動かしてください。"_s);
     parser.addHelpOption();
     parser.addVersionOption();
@@ -36,18 +63,26 @@ int main(int argc, char *argv[])
         err << u"setting.ini の設定に誤りがあります:\n"_s << web.errors.join(u'\n') << '\n';
         return 2;
     }
+    // The clinic's day and hour, whatever zone the machine runs in: every date and time this process
+    // reads or writes (the pages, the cut-off, the history of changes) is in this zone.
+    qputenv("TZ", web.settings.timeZone);
+    tzset();
+    const qrb::web::ConnectionLimits limits;
+    allowConnections(limits.maxConnections);
+
     const qrb::Config config = qrb::ini_read_all(folder);
     qrb::Database db(u"qrb-web"_s);
+    const qrb::SystemClock clock;
+    std::optional<qrb::web::WebApp> pages;
     try {
         db.DB_open(config.databaseTarget());
         qrb::prepareWebBooking(db);
+        pages.emplace(db, clock, web.settings);
     } catch (const qrb::DbError &error) {
         err << u"データベースを開けません: "_s << error.message() << '\n';
         return 1;
     }
-    const qrb::SystemClock clock;
-    qrb::web::WebApp pages(db, clock, web.settings);
-    qrb::web::WebServer server(pages);
+    qrb::web::WebServer server(*pages, limits);
     QString reason;
     const quint16 port = server.listenOn(web.settings.listen, web.settings.port, &reason);
     if (port == 0) {
@@ -64,5 +99,26 @@ int main(int argc, char *argv[])
                .arg(port)
                .arg(config.databaseTarget().displayName());
     err.flush();
-    return QCoreApplication::exec();
+
+    // Stopping (systemctl stop, Ctrl+C): no new connection is taken, the requests under way are
+    // answered (for at most StopGraceMs), and the database is closed, so that on SQLite its log is
+    // folded into the file and a copy of the file alone holds every booking. A second signal ends at once.
+    qrb::web::StopSignals stop;
+    bool stopping = false;
+    QObject::connect(&stop, &qrb::web::StopSignals::received, &app, [&](int number) {
+        if (stopping) {
+            QCoreApplication::quit();
+            return;
+        }
+        stopping = true;
+        QTimer::singleShot(StopGraceMs, &app, &QCoreApplication::quit);
+        server.drain();
+        qInfo().noquote() << "stopping on signal" << number;
+    });
+    QObject::connect(&server, &qrb::web::WebServer::drained, &app, &QCoreApplication::quit);
+    QCoreApplication::exec();
+    pages.reset();
+    db.DB_close();
+    qInfo().noquote() << "stopped";
+    return 0;
 }

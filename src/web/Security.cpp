@@ -1,8 +1,12 @@
 #include "Security.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
+#include <QHostAddress>
 #include <QMessageAuthenticationCode>
 #include <QRandomGenerator>
+
+#include <cctype>
 
 using namespace Qt::StringLiterals;
 
@@ -16,8 +20,8 @@ constexpr int CodeLength = 16; // 16 × 5 = 80 bits
 
 } // namespace
 
-Secrets::Secrets()
-    : m_key(QByteArray::fromHex(randomHex(32)))
+Secrets::Secrets(QByteArray key)
+    : m_key(std::move(key))
 {
 }
 
@@ -33,6 +37,27 @@ QByteArray Secrets::hmac(const QByteArray &message) const
     return QMessageAuthenticationCode::hash(message, m_key, QCryptographicHash::Sha256);
 }
 
+QByteArray Secrets::newCookie() const
+{
+    const QByteArray random = randomHex(16);
+    return random + '.' + hmac("cookie:" + random).left(16).toHex();
+}
+
+bool Secrets::cookieValid(const QByteArray &cookie) const
+{
+    const qsizetype dot = cookie.indexOf('.');
+    if (cookie.size() != 65 || dot != 32) {
+        return false;
+    }
+    const QByteArray random = cookie.left(32);
+    for (const char c : random) {
+        if (!std::isxdigit(static_cast<unsigned char>(c)) || std::isupper(static_cast<unsigned char>(c))) {
+            return false;
+        }
+    }
+    return sameBytes(hmac("cookie:" + random).left(16).toHex(), cookie.mid(33));
+}
+
 QByteArray Secrets::csrfToken(const QByteArray &cookie) const
 {
     return hmac("csrf:" + cookie).toHex();
@@ -40,7 +65,7 @@ QByteArray Secrets::csrfToken(const QByteArray &cookie) const
 
 bool Secrets::csrfValid(const QByteArray &cookie, const QByteArray &token) const
 {
-    return !cookie.isEmpty() && sameBytes(csrfToken(cookie), token);
+    return cookieValid(cookie) && sameBytes(csrfToken(cookie), token);
 }
 
 QString Secrets::cancelCode(const QByteArray &nonce) const
@@ -104,74 +129,123 @@ bool sameBytes(const QByteArray &a, const QByteArray &b)
     return diff == 0;
 }
 
-RateLimiter::RateLimiter()
+QByteArray formCookieName(bool https)
 {
-    m_clock.start();
+    return https ? "__Host-qrb_form" : "qrb_form";
 }
 
-RateLimiter::Window &RateLimiter::window(const QString &key, qint64 windowMs)
+QByteArray formCookieHeader(const QByteArray &cookie, bool https)
 {
-    Window &w = m_windows[key];
-    if (m_clock.elapsed() - w.start >= windowMs) {
-        w.start = m_clock.elapsed();
-        w.count = 0;
-    }
-    return w;
+    return formCookieName(https) + '=' + cookie + "; Path=/; HttpOnly; SameSite=Lax" + (https ? "; Secure" : "");
 }
 
-bool RateLimiter::allow(const QString &action, const QString &address, const Rule &rule)
+QString logText(const QString &value)
 {
-    prune();
-    if (retryAfterSeconds(action, address) > 0) {
-        return false;
-    }
-    Window &w = window(action + u' ' + address, rule.windowMs);
-    if (w.count >= rule.allowed) {
-        w.lockedUntil = w.start + rule.windowMs;
-        return false;
-    }
-    ++w.count;
-    return true;
-}
-
-void RateLimiter::fail(const QString &action, const QString &address, int failures, qint64 windowMs, qint64 lockMs)
-{
-    Window &w = m_failures[action + u' ' + address];
-    const qint64 now = m_clock.elapsed();
-    if (now - w.start >= windowMs) {
-        w.start = now;
-        w.count = 0;
-    }
-    if (++w.count >= failures) {
-        w.lockedUntil = now + lockMs;
-        w.start = now;
-        w.count = 0;
-    }
-}
-
-int RateLimiter::retryAfterSeconds(const QString &action, const QString &address) const
-{
-    const QString key = action + u' ' + address;
-    const qint64 now = m_clock.elapsed();
-    const qint64 until = qMax(m_windows.value(key).lockedUntil, m_failures.value(key).lockedUntil);
-    return until > now ? int((until - now + 999) / 1000) : 0;
-}
-
-// Keeps the tables from growing without end under a flood of addresses: entries whose window and
-// lock have both passed carry nothing.
-void RateLimiter::prune()
-{
-    constexpr qsizetype PruneAbove = 10000;
-    constexpr qint64 LongestWindowMs = 3600 * 1000;
-    const qint64 now = m_clock.elapsed();
-    for (QHash<QString, Window> *table : {&m_windows, &m_failures}) {
-        if (table->size() < PruneAbove) {
-            continue;
+    QString text;
+    text.reserve(value.size());
+    for (const QChar c : value) {
+        const char16_t u = c.unicode();
+        // C0, DEL, C1, and the Unicode line and paragraph separators some log viewers break at.
+        if (u < 0x20 || (u >= 0x7f && u < 0xa0) || u == 0x2028 || u == 0x2029 || u == u'\\') {
+            text += u"\\x%1"_s.arg(uint(u), 2, 16, QLatin1Char('0'));
+        } else {
+            text += c;
         }
-        table->removeIf([&](const auto &entry) {
-            return entry.value().lockedUntil <= now && now - entry.value().start >= LongestWindowMs;
-        });
     }
+    return text;
+}
+
+ClientNetworks clientNetworks(const QString &client)
+{
+    QHostAddress address(client);
+    bool mapped = false;
+    const quint32 v4 = address.toIPv4Address(&mapped);
+    if (mapped) {
+        address = QHostAddress(v4);
+    }
+    const auto subnet = [&address](int bits) -> QString {
+        const auto [prefix, length] = QHostAddress::parseSubnet(address.toString() + u'/' + QString::number(bits));
+        return prefix.toString() + u'/' + QString::number(length);
+    };
+    ClientNetworks networks{client, client};
+    if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+        networks.address = address.toString();
+        networks.network = subnet(24);
+    } else if (address.protocol() == QAbstractSocket::IPv6Protocol) {
+        networks.address = subnet(64);
+        networks.network = subnet(48);
+    }
+    return networks;
+}
+
+RateLimiter::RateLimiter(Database &db, const Limits &limits, int sitePerMinute)
+    : m_db(db)
+    , m_limits(limits)
+    , m_sitePerMinute(sitePerMinute)
+{
+}
+
+namespace {
+
+qint64 nowMs()
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+const QString SiteBookings = u"booked site"_s;
+constexpr qint64 Minute = 60 * 1000;
+
+} // namespace
+
+QList<Tally> RateLimiter::tallies(const Limits::PerClient &rule, const QString &action,
+                                  const ClientNetworks &client) const
+{
+    QList<Tally> list{{action + u' ' + client.address, rule.address.allowed, rule.address.windowMs}};
+    if (client.network != client.address) {
+        list.append({action + u' ' + client.network, rule.network.allowed, rule.network.windowMs});
+    }
+    return list;
+}
+
+QStringList RateLimiter::lockKeys(Action action, const ClientNetworks &client) const
+{
+    if (action != Action::Check) {
+        return {};
+    }
+    return {u"wrong "_s + client.address, u"wrong "_s + client.network};
+}
+
+bool RateLimiter::allow(Action action, const QString &client)
+{
+    const ClientNetworks networks = clientNetworks(client);
+    QList<Tally> list = action == Action::Book ? tallies(m_limits.book, u"book"_s, networks)
+                                               : tallies(m_limits.check, u"check"_s, networks);
+    if (action == Action::Book) {
+        list.append({SiteBookings, m_sitePerMinute, Minute, true});
+    }
+    QString refusedBy;
+    m_waitMs = countAttempt(m_db, list, lockKeys(action, networks), nowMs(), &refusedBy);
+    m_siteBusy = refusedBy == SiteBookings;
+    return m_waitMs <= 0;
+}
+
+bool RateLimiter::fail(Action action, const QString &client)
+{
+    const ClientNetworks networks = clientNetworks(client);
+    countFailure(m_db, tallies(m_limits.wrongCodes, u"wrong"_s, networks), m_limits.lockoutMs, nowMs());
+    m_waitMs = lockedFor(m_db, lockKeys(action, networks), nowMs());
+    m_siteBusy = false;
+    return m_waitMs > 0;
+}
+
+void RateLimiter::booked()
+{
+    countDone(m_db, {SiteBookings, m_sitePerMinute, Minute}, nowMs());
+}
+
+int RateLimiter::retryAfterSeconds() const
+{
+    return int(qMax<qint64>(1, (m_waitMs + 999) / 1000));
 }
 
 } // namespace qrb::web

@@ -81,18 +81,18 @@ WebApp::WebApp(Database &db, const Clock &clock, const WebSettings &settings, Li
     : m_db(db)
     , m_clock(clock)
     , m_settings(settings)
-    , m_limits(limits)
     , m_site{settings.clinic, settings.tel, settings.notice}
+    , m_secrets(prepareWebShared(db, [] { return Secrets::randomHex(32); }))
+    , m_limiter(db, limits, settings.perMinute)
 {
 }
 
 Response WebApp::handle(const Request &r)
 {
-    m_currentCookie = isCookieValue(r.cookie) ? r.cookie : QByteArray();
-    const bool newCookie = m_currentCookie.isEmpty();
-    if (newCookie) {
-        m_currentCookie = Secrets::randomHex(16);
-    }
+    // A cookie the site never issued is answered with one of its own; a valid one is never replaced,
+    // so that the forms open in the patient's other tabs stay valid.
+    const bool newCookie = !m_secrets.cookieValid(r.cookie);
+    m_currentCookie = newCookie ? m_secrets.newCookie() : r.cookie;
     Response response;
     const Route *route = nullptr;
     QByteArrayList allowed;
@@ -114,8 +114,8 @@ Response WebApp::handle(const Request &r)
             response.headers.append(std::pair(QByteArray("Allow"), allowed.join(", ")));
         }
     } else if (r.method == "POST" &&
-               !m_secrets.csrfValid(newCookie ? QByteArray() : m_currentCookie, r.form.value(u"csrf"_s).toLatin1())) {
-        // A form sent from another site, or one opened before the server restarted.
+               (r.crossSite || !m_secrets.csrfValid(r.cookie, r.form.value(u"csrf"_s).toLatin1()))) {
+        // A form sent from another site, or one whose token is not that of the browser's cookie.
         response = message(403, u"もう一度お試しください"_s,
                            u"画面の有効期限が切れたか、正しくない送信です。お手数ですが最初からやり直してください。"_s,
                            u"/"_s, u"最初のページへ"_s);
@@ -139,9 +139,7 @@ Response WebApp::handle(const Request &r)
         }
     }
     if (newCookie) {
-        response.headers.append(std::pair(QByteArray("Set-Cookie"), "qrb_form=" + m_currentCookie +
-                                                                        "; Path=/; HttpOnly; SameSite=Strict" +
-                                                                        (r.https ? "; Secure" : "")));
+        response.headers.append(std::pair(QByteArray("Set-Cookie"), formCookieHeader(m_currentCookie, r.https)));
     }
     return response;
 }
@@ -164,12 +162,14 @@ Response WebApp::message(int status, const QString &title, const QString &text, 
     return html(status, title, content);
 }
 
-Response WebApp::tooMany(const QString &action, const QString &client) const
+Response WebApp::tooMany() const
 {
-    const int wait = qMax(1, m_limiter.retryAfterSeconds(action, client));
+    const int wait = m_limiter.retryAfterSeconds();
     Response response = message(
         429, u"しばらくお待ちください"_s,
-        u"短い間に何度も送信されたため、受付を一時停止しています。約%1分後にもう一度お試しいただくか、お電話でご連絡ください。"_s
+        (m_limiter.siteBusy()
+             ? u"ただいまWeb予約が混み合っています。約%1分後にもう一度お試しいただくか、お電話でご連絡ください。"_s
+             : u"短い間に何度も送信されたため、受付を一時停止しています。約%1分後にもう一度お試しいただくか、お電話でご連絡ください。"_s)
             .arg((wait + 59) / 60));
     response.headers.append(std::pair(QByteArray("Retry-After"), QByteArray::number(wait)));
     return response;
@@ -418,8 +418,8 @@ Response WebApp::book(const Request &r)
     if (const auto stored = onlineBookingOfPage(m_db, nonce)) {
         return donePage(*stored, nonce);
     }
-    if (!m_limiter.allow(u"book"_s, r.client, m_limits.book)) {
-        return tooMany(u"book"_s, r.client);
+    if (!m_limiter.allow(RateLimiter::Action::Book, r.client)) {
+        return tooMany();
     }
     const Calendar calendar(m_db, m_settings, m_clock.now());
     const FormInput input = FormInput::fromFields(r.form);
@@ -433,6 +433,9 @@ Response WebApp::book(const Request &r)
         booking.codeHash = cancelCodeHash(*normalizedCancelCode(m_secrets.cancelCode(nonce)));
         booking.nonce = nonce;
         result = bookOnline(m_db, booking);
+        if (result.outcome == OnlineOutcome::Booked) {
+            m_limiter.booked();
+        }
     } else if (v.errors.contains(u"slot"_s) || (v.errors.contains(u"second"_s) && !input.second.isEmpty())) {
         // The slot may be full because this very page was just stored by another send of it (another
         // qrb-web on the same database): the counts above were read after that booking, so it is found.
@@ -527,8 +530,8 @@ Response WebApp::checkPage(const Request &)
 
 std::optional<WebApp::Verified> WebApp::verify(const Request &r, Response &refusal)
 {
-    if (!m_limiter.allow(u"check"_s, r.client, m_limits.check)) {
-        refusal = tooMany(u"check"_s, r.client);
+    if (!m_limiter.allow(RateLimiter::Action::Check, r.client)) {
+        refusal = tooMany();
         return std::nullopt;
     }
     // Typed on a Japanese keyboard: full-width digits, ー or − between the groups.
@@ -541,9 +544,8 @@ std::optional<WebApp::Verified> WebApp::verify(const Request &r, Response &refus
     static const QByteArray NoHash(64, '-');
     const bool matches = sameBytes(booking ? booking->codeHash : NoHash, cancelCodeHash(code.value_or(QByteArray())));
     if (!booking || !code || !matches) {
-        m_limiter.fail(u"check"_s, r.client, m_limits.wrongCodes, m_limits.wrongCodeWindowMs, m_limits.lockoutMs);
-        if (m_limiter.retryAfterSeconds(u"check"_s, r.client) > 0) {
-            qWarning().noquote() << "wrong cancel codes: check and cancel locked for" << r.client;
+        if (m_limiter.fail(RateLimiter::Action::Check, r.client)) {
+            qWarning().noquote() << "wrong cancel codes: check and cancel locked for" << logText(r.client);
         }
         refusal = message(403, u"予約が見つかりません"_s,
                           u"予約番号または取消コードが違います。お確かめのうえもう一度入力してください。"_s,

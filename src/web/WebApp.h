@@ -30,6 +30,7 @@ struct Request {
     QByteArray cookie;             // the browser's form cookie, empty when it has none
     QString client;                // the client's address, for the rate limits
     bool https = false;            // the reverse proxy says the patient's browser used HTTPS
+    bool crossSite = false;        // the browser says the request comes from a page of another site
 };
 
 struct Response {
@@ -37,15 +38,6 @@ struct Response {
     QByteArray contentType = "text/html; charset=utf-8";
     QByteArray body;
     QList<std::pair<QByteArray, QByteArray>> headers;
-};
-
-// How often an address may try, and how long a run of wrong cancel codes locks it out.
-struct Limits {
-    RateLimiter::Rule book{12, 10 * 60 * 1000};  // bookings sent
-    RateLimiter::Rule check{30, 10 * 60 * 1000}; // checks and cancellations sent
-    int wrongCodes = 5;                          // wrong codes within wrongCodeWindowMs lock the address out
-    qint64 wrongCodeWindowMs = 30 * 60 * 1000;
-    qint64 lockoutMs = 30 * 60 * 1000;
 };
 
 // The pages of online booking: reads a request's plain values, asks the database, renders HTML.
@@ -80,7 +72,7 @@ private:
     Response html(int status, const QString &title, const QString &content) const;
     Response message(int status, const QString &title, const QString &text, const QString &link = {},
                      const QString &linkText = {}) const;
-    Response tooMany(const QString &action, const QString &client) const;
+    Response tooMany() const;
     QString hiddenToken() const;
     QString renderForm(const FormInput &input, const QHash<QString, QString> &errors, const Calendar &calendar) const;
     QString hiddenFields(const FormInput &input) const;
@@ -94,7 +86,6 @@ private:
     Database &m_db;
     const Clock &m_clock;
     WebSettings m_settings;
-    Limits m_limits;
     Site m_site;
     Secrets m_secrets;
     RateLimiter m_limiter;

@@ -2,6 +2,10 @@
 
 #include "config/IniFile.h"
 
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTimeZone>
+
 using namespace Qt::StringLiterals;
 
 namespace qrb::web {
@@ -90,6 +94,7 @@ WebSettingsResult readWebSettings(const QString &startDir)
     number(u"CUTOFF"_s, 0, 24 * 14, s.cutoffHours);
     number(u"PER_PHONE"_s, 1, 1000, s.perPhone);
     number(u"SHARE"_s, 1, 100, s.share);
+    number(u"PER_MINUTE"_s, 1, 100000, s.perMinute);
     if (const QString kinds = read(u"KINDS"_s); !kinds.isEmpty()) {
         s.kinds.clear();
         const QStringList parts = QString(kinds).replace(u'、', u',').replace(u'，', u',').split(u',');
@@ -101,6 +106,16 @@ WebSettingsResult readWebSettings(const QString &startDir)
             } else if (!s.kinds.contains(*kind)) {
                 s.kinds << *kind;
             }
+        }
+    }
+    if (const QString zone = read(u"TIMEZONE"_s); !zone.isEmpty()) {
+        // The process keeps its day and hour in this zone (TZ), so the C library must know it as well.
+        static const QRegularExpression name(u"^[A-Za-z][A-Za-z0-9_+-]*(/[A-Za-z0-9_+-]+)*$"_s);
+        if (name.match(zone).hasMatch() && QTimeZone(zone.toLatin1()).isValid() &&
+            QFileInfo(u"/usr/share/zoneinfo/"_s + zone).isFile()) {
+            s.timeZone = zone.toLatin1();
+        } else {
+            result.errors << u"[WEB] TIMEZONE=%1 はタイムゾーンの名前ではありません（例: Asia/Tokyo）。"_s.arg(zone);
         }
     }
     s.clinic = read(u"CLINIC"_s);

@@ -363,7 +363,7 @@ int runRush(const Options &o)
                   "\r\nPASSWORD=" + s.password.toUtf8() + "\r\n";
         }
         ini += "[WEB]\r\nPORT=" + QByteArray::number(port) + "\r\nDAYS=" + QByteArray::number(o.days + 1) +
-               "\r\nCUTOFF=0\r\nPER_PHONE=1000\r\n";
+               "\r\nCUTOFF=0\r\nPER_PHONE=1000\r\nPER_MINUTE=100000\r\n";
         QFile file(rush.dir.path() + u"/setting.ini"_s);
         if (!file.open(QIODevice::WriteOnly) || file.write(ini) != ini.size()) {
             out << "cannot write " << file.fileName() << Qt::endl;
