@@ -131,7 +131,7 @@ Response WebApp::handle(const Request &r)
             m_db.setActor(u"web "_s + r.client);
             response = (this->*route->handler)(r);
         } catch (const DbError &error) {
-            qWarning().noquote() << "database:" << error.message();
+            qWarning().noquote() << "database:" << logText(error.message());
             m_dbBroken = true;
             response = message(503, u"ただいま予約を受け付けられません"_s,
                                u"しばらくしてからもう一度お試しいただくか、お電話でご予約ください。"_s);

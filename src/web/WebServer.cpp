@@ -182,16 +182,12 @@ public:
     // Whether the connection ends with the answer to this request: asked so, or the server stopping.
     bool endsWith(const RequestHead &head) const { return head.close || m_server.draining(); }
 
-    // After the answer: the client's hold ends, and the connection ends if it is to. A request already
-    // waiting behind this one is read at once.
+    // After the answer: the client's hold ends, and the connection ends if it is to.
     void answered(const RequestHead &head)
     {
         m_server.release(head.held);
         if (endsWith(head)) {
             m_socket->disconnectFromHost();
-        } else if (m_socket->bytesAvailable() > 0) {
-            QMetaObject::invokeMethod(
-                m_socket, [socket = m_socket] { emit socket->readyRead(); }, Qt::QueuedConnection);
         }
     }
 
@@ -200,6 +196,7 @@ public:
 
 private:
     enum class State { Head, Body, Refused };
+    static constexpr qsizetype MaxWaitingRequests = 8;
 
     void feed(QByteArrayView bytes)
     {
@@ -329,6 +326,11 @@ private:
         }
         if (!expect.isEmpty() && expect != "100-continue") {
             return refuse(417, "expectation");
+        }
+
+        // Browsers send one request at a time; a client sending dozens ahead only makes the server keep them.
+        if (m_heads.size() >= MaxWaitingRequests) {
+            return refuse(503, "too many requests sent ahead");
         }
 
         // The patient's address: the peer, or, when the peer is the reverse proxy on this machine, the
@@ -599,9 +601,11 @@ bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *soc
                         "\r\nContent-Type: " + response.contentType +
                         "\r\nContent-Length: " + QByteArray::number(response.body.size()) +
                         // No script at all, nothing from elsewhere: the stylesheet and the forms are our own.
+                        // The address of a page goes to no other site; within the site the browser sends
+                        // it, and with it the Origin of every form (under "no-referrer" that is "null").
                         "\r\nContent-Security-Policy: default-src 'none'; style-src 'self'; img-src 'self'; "
                         "form-action 'self'; base-uri 'none'; frame-ancestors 'none'"
-                        "\r\nX-Frame-Options: DENY\r\nReferrer-Policy: no-referrer\r\nX-Content-Type-Options: nosniff"
+                        "\r\nX-Frame-Options: DENY\r\nReferrer-Policy: same-origin\r\nX-Content-Type-Options: nosniff"
                         "\r\nCache-Control: " +
                         (r.path == u"/style.css"_s ? "max-age=3600" : "no-store") + "\r\n";
     if (close) {

@@ -4,6 +4,7 @@
 // phone and on a desktop screen.
 import { spawn, execFileSync } from 'node:child_process';
 import { mkdtempSync, writeFileSync, rmSync, mkdirSync } from 'node:fs';
+import { createServer as createHttpServer } from 'node:http';
 import { createServer } from 'node:net';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
@@ -98,6 +99,25 @@ try {
   await go(page, () => page.click('button[type=submit]'));
   assert.match(await page.$eval('h1', (e) => e.textContent), /予約は取り消されています/);
   assert.deepEqual(blocked, []);
+
+  // With the check form open in one tab, the patient follows the booking link on the clinic's own
+  // site (another site) in a second tab: her cookie comes along and stays, and the form is still taken.
+  const form = await browser.newPage();
+  await form.goto(`${base}/check`);
+  const clinic = createHttpServer((request, response) => {
+    response.writeHead(200, { 'Content-Type': 'text/html' });
+    response.end(`<a id="book" href="${base}/">Web予約</a>`);
+  });
+  await new Promise((resolve) => clinic.listen(0, 'localhost', resolve));
+  const link = await browser.newPage();
+  await link.goto(`http://localhost:${clinic.address().port}/`);
+  await go(link, () => link.click('#book'));
+  clinic.close();
+  await form.bringToFront();
+  await form.type('#f-yno', yno);
+  await form.type('#f-code', code);
+  await go(form, () => form.click('button[type=submit]'));
+  assert.match(await form.$eval('h1', (e) => e.textContent), /予約が見つかりません/);
   console.log(`booked ${yno} and cancelled it: 1 passed, 0 failed`);
 } finally {
   await browser.close();
