@@ -2,6 +2,7 @@
 
 #include "DbInternal.h"
 #include "History.h"
+#include "ReservationNumbers.h"
 #include "Schema.h"
 
 #include <QDir>
@@ -118,6 +119,15 @@ void Database::open(const DbTarget &target, bool requireTables)
             DB_close();
             throw DbError(u"データベースに操作履歴の表(RIREKI)を作れません。\n%1\n%2"_s.arg(target.displayName(),
                                                                                      error.message()));
+        }
+        // A database made before the numbers had a counter of their own gets it once; without it a
+        // number freed by a cancel could be handed out again, so the database is not used.
+        try {
+            ensureReservationCounter(*this);
+        } catch (const DbError &error) {
+            DB_close();
+            throw DbError(u"データベースに予約番号の表(QRB_YNO)を作れません。\n%1\n%2"_s.arg(target.displayName(),
+                                                                                          error.message()));
         }
         // A database made before the searches read their own indexes gets them once. Without them (say
         // the server allows this user no CREATE) the searches still find, only slower.
