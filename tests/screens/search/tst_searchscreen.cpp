@@ -132,6 +132,16 @@ private slots:
         typeInto(box(4), u"9999\n"_s, false);
         QCOMPARE(linesOf(&s, u"List1"_s), QStringList());
         QCOMPARE(QApplication::focusWidget(), box(4));
+
+        // The table gone under the desk (another program): the message says in Japanese what that
+        // means, the engine's English after it.
+        other.write(u"DROP TABLE YOYAKU"_s);
+        typeInto(box(4), u"1001\n"_s, false);
+        const QString told = ws.dialogs.texts().value(0);
+        const qsizetype meaning = told.indexOf(u"データベースに必要な表または列がありません。"_s);
+        QVERIFY2(told.startsWith(u"予約を検索できませんでした。"_s) && meaning > 0
+                     && meaning < told.indexOf(u"詳細: "_s),
+                 qPrintable(told));
     }
 
     void scrollingToTheEndShowsEveryLineOnce()
