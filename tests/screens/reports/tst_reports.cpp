@@ -193,6 +193,12 @@ private slots:
             << SeedRow{.sflg = 0, .kflg = 7}
             << nameA(u"佐藤花子"_s) + NL + u"　未来院　"_s + sp(6) + u"　　　　　来院歴なし　"_s;
 
+        // Written by another program: no line breaks but the report's own.
+        QTest::newRow("line breaks and tabs stored by another program")
+            << SeedRow{.knm = u"改行\n太郎\r\n"_s, .tel1 = u"03\t1111\u2028"_s, .birthday = u"2000年\r01月01日"_s}
+            << u"○改行 太郎"_s + sp(9) + u"03 1111"_s + sp(7) + sp(14) + u" 西暦2000年 01月01日"_s + sp(3) + NL
+                   + u"　未来院　"_s + SeasonalB + NL;
+
         const QString longA = u"○長い名前の患者さんのお名前です"_s + sp(28) + u" 西暦"_s + sp(15);
         QTest::newRow("long name whole, empty fields as blanks, second dose")
             << SeedRow{.knm = u"長い名前の患者さんのお名前です"_s,
