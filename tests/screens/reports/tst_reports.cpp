@@ -6,6 +6,7 @@
 #include "support/FullDisk.h"
 #include "support/Workspace.h"
 
+#include "screens/common/Dialogs.h"
 #include "screens/reports/ReportScreen.h"
 #include "screens/reports/ReportViewerWindow.h"
 #include "screens/reports/ReportWriters.h"
@@ -14,8 +15,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMainWindow>
 #include <QPlainTextEdit>
 #include <QTest>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
 using namespace qrb::test;
@@ -362,16 +365,19 @@ private slots:
     }
 
     // The viewer: opened from the main window it covers that window's middle, not the report buttons in its corner,
-    // shows the file decoded, read-only, in a font where a full-width character takes exactly two
-    // half-width ones (columns are padded by characters); Escape closes it, and its PDF is named after
-    // the day, so the next day's does not overwrite it.
+    // also the first time and right after a message box (the report screen's note of characters
+    // Shift-JIS cannot hold) took the focus away; it shows the file decoded, read-only, in a font where a
+    // full-width character takes exactly two half-width ones (columns are padded by characters); Escape
+    // closes it, and its PDF is named after the day, so the next day's does not overwrite it.
     void showsTheDecodedFileOverTheMainWindow()
     {
         Workspace ws;
-        QWidget desk;
+        QMainWindow desk;
         desk.setGeometry(20, 20, 760, 760); // the offscreen screen is 800 × 800
         desk.show();
         QVERIFY(QTest::qWaitForWindowActive(&desk));
+        QTimer::singleShot(0, [] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return); });
+        qrb::MessageBoxDialogs().tell(u"2 文字を 〓 にしました。"_s);
         qrb::ReportViewerWindow viewer(ws.dialogs);
         viewer.showReport(writeReport(ws.folder()), u"2009-10-09"_s);
         QVERIFY(QTest::qWaitForWindowActive(&viewer));
