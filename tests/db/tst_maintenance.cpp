@@ -123,7 +123,8 @@ private slots:
 
     // Two backups in one second do not meet. Restoring after a crash: the crashed file's log stays
     // with that file, kept as one more backup, and is never replayed into the restored one. Refused
-    // while a QRB has the database open.
+    // while a QRB has the database open, and over a file whose reservation numbers cannot be read
+    // (the restored file could hand them out again).
     void backupsAndRestoreNeverMeetAForeignLog()
     {
         Workspace ws;
@@ -158,6 +159,14 @@ private slots:
         QCOMPARE(names(kept), (QStringList{u"山田"_s, u"佐藤"_s, u"鈴木"_s, u"ok"_s}));
         ws.db.DB_open(ws.target());
         QCOMPARE(ws.db.scalar(u"PRAGMA journal_mode"_s).toString(), u"wal"_s);
+
+        ws.db.DB_close();
+        QVERIFY(test::writeFileBytes(ws.dbPath(), "not a database"));
+        const QString refused =
+            test::messageOf([&] { restoreDatabase(*backup, ws.dbPath(), Moment.addSecs(120), u"test"_s); });
+        QVERIFY2(refused.contains(u"予約番号を読めません"_s), qPrintable(refused));
+        QCOMPARE(test::fileBytes(ws.dbPath()), QByteArray("not a database"));
+        QVERIFY(!QFileInfo::exists(ws.folder() + u"/TEMP.mdb"_s));
     }
 
     // A number once handed out is never handed out again, whatever removed its reservation. 山田 is
