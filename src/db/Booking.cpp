@@ -3,12 +3,12 @@
 #include "Capacities.h"
 #include "Database.h"
 #include "History.h"
+#include "ReservationNumbers.h"
 #include "Search.h"
 
 #include <QHash>
 #include <QSqlQuery>
 
-#include <limits>
 
 using namespace Qt::StringLiterals;
 
@@ -48,14 +48,7 @@ StoredBooking registerReservationInTransaction(Database &db, const BookingRecord
                 return stored;
             }
         }
-        // Counted on in 64 bits: SQLite would store the number after the largest 32-bit one as its
-        // negative, and PostgreSQL's column cannot hold it.
-        const qint64 next = db.scalar(u"SELECT COALESCE(MAX(YNO), 0) FROM YOYAKU"_s).toLongLong() + 1;
-        if (next > std::numeric_limits<qint32>::max()) {
-            throw DbError(u"予約番号が上限(%1)に達したため、予約を登録できません。予約データは変わっていません。\n"
-                          u"システムの管理者に連絡してください。"_s.arg(std::numeric_limits<qint32>::max()));
-        }
-        stored.yno = static_cast<int>(next);
+        stored.yno = drawReservationNumber(db);
         stored.added = true;
         db.write(u"INSERT INTO YOYAKU (YNO, KNO, KNM, KKNM, YDATE, YTIME, BFLG, BIRTHDAY, TEL1, TEL2, RFLG, KFLG, "
                  "BIKO, SFLG, SCNT, KMNO, CFLG, Category) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "

@@ -54,8 +54,9 @@ enum class SameName {
 };
 
 // Stores a booking: a patient already booked under the same name in the same slot has that record
-// overwritten (its YNO kept, the visit flag back to 0); otherwise a new record gets the largest YNO
-// plus one. The number is drawn, and the slot's places counted, inside the write transaction, so two
+// overwritten (its YNO kept, the visit flag back to 0); otherwise a new record gets a number never
+// handed out before (ReservationNumbers.h). The number is drawn, and the slot's places counted, inside
+// the write transaction, so two
 // workstations registering at the same moment never draw the same number, and neither can fill the
 // last place unseen by the other. Overwriting takes no place and is never refused.
 StoredBooking registerReservation(Database &db, const BookingRecord &record, WhenFull whenFull);

@@ -14,6 +14,9 @@ namespace qrb {
 // field for one registered or cancelled, the cells of the places, the count and period of a deletion.
 // Remarks keep their line breaks.
 QString historyDetails(const HistoryEntry &entry);
+// The same on one line, as the history list and the report show it: line breaks of the remarks as
+// " / ", any other control character a blank.
+QString historyDetailsLine(const QString &details);
 
 // "操作履歴.txt": a heading naming what was asked for (`condition`) and when it was printed, then
 // every row in the order given, lines ended by CR LF.

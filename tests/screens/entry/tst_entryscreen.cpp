@@ -386,6 +386,9 @@ private slots:
         QTest::newRow("on the birthday") << u"西暦 19791215 2009-12-15"_s << u"1979年12月15日 30才"_s;
         QTest::newRow("full-width, whatever the era")
             << u"平成 ２００２０１０１ 2009-12-01"_s << u"2002年01月01日 7才"_s;
+        QTest::newRow("full-width six to nine") << u"西暦 １９６７０８２９ 2009-12-01"_s << u"1967年08月29日 42才"_s;
+        QTest::newRow("full-width three to five, era") << u"昭和 ５４０３０５ 2009-12-01"_s << u"54年03月05日 30才"_s;
+        QTest::newRow("平成's first day") << u"平成 010108 2009-12-01"_s << u"01年01月08日 20才"_s;
         QTest::newRow("month 13") << u"西暦 20021301 2009-12-01"_s << u"2002年13月01日 "_s;
         QTest::newRow("six digits, western era") << u"西暦 190101 2009-12-01"_s << u"19年01月01日 "_s;
         QTest::newRow("born after today") << u"西暦 20100101 2009-12-01"_s << u"2010年01月01日 "_s;
