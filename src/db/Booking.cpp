@@ -18,7 +18,7 @@ StoredBooking registerReservation(Database &db, const BookingRecord &record, Whe
 {
     Database::WriteTransaction transaction(db);
     const StoredBooking stored = registerReservationInTransaction(db, record, whenFull);
-    if (!stored.slotFull) {
+    if (!stored.slotFull && !stored.loadedGone) {
         transaction.commit();
     }
     return stored;
@@ -30,6 +30,10 @@ StoredBooking registerReservationInTransaction(Database &db, const BookingRecord
     const QVariant bflg = r.bflg ? QVariant(*r.bflg) : QVariant(QMetaType::fromType<int>());
     const std::optional<Reservation> before = reservationInSlot(db, r.ydate, r.ytime, r.knm);
     StoredBooking stored;
+    if (r.loadedYno && (!before || before->yno != *r.loadedYno)) {
+        stored.loadedGone = true;
+        return stored;
+    }
     if (before) {
         stored.yno = before->yno;
         db.write(u"UPDATE YOYAKU SET KNO = ?, KNM = ?, KKNM = ?, YDATE = ?, YTIME = ?, BFLG = COALESCE(?, BFLG), "
@@ -71,30 +75,18 @@ StoredBooking registerReservationInTransaction(Database &db, const BookingRecord
     return stored;
 }
 
-bool cancelReservation(Database &db, const QString &dateKey, const QString &hour, const QString &name)
+std::optional<Reservation> cancelReservation(Database &db, const QString &dateKey, const QString &hour,
+                                             const QString &name, std::optional<int> yno)
 {
     Database::WriteTransaction transaction(db);
     const std::optional<Reservation> before = reservationInSlot(db, dateKey, hour, name);
-    if (!before) {
-        return false;
+    if (!before || (yno && before->yno != *yno)) {
+        return std::nullopt;
     }
     db.write(u"DELETE FROM YOYAKU WHERE YNO = ?"_s, {before->yno});
     recordReservationChange(db, HistoryKind::Cancelled, before, std::nullopt);
     transaction.commit();
-    return true;
-}
-
-bool cancelReservationNumbered(Database &db, int yno)
-{
-    Database::WriteTransaction transaction(db);
-    const std::optional<Reservation> before = reservationByNumber(db, yno);
-    if (!before) {
-        return false;
-    }
-    db.write(u"DELETE FROM YOYAKU WHERE YNO = ?"_s, {yno});
-    recordReservationChange(db, HistoryKind::Cancelled, before, std::nullopt);
-    transaction.commit();
-    return true;
+    return before;
 }
 
 QStringList namesInSlot(Database &db, const QString &dateKey, const QString &hour)

@@ -33,12 +33,16 @@ struct BookingRecord {
     int sflg = 0;
     int scnt = 0;
     QString kmno;
+    // The reservation the form loaded and is writing back: only that one (its number still in this
+    // slot under this name) may be overwritten; anything else there is another desk's doing.
+    std::optional<int> loadedYno;
 };
 
 struct StoredBooking {
     int yno = 0;
     bool added = false;   // false when the patient's earlier record of the slot was overwritten
     bool slotFull = false; // nothing was stored: a new record would have over-booked the slot
+    bool loadedGone = false; // nothing was stored: the loaded reservation is no longer what the form shows
 };
 
 // What a booking that would take a place beyond the slot's capacity does.
@@ -57,11 +61,11 @@ StoredBooking registerReservation(Database &db, const BookingRecord &record, Whe
 // (both doses of a pair, the web's cancel code) are stored together or not at all.
 StoredBooking registerReservationInTransaction(Database &db, const BookingRecord &record, WhenFull whenFull);
 
-// Deletes the first record (lowest YNO) of the name in the slot; false when there is none.
-bool cancelReservation(Database &db, const QString &dateKey, const QString &hour, const QString &name);
-
-// Deletes the reservation numbered `yno`; false when there is none (cancelled elsewhere meanwhile).
-bool cancelReservationNumbered(Database &db, int yno);
+// Deletes the first record (lowest YNO) of the name in the slot and returns it as it was; nothing when
+// there is none. With `yno` (a reservation the screen loaded) that record must also still carry this
+// number, so that a reservation cancelled elsewhere and booked again meanwhile is left alone.
+std::optional<Reservation> cancelReservation(Database &db, const QString &dateKey, const QString &hour,
+                                             const QString &name, std::optional<int> yno = std::nullopt);
 
 // Names booked in a slot, in the order they were booked.
 QStringList namesInSlot(Database &db, const QString &dateKey, const QString &hour);

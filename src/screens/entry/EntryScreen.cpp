@@ -368,18 +368,35 @@ void EntryScreen::registerBooking()
             return;
         }
     }
-    // A loaded 新型 pair record registered again (a telephone number put right) stays what it was.
+    const QString name = m_patient->text(0);
+    // Written back into its own slot under its own name, the loaded reservation is overwritten only if
+    // it is still there unchanged, and a 新型 pair record keeps its codes unless another 種別 was chosen
+    // (a telephone number put right). For anyone else the 種別 shown decides.
+    const bool writesLoaded = loadedShownIn(*first, name);
     const int type = m_patient->type();
-    const DoseCodes codes = m_loaded && m_loaded->type == type ? m_loaded->codes : doseCodesOfType(type);
+    const DoseCodes codes = writesLoaded && m_loaded->type == type ? m_loaded->codes : doseCodesOfType(type);
+    BookingRecord firstDose = m_patient->bookingOf(*first, codes);
+    if (writesLoaded) {
+        firstDose.loadedYno = m_loaded->yno;
+    }
 
     // Each dose is its own transaction: a receptionist who declines an over-booked second slot keeps
     // the first dose and can choose another slot for the second.
-    const QString name = m_patient->text(0);
     QList<BookedSlot> booked;
     bool updated = false;
     try {
-        const auto stored = storeAskingWhenFull(m_patient->bookingOf(*first, codes), QString());
+        const auto stored = storeAskingWhenFull(firstDose, QString());
         if (!stored) {
+            return;
+        }
+        if (stored->loadedGone) {
+            // What was typed stays; the lists show the slot as it is now, and a second press stores the
+            // form as any booking of this name in this slot.
+            m_loaded.reset();
+            m_state.dialogs.tell(
+                u"予約を登録しませんでした。\r\n"_s + loadedChangedElsewhere() +
+                u"\r\n入力内容はそのまま残してあります。もう一度「予約登録」を押すと、この内容で登録します。"_s);
+            refreshLists(QString());
             return;
         }
         booked.append({first->dateKey, first->hour, stored->yno});
@@ -405,7 +422,7 @@ void EntryScreen::registerBooking()
         }
     }
     m_state.notices.post(bookedNotice(name, booked, updated));
-    refreshAfterWriting(*first, u"予約は登録しました。"_s);
+    refreshAfterWriting(u"予約は登録しました。"_s);
 }
 
 std::optional<StoredBooking> EntryScreen::storeAskingWhenFull(const BookingRecord &booking,
@@ -425,39 +442,65 @@ std::optional<StoredBooking> EntryScreen::storeAskingWhenFull(const BookingRecor
 
 void EntryScreen::cancelBooking()
 {
-    const auto slot = checkedSlot(0);
+    // The reservation the form shows: a loaded one in the slot of the row it was loaded from, while that
+    // row still stands there and 氏名 still holds its name; otherwise the name in row 1's slot.
+    const QString name = m_patient->text(0);
+    std::optional<Slot> slot;
+    if (m_loaded && m_loaded->row == 1 && m_combo2[0]->isVisibleTo(this)) {
+        slot = slotFromTexts(m_row2->year(), m_row2->month(), m_row2->day(), m_row2->hour());
+    }
+    if (!slot || !loadedShownIn(*slot, name)) {
+        slot = checkedSlot(0);
+    }
     if (!slot) {
         return;
     }
-    const QString name = m_patient->text(0);
-    bool deleted = false;
+    const bool loaded = loadedShownIn(*slot, name);
+    std::optional<Reservation> deleted;
     try {
-        // The reservation loaded from List1 is the one meant, whichever row's list it came from.
-        deleted = m_loaded ? cancelReservationNumbered(m_state.db, m_loaded->yno)
-                           : cancelReservation(m_state.db, slot->dateKey, slot->hour, name);
-        if (deleted) {
-            m_state.notices.post(m_loaded ? cancelledNotice(name, m_loaded->ydate, m_loaded->ytime)
-                                          : cancelledNotice(name, slot->dateKey, slot->hour));
-        }
+        deleted = cancelReservation(m_state.db, slot->dateKey, slot->hour, name,
+                                    loaded ? std::optional<int>(m_loaded->yno) : std::nullopt);
     } catch (const DbError &error) {
         tellFailure(u"予約を取り消せませんでした。"_s, error);
         return;
     }
-    if (!deleted) {
-        m_state.dialogs.tell(u"取り消す予約が見つかりませんでした。\r\n他の端末ですでに取り消されています。"_s);
+    if (deleted) {
+        m_state.notices.post(cancelledNotice(deleted->knm, deleted->ydate, deleted->ytime));
+        refreshAfterWriting(u"予約は取り消しました。"_s);
+        return;
     }
-    refreshAfterWriting(*slot, u"予約は取り消しました。"_s);
+    m_state.dialogs.tell(loaded ? u"予約を取り消しませんでした。\r\n"_s + loadedChangedElsewhere()
+                                : u"取り消す予約が見つかりませんでした。\r\n"
+                                  u"予約日の日付・時間と氏名を確かめてください。予約は変わっていません。"_s);
+    refreshAfterWriting(QString());
 }
 
-void EntryScreen::refreshAfterWriting(const Slot &slot, const QString &whatWasDone)
+bool EntryScreen::loadedShownIn(const Slot &slot, const QString &name) const
+{
+    return m_loaded && m_loaded->knm == name && m_loaded->ydate == slot.dateKey && m_loaded->ytime == slot.hour;
+}
+
+QString EntryScreen::loadedChangedElsewhere()
+{
+    return u"読み込んだ後に、ほかの端末でこの予約が取り消されたか変更されています。"_s;
+}
+
+void EntryScreen::refreshAfterWriting(const QString &whatWasDone)
 {
     input_clear();
+    refreshLists(whatWasDone);
+}
+
+void EntryScreen::refreshLists(const QString &whatWasDone)
+{
     // The slot line is read again rather than worked out, so that an overwritten booking or another
     // workstation's booking is counted as it stands.
     try {
         ListView1_set();
         List1_set();
-        m_slotLine1->setText(slotLineOf(slot));
+        if (const auto slot = slotFromTexts(m_row1->year(), m_row1->month(), m_row1->day(), m_row1->hour())) {
+            m_slotLine1->setText(slotLineOf(*slot));
+        }
     } catch (const DbError &error) {
         tellFailure(whatWasDone + u"予約状況を読み込めませんでした。"_s, error);
     }
@@ -592,7 +635,9 @@ void EntryScreen::fillFromReservation(const Reservation &r, bool wholeReservatio
     }
     // Only a pair record has codes no option writes back (新型 with its dose); -2 matches no option.
     const auto type = typeOfCodes(r.sflg, r.scnt);
-    m_loaded = Loaded{r.yno, r.sflg == 2 ? type.value_or(-2) : -2, DoseCodes{2, r.scnt.value_or(0)}, r.ydate, r.ytime};
+    m_loaded =
+        Loaded{r.yno,   m_kakuninRow, r.sflg == 2 ? type.value_or(-2) : -2, DoseCodes{2, r.scnt.value_or(0)}, r.knm,
+               r.ydate, r.ytime};
     m_command1[0]->setEnabled(false);
     m_command1[1]->setEnabled(true);
 }

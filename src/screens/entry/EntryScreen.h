@@ -78,7 +78,13 @@ private:
     // A double-click on the month grid: that day (and the cell's hour, unless -1) into row 1, then its 確認.
     void gridDayChosen(const QDate &date, int slot);
     void cancelBooking();
-    void refreshAfterWriting(const Slot &slot, const QString &whatWasDone);
+    // The loaded reservation is the one the form shows in this slot under this name.
+    bool loadedShownIn(const Slot &slot, const QString &name) const;
+    // Why a write on the loaded reservation was refused.
+    static QString loadedChangedElsewhere();
+    // The month grid, the names and the slot line of row 1 read again; `whatWasDone` leads a failure.
+    void refreshLists(const QString &whatWasDone);
+    void refreshAfterWriting(const QString &whatWasDone);
     void setButtonStates();
     // "休診日（…）" beside row 0's or row 1's slot line while the row stands on a closed day.
     void showClosedNote(int row);
@@ -112,13 +118,17 @@ private:
 
     int m_kakuninRow = 0; // the row whose slot List1 shows
 
-    // The reservation loaded from List1: 予約取消 deletes that one, wherever the pickers stand now, and
-    // registering it again without another 種別 keeps the codes a 新型 pair record was stored with.
+    // The reservation loaded from List1. It counts only while the form still shows it: its name in 氏名
+    // and its day and hour in the row it was loaded from. 予約取消 then deletes it and registering
+    // overwrites it, each only if the row is still in the database as loaded; registering it again
+    // without another 種別 keeps the codes a 新型 pair record was stored with.
     struct Loaded {
         int yno = 0;
+        int row = 0;   // 0 or 1: the row whose list it came from
         int type = -1; // the 種別 option the load selected
         DoseCodes codes;
-        QString ydate; // its slot, for what the status bar tells after cancelling it
+        QString knm;
+        QString ydate;
         QString ytime;
     };
     std::optional<Loaded> m_loaded;
