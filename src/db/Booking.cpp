@@ -5,6 +5,8 @@
 #include "History.h"
 #include "Search.h"
 
+#include "shared/Text.h"
+
 #include <QHash>
 #include <QSqlQuery>
 
@@ -13,6 +15,24 @@
 using namespace Qt::StringLiterals;
 
 namespace qrb {
+
+namespace {
+
+// The reservation a screen loaded, if it is still in the slot under the name the screen shows (a name
+// an older tool stored with a line break is shown, and matched, on one line).
+std::optional<Reservation> loadedReservation(Database &db, int yno, const QString &dateKey, const QString &hour,
+                                             const QString &name)
+{
+    std::optional<Reservation> found;
+    db.forEachRow(u"SELECT "_s + reservationColumns() + u" FROM YOYAKU WHERE YNO = ? AND YDATE = ? AND YTIME = ?"_s,
+                  {yno, dateKey, hour}, [&](const QSqlQuery &q) { found = readReservation(q); });
+    if (found && oneLine(found->knm) != name) {
+        return std::nullopt;
+    }
+    return found;
+}
+
+} // namespace
 
 StoredBooking registerReservation(Database &db, const BookingRecord &record, WhenFull whenFull)
 {
@@ -28,9 +48,10 @@ StoredBooking registerReservationInTransaction(Database &db, const BookingRecord
 {
     // NULL when the form knows no era: a new reservation is stored without one, an existing one keeps its own.
     const QVariant bflg = r.bflg ? QVariant(*r.bflg) : QVariant(QMetaType::fromType<int>());
-    const std::optional<Reservation> before = reservationInSlot(db, r.ydate, r.ytime, r.knm);
+    const std::optional<Reservation> before = r.loadedYno ? loadedReservation(db, *r.loadedYno, r.ydate, r.ytime, r.knm)
+                                                          : reservationInSlot(db, r.ydate, r.ytime, r.knm);
     StoredBooking stored;
-    if (r.loadedYno && (!before || before->yno != *r.loadedYno)) {
+    if (r.loadedYno && !before) {
         stored.loadedGone = true;
         return stored;
     }
@@ -79,8 +100,9 @@ std::optional<Reservation> cancelReservation(Database &db, const QString &dateKe
                                              const QString &name, std::optional<int> yno)
 {
     Database::WriteTransaction transaction(db);
-    const std::optional<Reservation> before = reservationInSlot(db, dateKey, hour, name);
-    if (!before || (yno && before->yno != *yno)) {
+    const std::optional<Reservation> before =
+        yno ? loadedReservation(db, *yno, dateKey, hour, name) : reservationInSlot(db, dateKey, hour, name);
+    if (!before) {
         return std::nullopt;
     }
     db.write(u"DELETE FROM YOYAKU WHERE YNO = ?"_s, {before->yno});

@@ -33,8 +33,9 @@ struct BookingRecord {
     int sflg = 0;
     int scnt = 0;
     QString kmno;
-    // The reservation the form loaded and is writing back: only that one (its number still in this
-    // slot under this name) may be overwritten; anything else there is another desk's doing.
+    // The reservation the form loaded and is writing back: only that one may be overwritten, and only
+    // while its number is still in this slot under this name (on one line); otherwise another desk has
+    // cancelled or changed it meanwhile.
     std::optional<int> loadedYno;
 };
 
@@ -62,8 +63,9 @@ StoredBooking registerReservation(Database &db, const BookingRecord &record, Whe
 StoredBooking registerReservationInTransaction(Database &db, const BookingRecord &record, WhenFull whenFull);
 
 // Deletes the first record (lowest YNO) of the name in the slot and returns it as it was; nothing when
-// there is none. With `yno` (a reservation the screen loaded) that record must also still carry this
-// number, so that a reservation cancelled elsewhere and booked again meanwhile is left alone.
+// there is none. With `yno` (a reservation the screen loaded) it deletes that one only, and only while
+// it is still in the slot under the name (on one line), so that a reservation cancelled elsewhere and
+// booked again meanwhile is left alone.
 std::optional<Reservation> cancelReservation(Database &db, const QString &dateKey, const QString &hour,
                                              const QString &name, std::optional<int> yno = std::nullopt);
 

@@ -2,6 +2,7 @@
 
 #include "shared/Dates.h"
 #include "shared/Eras.h"
+#include "shared/Text.h"
 
 #include <QRegularExpression>
 
@@ -120,6 +121,16 @@ std::optional<int> typeOfCodes(std::optional<int> sflg, std::optional<int> scnt)
     default:
         return -1;
     }
+}
+
+QString storedRemarks(const QString &typed)
+{
+    static const QRegularExpression lineBreak(u"\r\n|[\r\n\u2028\u2029]"_s);
+    QStringList lines = typed.split(lineBreak);
+    for (QString &line : lines) {
+        line = oneLine(line);
+    }
+    return lines.join(u'\n');
 }
 
 QDate proposedSecondDose(QDate firstDose)

@@ -55,6 +55,10 @@ inline constexpr DoseCodes SecondDoseCodes{2, 2};
 // they are" (a 新型 pair row with an unknown dose).
 std::optional<int> typeOfCodes(std::optional<int> sflg, std::optional<int> scnt);
 
+// The remarks as stored: their own line breaks kept (CR LF, CR, LF and the separators each one line
+// break), any other control character, a pasted tab say, made one blank within its line as oneLine does.
+QString storedRemarks(const QString &typed);
+
 // The second dose proposed for a 新型 booking: three weeks after the first.
 QDate proposedSecondDose(QDate firstDose);
 

@@ -12,6 +12,7 @@
 #include "screens/common/Named.h"
 #include "screens/common/Notices.h"
 #include "screens/common/ProgramState.h"
+#include "shared/Text.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -465,7 +466,7 @@ void EntryScreen::cancelBooking()
         return;
     }
     if (deleted) {
-        m_state.notices.post(cancelledNotice(deleted->knm, deleted->ydate, deleted->ytime));
+        m_state.notices.post(cancelledNotice(oneLine(deleted->knm), deleted->ydate, deleted->ytime));
         refreshAfterWriting(u"予約は取り消しました。"_s);
         return;
     }
@@ -635,9 +636,13 @@ void EntryScreen::fillFromReservation(const Reservation &r, bool wholeReservatio
     }
     // Only a pair record has codes no option writes back (新型 with its dose); -2 matches no option.
     const auto type = typeOfCodes(r.sflg, r.scnt);
-    m_loaded =
-        Loaded{r.yno,   m_kakuninRow, r.sflg == 2 ? type.value_or(-2) : -2, DoseCodes{2, r.scnt.value_or(0)}, r.knm,
-               r.ydate, r.ytime};
+    m_loaded = Loaded{r.yno,
+                      m_kakuninRow,
+                      r.sflg == 2 ? type.value_or(-2) : -2,
+                      DoseCodes{2, r.scnt.value_or(0)},
+                      m_patient->text(0),
+                      r.ydate,
+                      r.ytime};
     m_command1[0]->setEnabled(false);
     m_command1[1]->setEnabled(true);
 }

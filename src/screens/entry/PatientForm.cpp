@@ -7,6 +7,7 @@
 #include "db/Booking.h"
 #include "screens/common/Named.h"
 #include "shared/Eras.h"
+#include "shared/Text.h"
 
 #include <QComboBox>
 #include <QFocusEvent>
@@ -195,18 +196,20 @@ PatientForm::~PatientForm() = default;
 
 QString PatientForm::text(int index) const
 {
+    // What a box holds is read as it will be stored: a name pasted from a spreadsheet keeps no line
+    // break or tab that would split it in the name list and the reports.
     if (index == 6) {
-        return m_remarks->toPlainText();
+        return storedRemarks(m_remarks->toPlainText());
     }
-    return m_lineEdits[index] != nullptr ? m_lineEdits[index]->text() : QString();
+    return m_lineEdits[index] != nullptr ? oneLine(m_lineEdits[index]->text()) : QString();
 }
 
 void PatientForm::setText(int index, const QString &value)
 {
     if (index == 6) {
-        m_remarks->setPlainText(value);
+        m_remarks->setPlainText(storedRemarks(value));
     } else if (m_lineEdits[index] != nullptr) {
-        m_lineEdits[index]->setText(value);
+        m_lineEdits[index]->setText(oneLine(value));
     }
 }
 
@@ -323,6 +326,10 @@ bool PatientForm::eventFilter(QObject *watched, QEvent *event)
             continue;
         }
         if (event->type() == QEvent::FocusOut && isFocusMove(event)) {
+            // The box shows what will be stored from the moment it is left.
+            if (m_lineEdits[index]->text() != text(index)) {
+                setText(index, text(index));
+            }
             Text1_LostFocus(index);
         } else if (event->type() == QEvent::FocusIn && isFocusMove(event)) {
             Text1_GotFocus(index);

@@ -5,6 +5,7 @@
 #include "screens/entry/EntryScreen.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QInputMethodEvent>
 #include <QLineEdit>
@@ -225,6 +226,48 @@ private slots:
         QCOMPARE(stored(desk.ws.db, u"YNO, BFLG, SFLG"_s, u"KNM = 'O''Brien'"_s),
                  (QStringList{u"4"_s, u"5"_s, u"0"_s}));
         QVERIFY(desk.told().isEmpty());
+    }
+
+    // A text pasted from a spreadsheet or a mail brings its line breaks and tabs along: every box stores
+    // it on one line, so that the name list shows one name; the remarks keep their own line breaks.
+    void pastedLineBreaksAreNotStored_data()
+    {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("pasted");
+        QTest::addColumn<QString>("column");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("name") << u"Text1(0)"_s << u"改行\n太郎\r\n"_s << u"KNM"_s << u"改行 太郎"_s;
+        QTest::newRow("kana") << u"Text1(1)"_s << u"ｶｲｷﾞｮｳ\tﾀﾛｳ"_s << u"KKNM"_s << u"ｶｲｷﾞｮｳ ﾀﾛｳ"_s;
+        QTest::newRow("birth date, rewritten") << u"Text1(2)"_s << u"20020101\r\n"_s << u"BIRTHDAY"_s
+                                               << u"2002年01月01日"_s;
+        QTest::newRow("telephone") << u"Text1(4)"_s << u"03-1234\u2028"_s << u"TEL2"_s << u"03-1234"_s;
+        QTest::newRow("member number") << u"Text1(5)"_s << u"\tM-7\x1b"_s << u"KMNO"_s << u"M-7"_s;
+        QTest::newRow("patient number") << u"Text1(8)"_s << u"12\n34"_s << u"KNO"_s << u"12 34"_s;
+        QTest::newRow("remarks") << u"Text1(6)"_s << u"1行目\t注意\n2行目\x07"_s << u"BIKO"_s
+                                 << u"1行目 注意\n2行目"_s;
+    }
+
+    void pastedLineBreaksAreNotStored()
+    {
+        QFETCH(QString, box);
+        QFETCH(QString, pasted);
+        QFETCH(QString, column);
+        QFETCH(QString, stored);
+        Desk desk;
+        QGuiApplication::clipboard()->setText(pasted);
+        const bool name = box == u"Text1(0)"_s;
+        if (name) {
+            desk.press(box);
+        } else {
+            desk.enterName(u"山田"_s);
+        }
+        QWidget *target = control(desk.screen.get(), box);
+        target->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(target, Qt::Key_V, Qt::ControlModifier);
+        QTest::keyClick(target, Qt::Key_Tab);
+        desk.press(u"Command1(0)"_s);
+        QCOMPARE(qrb::test::stored(desk.ws.db, column), QStringList{stored});
+        QCOMPARE(linesOf(desk.screen.get(), u"List1"_s), QStringList{name ? stored : u"山田"_s});
     }
 
     // A full second slot asks again under its own title; Cancel there keeps the first dose and the form.
