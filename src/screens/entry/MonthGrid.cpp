@@ -10,11 +10,13 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <functional>
 #include <utility>
 
 using namespace Qt::StringLiterals;
@@ -28,6 +30,42 @@ constexpr int GridColumns = 2 + SlotCount;
 const QColor FullColour(0xFF, 0xD8, 0x80);
 const QColor OverColour(0xFF, 0xA0, 0xA0);
 
+// List1: Return and Space load the current line, and so does every key that moves to a line (with one
+// name, Down and Home load it too). Entering the list with Tab only makes its first line current.
+class NamesList final : public QListWidget
+{
+public:
+    using QListWidget::QListWidget;
+    std::function<void(const QString &)> chosen;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        switch (event->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Space:
+            // Taken here even on an empty list: the key is no press of the screen's buttons.
+            event->accept();
+            break;
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_Home:
+        case Qt::Key_End:
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown:
+            QListWidget::keyPressEvent(event);
+            break;
+        default:
+            QListWidget::keyPressEvent(event);
+            return;
+        }
+        if (currentItem() != nullptr) {
+            chosen(currentItem()->text());
+        }
+    }
+};
+
 } // namespace
 
 MonthGrid::MonthGrid(ProgramState &state, QWidget *parent)
@@ -36,16 +74,12 @@ MonthGrid::MonthGrid(ProgramState &state, QWidget *parent)
 {
     auto *lists = new QHBoxLayout(this);
     lists->setContentsMargins(0, 0, 0, 0);
-    m_names = new QListWidget(this);
+    auto *names = new NamesList(this);
+    names->chosen = [this](const QString &name) { emit nameChosen(name); };
+    m_names = names;
     m_names->setObjectName(u"List1"_s);
     m_names->setMinimumWidth(160);
     connect(m_names, &QListWidget::itemClicked, this, [this](QListWidgetItem *item) { emit nameChosen(item->text()); });
-    connect(m_names, &QListWidget::currentItemChanged, this, [this](QListWidgetItem *current) {
-        if (std::exchange(m_keyInNames, false) && current != nullptr) {
-            emit nameChosen(current->text());
-        }
-    });
-    m_names->installEventFilter(this);
     lists->addWidget(m_names, 1);
     m_grid = new QTreeWidget(this);
     m_grid->setObjectName(u"ListView1"_s);
@@ -153,9 +187,6 @@ bool MonthGrid::eventFilter(QObject *watched, QEvent *event)
 {
     if (m_grid != nullptr && watched == m_grid->viewport() && event->type() == QEvent::Resize) {
         applyGridWidths();
-    }
-    if (watched == m_names) {
-        m_keyInNames = event->type() == QEvent::KeyPress;
     }
     return QWidget::eventFilter(watched, event);
 }

@@ -48,8 +48,6 @@ private:
     ProgramState &m_state;
     QListWidget *m_names = nullptr; // List1
     QTreeWidget *m_grid = nullptr;  // ListView1
-    // Set while List1 handles a key, so that moving through it with the keyboard loads as a click does.
-    bool m_keyInNames = false;
 };
 
 } // namespace qrb

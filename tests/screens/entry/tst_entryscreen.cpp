@@ -3,6 +3,7 @@
 
 #include "db/Database.h"
 #include "screens/entry/EntryScreen.h"
+#include "shared/Dates.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -22,10 +23,15 @@ namespace {
 
 // One entry screen, shown and active, on a clinic of its own; everything reaches it as keys and clicks.
 struct Desk {
-    explicit Desk(int places = 3, QDateTime at = QDateTime(QDate(2009, 10, 9), QTime(10, 30)), bool dbAway = false)
+    // `booked` are in the slot the screen opens on.
+    explicit Desk(int places = 3, QDateTime at = QDateTime(QDate(2009, 10, 9), QTime(10, 30)), bool dbAway = false,
+                  const QStringList &booked = {})
         : ws(places)
     {
         ws.clock.at = at;
+        for (const QString &name : booked) {
+            ws.addReservation(dateKey(at.date()), clampedSlot(at.time()), name);
+        }
         if (dbAway) {
             ws.db.DB_close();
         }
@@ -432,6 +438,46 @@ private slots:
         // Done or refused, a cancel leaves an empty form; a refused registration keeps what was typed.
         const bool refusedRegistration = told.startsWith(u"予約を登録"_s) && notice.isEmpty();
         QCOMPARE(desk.box(0)->text().isEmpty(), !refusedRegistration);
+    }
+
+    // Tab into List1 makes its first line current and loads nothing; Return and Space load the current
+    // line, and so does every key that moves to a line, also when there is only one.
+    void theNameListLoadsFromTheKeyboard_data()
+    {
+        QTest::addColumn<QString>("names");
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<QString>("loaded");
+        QTest::newRow("Tab in") << u"佐藤"_s << QString() << QString();
+        QTest::newRow("one name, Down") << u"佐藤"_s << u"Down"_s << u"佐藤"_s;
+        QTest::newRow("one name, Home") << u"佐藤"_s << u"Home"_s << u"佐藤"_s;
+        QTest::newRow("one name, Return") << u"佐藤"_s << u"Return"_s << u"佐藤"_s;
+        QTest::newRow("one name, Space") << u"佐藤"_s << u"Space"_s << u"佐藤"_s;
+        QTest::newRow("two names, Return") << u"佐藤 山田"_s << u"Return"_s << u"佐藤"_s;
+        QTest::newRow("two names, Down") << u"佐藤 山田"_s << u"Down"_s << u"山田"_s;
+        QTest::newRow("two names, End, Up") << u"佐藤 山田"_s << u"End Up"_s << u"佐藤"_s;
+    }
+
+    void theNameListLoadsFromTheKeyboard()
+    {
+        QFETCH(QString, names);
+        QFETCH(QString, keys);
+        QFETCH(QString, loaded);
+        Desk desk(3, QDateTime(QDate(2009, 10, 9), QTime(10, 30)), false, names.split(u' '));
+        auto *list = control<QListWidget>(desk.screen.get(), u"List1"_s);
+        // 予約登録 and 予約取消 are not enabled yet: Tab goes from 確認 straight to the list.
+        control(desk.screen.get(), u"Command2(0)"_s)->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), list);
+        QCOMPARE(list->currentRow(), 0);
+        const QMap<QString, Qt::Key> keyNamed = {{u"Down"_s, Qt::Key_Down}, {u"Up"_s, Qt::Key_Up},
+                                                 {u"Home"_s, Qt::Key_Home}, {u"End"_s, Qt::Key_End},
+                                                 {u"Return"_s, Qt::Key_Return}, {u"Space"_s, Qt::Key_Space}};
+        for (const QString &key : keys.split(u' ', Qt::SkipEmptyParts)) {
+            QTest::keyClick(list, keyNamed.value(key));
+        }
+        QCOMPARE(desk.box(0)->text(), loaded);
+        QCOMPARE(desk.buttons(), loaded.isEmpty() ? u"00"_s : u"01"_s);
+        QCOMPARE(QApplication::focusWidget(), list);
     }
 
     // What the input method converts is read back as the readings, each reading once, and appended on
