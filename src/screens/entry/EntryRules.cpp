@@ -44,16 +44,30 @@ std::optional<Slot> slotFromTexts(const QString &year, const QString &month, con
     return Slot{*date, key, hour};
 }
 
-std::optional<BirthDateText> rewriteBirthDate(const QString &entered)
+QString halfwidthDigits(const QString &typed)
 {
-    // Digits typed with the input method still on arrive full-width ("２００２０１０１"); they are the
-    // same digits and are stored as the ASCII ones.
-    QString typed = entered;
-    for (QChar &c : typed) {
+    QString digits = typed;
+    for (QChar &c : digits) {
         if (c >= u'０' && c <= u'９') {
             c = QChar(u'0' + (c.unicode() - u'０'));
         }
     }
+    return digits;
+}
+
+QString pickerText(const QString &typed)
+{
+    const QString text = halfwidthDigits(typed.trimmed());
+    if (text.size() == 1 && text.at(0).isDigit() && text.at(0).unicode() < 0x80) {
+        return u'0' + text;
+    }
+    return text;
+}
+
+std::optional<BirthDateText> rewriteBirthDate(const QString &entered)
+{
+    // "２００２０１０１" typed with the input method still on is stored as the ASCII digits.
+    const QString typed = halfwidthDigits(entered);
     if (typed.size() == 8) {
         return BirthDateText{typed.mid(0, 4) + u"年"_s + typed.mid(4, 2) + u"月"_s + typed.mid(6, 2) + u"日"_s, 0};
     }

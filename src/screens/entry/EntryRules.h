@@ -28,6 +28,13 @@ struct Slot {
 // month and day) or the hour is none of the ten slots: such a slot could be stored but never shown.
 std::optional<Slot> slotFromTexts(const QString &year, const QString &month, const QString &day, const QString &hour);
 
+// Digits typed with the input method on arrive full-width ("２０"): the same text with them made the
+// ASCII digits they are.
+QString halfwidthDigits(const QString &typed);
+// What a month, day or hour picker holds once left: one digit, half- or full-width, padded to two as
+// its list writes it ("3", "３" → "03"); other digits made half-width; blanks around dropped.
+QString pickerText(const QString &typed);
+
 // The birth-date box as it reads after leaving it: eight digits are a western date ("20020101" →
 // "2002年01月01日", age mode 0), six an era date ("190101" → "19年01月01日", mode 1). Any other
 // length is left alone (nothing). Full-width digits count as the digits they are.

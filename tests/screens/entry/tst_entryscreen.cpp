@@ -109,19 +109,23 @@ private slots:
                                    u"Option1(0) Option2(0) Option3(0) ListView1"_s);
     }
 
-    // Typed texts stay as typed (no completion turns "2" into "20") until leaving pads the day; the
-    // booking goes to the slot typed, and a slot that is no slot is refused.
+    // Typed texts stay as typed (no completion turns "2" into "20") until leaving pads the month, day or
+    // hour, half- or full-width, with the weekday following (none for what is no date); the booking
+    // goes to the slot typed, and a slot that is no slot is refused.
     void typedPickersBookTheSlotTyped_data()
     {
         QTest::addColumn<QString>("typed");  // picker index:text …, in typing order
         QTest::addColumn<QString>("shown");  // month, day, hour, weekday after leaving
         QTest::addColumn<QString>("booked"); // YDATE YTIME stored, empty: refused
         QTest::newRow("day 2") << u"2:2"_s << u"10 02 10 (金)"_s << u"2009/10/02 10"_s;
-        QTest::newRow("hour 1") << u"3:1"_s << u"10 09 1 (金)"_s << QString();
-        QTest::newRow("month 1") << u"1:1"_s << u"1 09 10 (金)"_s << QString();
+        QTest::newRow("hour 9") << u"3:9"_s << u"10 09 09 (金)"_s << u"2009/10/09 09"_s;
+        QTest::newRow("hour 1") << u"3:1"_s << u"10 09 01 (金)"_s << QString();
+        QTest::newRow("month 1") << u"1:1"_s << u"01 09 10 (金)"_s << u"2009/01/09 10"_s;
+        QTest::newRow("full-width month and hour") << u"1:３ 3:９"_s << u"03 09 09 (月)"_s << u"2009/03/09 09"_s;
+        QTest::newRow("full-width day") << u"2:２８"_s << u"10 28 10 (水)"_s << u"2009/10/28 10"_s;
         QTest::newRow("31 into April") << u"2:31 1:04"_s << u"04 30 10 (木)"_s << u"2009/04/30 10"_s;
         QTest::newRow("31 into February") << u"2:31 1:02"_s << u"02 28 10 (土)"_s << u"2009/02/28 10"_s;
-        QTest::newRow("month 13") << u"1:13"_s << u"13 09 10 (金)"_s << QString();
+        QTest::newRow("month 13") << u"1:13"_s << u"13 09 10 "_s << QString();
     }
 
     void typedPickersBookTheSlotTyped()
