@@ -85,15 +85,16 @@ std::optional<int> get_age(int mode, const QString &era, const QString &dateText
         return std::nullopt;
     }
     int year = match.captured(1).toInt();
+    const auto code = mode == 1 ? eraCode(era) : std::optional<int>(Seireki);
     if (mode == 1) {
-        const auto code = eraCode(era);
         if (!code || *code == Seireki || year < 1) {
             return std::nullopt;
         }
         year = *westernYear(*code, year);
     }
+    // A date its era never had (令和01年04月30日 was still 平成) is no date either.
     const auto birth = dateFromTexts(QString::number(year), match.captured(2), match.captured(3));
-    if (!birth || *birth > today) {
+    if (!birth || !withinEra(*code, *birth) || *birth > today) {
         return std::nullopt;
     }
     return ageOn(*birth, today);

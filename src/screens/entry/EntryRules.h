@@ -45,8 +45,8 @@ struct BirthDateText {
 std::optional<BirthDateText> rewriteBirthDate(const QString &typed);
 
 // Completed years on `today` of the birth date "2002年01月01日" (mode 0) or era + "19年01月01日"
-// (mode 1). Nothing when the text is no date, the era is no Japanese era in mode 1, the mode is
-// neither, or the birth lies after today.
+// (mode 1). Nothing when the text is no date, the era is no Japanese era in mode 1 or the date lies
+// outside it, the mode is neither, or the birth lies after today.
 std::optional<int> get_age(int mode, const QString &era, const QString &dateText, QDate today);
 
 // SFLG and SCNT of the first record for the chosen 種別 option (0 季節性, 1 新型, 2 新型　１回目,

@@ -312,6 +312,11 @@ void PatientForm::Text1_LostFocus(int index)
             return;
         }
         setText(2, rewritten->text);
+        // Eight digits are a western date whatever era the last patient left in the picker: the
+        // picker says so, so that the era stored is the one the report prints the date with.
+        if (rewritten->ageMode == 0) {
+            m_era->setCurrentText(*eraName(Seireki));
+        }
         const auto age = get_age(rewritten->ageMode, m_era->currentText(), rewritten->text, m_clock.today());
         m_age->setText(age ? QString::number(*age) + u"才"_s : QString());
     } else if (index == 8) {

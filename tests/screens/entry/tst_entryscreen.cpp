@@ -518,23 +518,28 @@ private slots:
         QCOMPARE(desk.show({u"Text1(0)"_s, u"Text1(1)"_s}).join(u' '), shown);
     }
 
-    // Leaving the birth date rewrites eight digits as a western date and six as a date of the era picked
-    // (digits typed with the input method on are digits), and shows the years completed on the clock's
-    // day; anything else stays as typed, and what is no date of the past shows no age.
+    // Leaving the birth date rewrites eight digits as a western date (the era picker turning to 西暦)
+    // and six as a date of the era picked (digits typed with the input method on are digits), and shows
+    // the years completed on the clock's day; anything else stays as typed, and what is no date of the
+    // past, or no date of its era, shows no age.
     void leavingTheBirthDateShowsTheAge_data()
     {
         QTest::addColumn<QString>("typed"); // era, birth date, today
-        QTest::addColumn<QString>("shown"); // birth date, age
-        QTest::newRow("令和") << u"令和 010801 2020-12-01"_s << u"01年08月01日 1才"_s;
-        QTest::newRow("day before the birthday") << u"西暦 19791215 2009-12-14"_s << u"1979年12月15日 29才"_s;
-        QTest::newRow("on the birthday") << u"西暦 19791215 2009-12-15"_s << u"1979年12月15日 30才"_s;
-        QTest::newRow("full-width, whatever the era")
-            << u"平成 ２００２０１０１ 2009-12-01"_s << u"2002年01月01日 7才"_s;
-        QTest::newRow("month 13") << u"西暦 20021301 2009-12-01"_s << u"2002年13月01日 "_s;
-        QTest::newRow("six digits, western era") << u"西暦 190101 2009-12-01"_s << u"19年01月01日 "_s;
-        QTest::newRow("born after today") << u"西暦 20100101 2009-12-01"_s << u"2010年01月01日 "_s;
-        QTest::newRow("seven digits") << u"西暦 2002010 2009-12-01"_s << u"2002010 "_s;
-        QTest::newRow("already rewritten") << u"西暦 2002年01月01日 2009-12-01"_s << u"2002年01月01日 "_s;
+        QTest::addColumn<QString>("shown"); // era, birth date, age
+        QTest::newRow("令和") << u"令和 010801 2020-12-01"_s << u"令和 01年08月01日 1才"_s;
+        QTest::newRow("平成's last day") << u"平成 310430 2020-12-01"_s << u"平成 31年04月30日 1才"_s;
+        QTest::newRow("平成 after its last day") << u"平成 310501 2020-12-01"_s << u"平成 31年05月01日 "_s;
+        QTest::newRow("令和 before its first day") << u"令和 010430 2020-12-01"_s << u"令和 01年04月30日 "_s;
+        QTest::newRow("day before the birthday") << u"西暦 19791215 2009-12-14"_s << u"西暦 1979年12月15日 29才"_s;
+        QTest::newRow("on the birthday") << u"西暦 19791215 2009-12-15"_s << u"西暦 1979年12月15日 30才"_s;
+        QTest::newRow("eight digits under 平成") << u"平成 19791215 2009-12-15"_s << u"西暦 1979年12月15日 30才"_s;
+        QTest::newRow("full-width, under 昭和")
+            << u"昭和 ２００２０１０１ 2009-12-01"_s << u"西暦 2002年01月01日 7才"_s;
+        QTest::newRow("month 13") << u"西暦 20021301 2009-12-01"_s << u"西暦 2002年13月01日 "_s;
+        QTest::newRow("six digits, western era") << u"西暦 190101 2009-12-01"_s << u"西暦 19年01月01日 "_s;
+        QTest::newRow("born after today") << u"西暦 20100101 2009-12-01"_s << u"西暦 2010年01月01日 "_s;
+        QTest::newRow("seven digits") << u"平成 2002010 2009-12-01"_s << u"平成 2002010 "_s;
+        QTest::newRow("already rewritten") << u"西暦 2002年01月01日 2009-12-01"_s << u"西暦 2002年01月01日 "_s;
     }
 
     void leavingTheBirthDateShowsTheAge()
@@ -545,7 +550,7 @@ private slots:
         Desk desk(3, QDateTime(QDate::fromString(in[2], Qt::ISODate), QTime(10, 0)));
         typeInto(desk.combo(1, 4), in[0]);
         typeInto(desk.box(2), in[1]);
-        QCOMPARE(desk.show({u"Text1(2)"_s, u"Label6"_s}).join(u' '), shown);
+        QCOMPARE(desk.show({u"Combo1(4)"_s, u"Text1(2)"_s, u"Label6"_s}).join(u' '), shown);
     }
 
     // Opened while the database is away, the form is whole; what was typed stays when registering fails,
