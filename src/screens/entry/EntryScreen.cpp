@@ -183,6 +183,11 @@ void EntryScreen::buildControls()
     for (std::size_t i = 1; i < std::size(order); ++i) {
         setTabOrder(order[i - 1], order[i]);
     }
+    // Labels show what patients typed on the web and what setting.ini names as it is: "<b>髙橋</b>" is
+    // a name, not markup.
+    for (QLabel *label : findChildren<QLabel *>()) {
+        label->setTextFormat(Qt::PlainText);
+    }
 }
 
 void EntryScreen::Form_Load()
@@ -298,8 +303,7 @@ void EntryScreen::showClosedNote(int row)
 {
     const DatePickers &pickers = row == 0 ? *m_row1 : *m_row2;
     const auto date = pickers.date();
-    const auto reason = date ? m_state.config.CLOSED.closedReason(*date) : std::nullopt;
-    m_closedNote[row]->setText(reason ? closedDayNote(*reason) : QString());
+    m_closedNote[row]->setText(date ? m_state.config.CLOSED.closedNote(*date).value_or(QString()) : QString());
 }
 
 void EntryScreen::gridDayChosen(const QDate &date, int slot)

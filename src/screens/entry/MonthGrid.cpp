@@ -13,6 +13,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
+#include <QTextDocument>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -29,6 +30,13 @@ constexpr int GridColumns = 2 + SlotCount;
 // The month grid's marks for a slot at its capacity and one over it.
 const QColor FullColour(0xFF, 0xD8, 0x80);
 const QColor OverColour(0xFF, 0xA0, 0xA0);
+
+// A tooltip is shown as rich text whenever Qt takes it for some; a closure's name from setting.ini is
+// shown as it is written.
+QString plainToolTip(const QString &text)
+{
+    return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpaceNoWrap) : text;
+}
 
 // List1: Return and Space load the current line, and so does every key that moves to a line (with one
 // name, Down and Home load it too). Entering the list with Tab only makes its first line current.
@@ -104,7 +112,8 @@ MonthGrid::MonthGrid(ProgramState &state, QWidget *parent)
     auto *gridColumn = new QVBoxLayout;
     gridColumn->addWidget(m_grid, 1);
     auto *legend = new QHBoxLayout;
-    for (const auto &[colour, meaning] : {std::pair{FullColour, u"満席"_s}, std::pair{OverColour, u"定員超過"_s}}) {
+    for (const auto &[colour, meaning] : {std::pair{FullColour, u"満席"_s}, std::pair{OverColour, u"定員超過"_s},
+                                          std::pair{ClosedDayGround, u"休診日"_s}}) {
         auto *swatch = new QLabel(this);
         swatch->setFixedSize(28, 14);
         swatch->setStyleSheet(u"background-color: %1; border: 1px solid gray;"_s.arg(colour.name()));
@@ -145,11 +154,11 @@ void MonthGrid::fillGrid(const DatePickers &row)
             }
         }
         item->setText(GridColumns - 1, day.label);
-        if (const auto reason = m_state.config.CLOSED.closedReason(date)) {
+        if (const auto note = m_state.config.CLOSED.closedNote(date)) {
             item->setForeground(0, ClosedDayText);
             item->setBackground(0, ClosedDayGround);
             for (int column = 0; column < GridColumns; ++column) {
-                item->setToolTip(column, *reason);
+                item->setToolTip(column, plainToolTip(*note));
             }
         }
         date = date.addDays(1);

@@ -1,17 +1,24 @@
+#include "support/Common.h"
 #include "support/Desk.h"
 #include "support/Workspace.h"
 
+#include "config/ClosedDays.h"
 #include "db/Database.h"
+#include "screens/common/ClosedDayLook.h"
 #include "screens/entry/EntryScreen.h"
+#include "shared/Cp932.h"
 #include "shared/Dates.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
 #include <QInputMethodEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTest>
+#include <QTextDocument>
+#include <QTreeWidget>
 
 #include <memory>
 
@@ -551,6 +558,42 @@ private slots:
         typeInto(desk.combo(1, 4), in[0]);
         typeInto(desk.box(2), in[1]);
         QCOMPARE(desk.show({u"Combo1(4)"_s, u"Text1(2)"_s, u"Label6"_s}).join(u' '), shown);
+    }
+
+    // A closure from setting.ini is named beside the slot and on the grid, as written there and not as
+    // markup; the legend explains the closed days' colour.
+    void closedDaysAreNamedAsWritten()
+    {
+        Desk desk(3, QDateTime(QDate(2009, 10, 13), QTime(10, 30)));
+        QVERIFY(writeFileBytes(desk.ws.folder() + u"/setting.ini"_s,
+                               encodeCp932(u"[CLOSED]\r\n<b>工事</b>=2009/10/20\r\n"_s).bytes));
+        desk.ws.state->config.CLOSED = ClosedDays::read(desk.ws.folder());
+        desk.screen = std::make_unique<EntryScreen>(*desk.ws.state);
+        showActive(desk.screen.get());
+        const QString note = u"休診日（<b>工事</b>）"_s;
+        typeInto(desk.combo(1, 2), u"20"_s);
+        auto *beside = control<QLabel>(desk.screen.get(), u"ClosedNote1"_s);
+        QCOMPARE(beside->text(), note);
+        QCOMPARE(beside->textFormat(), Qt::PlainText);
+        // The grid lists the 13th to the end of the month.
+        auto *grid = control<QTreeWidget>(desk.screen.get(), u"ListView1"_s);
+        const QString tip = grid->topLevelItem(7)->toolTip(3);
+        QTextDocument shown;
+        shown.setHtml(tip);
+        QCOMPARE(Qt::mightBeRichText(tip) ? shown.toPlainText() : tip, note);
+
+        // Left of its caption, the legend shows the colour of a closed day.
+        QLabel *caption = nullptr;
+        for (QLabel *label : grid->parentWidget()->findChildren<QLabel *>()) {
+            caption = label->text() == u"休診日"_s ? label : caption;
+        }
+        QVERIFY(caption != nullptr);
+        const QImage seen = grid->parentWidget()->grab().toImage();
+        bool swatch = false;
+        for (int x = caption->x() - 1; x > caption->x() - 40 && x >= 0; --x) {
+            swatch = swatch || seen.pixelColor(x, caption->geometry().center().y()) == ClosedDayGround;
+        }
+        QVERIFY(swatch);
     }
 
     // Opened while the database is away, the form is whole; what was typed stays when registering fails,
