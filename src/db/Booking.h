@@ -33,12 +33,17 @@ struct BookingRecord {
     int sflg = 0;
     int scnt = 0;
     QString kmno;
+    // The reservation the form loaded and is writing back: only that one may be overwritten, and only
+    // while its number is still in this slot under this name (on one line); otherwise another desk has
+    // cancelled or changed it meanwhile.
+    std::optional<int> loadedYno;
 };
 
 struct StoredBooking {
     int yno = 0;
     bool added = false;   // false when the patient's earlier record of the slot was overwritten
     bool slotFull = false; // nothing was stored: a new record would have over-booked the slot
+    bool loadedGone = false; // nothing was stored: the loaded reservation is no longer what the form shows
 };
 
 // What a booking that would take a place beyond the slot's capacity does.
@@ -65,11 +70,12 @@ StoredBooking registerReservation(Database &db, const BookingRecord &record, Whe
 StoredBooking registerReservationInTransaction(Database &db, const BookingRecord &record, WhenFull whenFull,
                                                SameName sameName = SameName::Overwrite);
 
-// Deletes the first record (lowest YNO) of the name in the slot; false when there is none.
-bool cancelReservation(Database &db, const QString &dateKey, const QString &hour, const QString &name);
-
-// Deletes the reservation numbered `yno`; false when there is none (cancelled elsewhere meanwhile).
-bool cancelReservationNumbered(Database &db, int yno);
+// Deletes the first record (lowest YNO) of the name in the slot and returns it as it was; nothing when
+// there is none. With `yno` (a reservation the screen loaded) it deletes that one only, and only while
+// it is still in the slot under the name (on one line), so that a reservation cancelled elsewhere and
+// booked again meanwhile is left alone.
+std::optional<Reservation> cancelReservation(Database &db, const QString &dateKey, const QString &hour,
+                                             const QString &name, std::optional<int> yno = std::nullopt);
 
 // Names booked in a slot, in the order they were booked.
 QStringList namesInSlot(Database &db, const QString &dateKey, const QString &hour);

@@ -69,7 +69,7 @@ void act(Workspace &ws, const QString &action)
     } else if (action == u"cancel"_s) {
         cancelReservation(db, Day, u"10"_s, u"山田"_s);
     } else if (action == u"cancel loaded"_s) {
-        cancelReservationNumbered(db, 1);
+        cancelReservation(db, Day, u"10"_s, u"山田"_s, 1);
     } else if (action == u"arrive"_s || action == u"leave"_s) {
         setVisitFlag(db, line, Day, action == u"arrive"_s ? 1 : 0);
     } else if (action == u"capacities"_s) {

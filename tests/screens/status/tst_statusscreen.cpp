@@ -129,15 +129,15 @@ private slots:
         qrb::EntryScreen entry(*clinic.state);
         showActive(&entry);
         auto *grid = entry.findChild<QTreeWidget *>(u"ListView1"_s);
-        expectMark(grid->viewport(), grid->visualRect(grid->model()->index(3, 0)), u"体育の日"_s);
-        expectMark(grid->viewport(), grid->visualRect(grid->model()->index(11, 0)), u"休診日"_s);
+        expectMark(grid->viewport(), grid->visualRect(grid->model()->index(3, 0)), u"休診日（体育の日）"_s);
+        expectMark(grid->viewport(), grid->visualRect(grid->model()->index(11, 0)), u"休診日（A）"_s);
         typeInto(control(&entry, u"Combo1(2)"_s), u"12"_s);
         QCOMPARE(shows(&entry, {u"ClosedNote1"_s}), QStringList{u"休診日（体育の日）"_s});
         click(&entry, u"Option3(1)"_s);
         // The second dose is proposed a month on; typed back to the 20th of October.
         typeInto(control(&entry, u"Combo2(1)"_s), u"10"_s);
         typeInto(control(&entry, u"Combo2(2)"_s), u"20"_s);
-        QCOMPARE(shows(&entry, {u"ClosedNote2"_s}), QStringList{u"休診日"_s});
+        QCOMPARE(shows(&entry, {u"ClosedNote2"_s}), QStringList{u"休診日（A）"_s});
         typeInto(control(&entry, u"Combo1(2)"_s), u"13"_s);
         QCOMPARE(shows(&entry, {u"ClosedNote1"_s}), QStringList{QString()});
 
