@@ -129,8 +129,7 @@ QString Calendar::unavailableBecause(QDate day) const
 {
     // Three weeks on is the same weekday and hour as a first dose that offers places, so a slot the
     // patient is told about is either on a closed day or taken.
-    const auto closed = m_settings.closed.closedReason(day);
-    return closed ? closedDayNote(*closed) : u"満員"_s;
+    return m_settings.closed.closedNote(day).value_or(u"満員"_s);
 }
 
 } // namespace qrb::web
