@@ -110,7 +110,7 @@ void registerJob(Database &db, const Job &job)
             // page, or 予約取消 at the desk.
             if (booked && job.value(u"then"_s) == u"cancel"_s) {
                 const bool cancelled = web ? cancelOnline(db, stored.at(1).toInt()) > 0
-                                           : cancelReservation(db, dateKey(day), hour, stored.first());
+                                           : cancelReservation(db, dateKey(day), hour, stored.first()).has_value();
                 if (!cancelled) {
                     throw DbError(u"取り消す予約がありません"_s);
                 }
