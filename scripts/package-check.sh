@@ -1,22 +1,24 @@
 #!/usr/bin/env bash
-# The Debian package as an administrator meets it: built (reusing build/ from scripts/test.sh),
-# installed with apt-get, which must pull every dependency; the programs run from /usr/bin on a new
-# workspace and the desk starts offscreen to its help screen; then purged, leaving no file behind.
+# The Debian package as an administrator meets it: built (reusing build/ from scripts/test.sh) and
+# checked by lintian, installed with apt-get, which must pull every dependency; the examples of the
+# installed manual pages run as printed, in a home of their own, and the menu entry's command starts
+# the desk offscreen to its help screen on the workspace they made; then purged, leaving no file behind.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/steps.sh
 export DEBIAN_FRONTEND=noninteractive
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 
 fail() {
-    echo "package-check: $*" >&2
+    echo "package-check: $*; mend it and run bash scripts/package-check.sh again" >&2
     exit 1
 }
 installed() {
     dpkg-query -W -f='${Status}' qrb 2>/dev/null | grep -q 'install ok installed'
 }
 
-deb=$(bash scripts/package.sh)
+deb=$(bash scripts/package.sh --lintian) || exit $?
 version=$(dpkg-deb -f "$deb" Version)
 work=$(mktemp -d /tmp/qrb-package.XXXXXX)
 cleanup() {
@@ -38,17 +40,13 @@ if ! $sudo apt-get install -y -q "$work/$(basename "$deb")" >"$work/apt.log" 2>&
     $sudo apt-get update -q >/dev/null
     $sudo apt-get install -y -q "$work/$(basename "$deb")" >"$work/apt.log" 2>&1 || {
         cat "$work/apt.log" >&2
-        fail "apt-get install failed"
+        fail "apt-get install of the package failed (its log is above)"
     }
 fi
 dpkg-query -L qrb >"$work/files"
 
-programs="qrb qrb-initdb qrb-report qrb-restore"
+programs="qrb qrb-initdb qrb-report qrb-restore qrb-web"
 unit=/lib/systemd/system/qrb-web.service
-if grep -qx /usr/bin/qrb-web "$work/files"; then
-    programs+=" qrb-web"
-    grep -qx "$unit" "$work/files" || fail "the package has qrb-web but not its unit"
-fi
 for program in $programs; do
     [ "$(command -v "$program")" = "/usr/bin/$program" ] || fail "$program is not /usr/bin/$program"
     [ "$("/usr/bin/$program" --version)" = "$program $version" ] || fail "$program --version is not '$program $version'"
@@ -57,21 +55,36 @@ for program in $programs; do
     grep -qx "/usr/share/man/man1/$program.1.gz" "$work/files" || fail "$program has no manual page"
     grep -qx "/usr/share/man/ja/man1/$program.1.gz" "$work/files" || fail "$program has no Japanese manual page"
 done
-for file in /usr/share/applications/qrb.desktop /usr/share/icons/hicolor/scalable/apps/qrb.svg \
+for file in "$unit" /usr/share/applications/qrb.desktop /usr/share/icons/hicolor/scalable/apps/qrb.svg \
             /usr/share/icons/hicolor/48x48/apps/qrb.png /usr/share/qrb/setting.ini; do
     grep -qx "$file" "$work/files" || fail "the package lacks $file"
 done
 
-# A new workspace, made as the manual page says.
-ws="$work/QRB"
-mkdir "$ws"
-/usr/bin/qrb-initdb "$ws/yoyaku.db" --places 5 >/dev/null
-cp /usr/share/qrb/setting.ini "$ws/"
-report=$(cd "$ws" && /usr/bin/qrb-report daily 2026/12/07) || fail "qrb-report failed on a new workspace"
-(cd "$ws" && [ -s "$report" ]) || fail "qrb-report wrote no daily report ($report)"
-started=$(cd / && QT_QPA_PLATFORM=offscreen QRB_QUIT_WHEN_SHOWN=1 timeout 120 /usr/bin/qrb --workspace "$ws") ||
-    fail "qrb did not start on a new workspace"
-grep -q '^VmHWM:' <<<"$started" || fail "qrb did not reach its help screen"
+# The commands of a manual page's examples, as man prints them: the lines between .nf and .fi.
+examples() {
+    gzip -dc "$1" | sed -n '/^\.nf/,/^\.fi/{/^\./d;s/\\-/-/g;p}'
+}
+# Every example as an administrator copies it from the page, in page order, each language in a home of
+# its own (the examples make the workspace the menu entry opens); then that entry's own command.
+for pages in /usr/share/man/man1 /usr/share/man/ja/man1; do
+    home="$work/home-$(basename "$(dirname "$pages")")"
+    mkdir "$home"
+    script="$work/examples.sh"
+    : >"$script"
+    for program in $programs; do
+        examples "$pages/$program.1.gz" >>"$script"
+    done
+    grep -q qrb-initdb "$script" || fail "$pages has no example that makes a workspace"
+    (cd "$home" && HOME="$home" bash -euo pipefail "$script" >"$work/examples.log" 2>&1) || {
+        cat "$script" "$work/examples.log" >&2
+        fail "an example of the manual pages in $pages failed as printed"
+    }
+    ls "$home"/QRB/reports/*.txt >/dev/null 2>&1 || fail "the examples in $pages wrote no report"
+    command=$(sed -n 's/^Exec=//p' /usr/share/applications/qrb.desktop)
+    started=$(cd / && HOME="$home" QT_QPA_PLATFORM=offscreen QRB_QUIT_WHEN_SHOWN=1 timeout 120 \
+        bash -c "exec $command") || fail "the menu entry's command ($command) did not start the desk"
+    grep -q '^VmHWM:' <<<"$started" || fail "the menu entry's command ($command) did not reach the help screen"
+done
 
 # The unit as installed: well formed, and hardened (its exposure as systemd rates it, 0 to 100).
 if grep -qx "$unit" "$work/files" && command -v systemd-analyze >/dev/null; then
@@ -81,7 +94,7 @@ if grep -qx "$unit" "$work/files" && command -v systemd-analyze >/dev/null; then
 fi
 
 # An administrator who enabled the service: purging must take its links along.
-if grep -qx "$unit" "$work/files" && command -v systemctl >/dev/null; then
+if command -v systemctl >/dev/null; then
     $sudo systemctl enable qrb-web.service >/dev/null 2>&1
     [ -L /etc/systemd/system/multi-user.target.wants/qrb-web.service ] || fail "qrb-web.service could not be enabled"
 fi

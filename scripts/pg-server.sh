@@ -11,6 +11,7 @@
 # As root the server runs as the system user "postgres" (PostgreSQL refuses to run as root);
 # otherwise as the calling user.
 set -euo pipefail
+source "$(dirname "$0")/steps.sh"
 
 usage() {
     echo "usage: $0 start|stop DIR" >&2
@@ -51,14 +52,14 @@ start)
     chmod 700 "$dir/data"
     as_server "$bindir/initdb" -D "$dir/data" -U qrb -A trust -E UTF8 --locale=C.UTF-8 >"$dir/initdb.log" 2>&1 || {
         cat "$dir/initdb.log" >&2
-        echo "pg-server: initdb failed" >&2
+        echo "pg-server: initdb failed (its messages are above); give an empty folder that the server's user may write" >&2
         exit 1
     }
     openssl req -new -x509 -days 30 -nodes -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 \
         -subj "/CN=localhost" -addext "subjectAltName=DNS:localhost" \
         -keyout "$dir/server.key" -out "$dir/server.crt" >"$dir/openssl.log" 2>&1 || {
         cat "$dir/openssl.log" >&2
-        echo "pg-server: could not make the certificate" >&2
+        echo "pg-server: could not make the certificate (openssl's messages are above); check that openssl is installed" >&2
         exit 1
     }
     chmod 600 "$dir/server.key"
@@ -84,7 +85,7 @@ start)
     done
     if [ -z "$started" ]; then
         cat "$dir/server.log" >&2 || true
-        echo "pg-server: the server did not start" >&2
+        echo "pg-server: the server did not start (its log is above); look for another server on the same folder, or try again" >&2
         exit 1
     fi
     echo "host=$dir/socket port=$port user=qrb dbname=postgres"

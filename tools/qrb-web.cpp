@@ -50,7 +50,7 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(
         u"インフルエンザ予防接種の Web 予約（予約・確認・取消）を提供します。\n"
         "作業フォルダ（setting.ini のあるフォルダ）で起動してください。設定は setting.ini の [WEB]: "
-        "LISTEN, PORT, DAYS, CUTOFF, KINDS, PER_PHONE, PER_MINUTE, TIMEZONE, CLINIC, TEL, NOTICE。\n"
+        "LISTEN, PORT, DAYS, CUTOFF, KINDS, PER_PHONE, SHARE, PER_MINUTE, TIMEZONE, CLINIC, TEL, NOTICE。\n"
         "インターネットに公開するときは必ず HTTPS のリバースプロキシの後ろで動かしてください。"_s);
     parser.addHelpOption();
     parser.addVersionOption();

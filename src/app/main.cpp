@@ -56,6 +56,22 @@ QString missingSettingsMessage(const QString &folder)
     return text + u"\r\n詳しくは「man qrb」をご覧ください。"_s;
 }
 
+// What is wrong with the command line, as one line; empty when nothing is. A --workspace without its
+// folder would otherwise leave the program in the current folder, or say only how it is used.
+QString commandLineError(const QCommandLineParser &parser, bool parsed, const QCommandLineOption &workspace)
+{
+    if (parser.isSet(workspace) && parser.value(workspace).isEmpty()) {
+        return u"qrb: --workspace の後に作業フォルダ(setting.ini のあるフォルダ)を指定してください。\n"_s;
+    }
+    if (!parsed) {
+        return u"qrb: "_s + parser.errorText() + u"\n"_s;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        return u"qrb: 余分な引数です: "_s + parser.positionalArguments().join(u' ') + u"\n"_s;
+    }
+    return {};
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -70,9 +86,15 @@ int main(int argc, char *argv[])
     for (int i = 0; i < argc; ++i) {
         rawArguments << QString::fromLocal8Bit(argv[i]);
     }
-    if (parser.parse(rawArguments) && (parser.isSet(helpOption) || parser.isSet(versionOption))) {
+    const bool parsed = parser.parse(rawArguments);
+    if (parsed && (parser.isSet(helpOption) || parser.isSet(versionOption))) {
         QTextStream(stdout) << (parser.isSet(helpOption) ? Usage : u"qrb "_s + QStringLiteral(QRB_VERSION) + u"\n"_s);
         return 0;
+    }
+    // Qt's own options (-platform …) are unknown to this first reading; a missing folder is not.
+    if (parser.isSet(workspaceOption) && parser.value(workspaceOption).isEmpty()) {
+        QTextStream(stderr) << commandLineError(parser, parsed, workspaceOption) << Usage;
+        return 2;
     }
 
     QApplication app(argc, argv);
@@ -80,13 +102,14 @@ int main(int argc, char *argv[])
     QApplication::setApplicationVersion(QStringLiteral(QRB_VERSION));
     QGuiApplication::setDesktopFileName(u"qrb"_s);
     QApplication::setWindowIcon(QIcon::fromTheme(u"qrb"_s));
-    // Qt has taken its own options (-platform …) out of the arguments by now.
-    if (!parser.parse(QCoreApplication::arguments()) || !parser.positionalArguments().isEmpty()) {
-        QTextStream(stderr) << Usage;
-        return 2;
-    }
     // Without them Qt's own buttons and dialogs read English; the desk goes on in that case.
     qrb::installJapaneseTranslations(app);
+    // Qt has taken its own options (-platform …) out of the arguments by now.
+    if (const QString error = commandLineError(parser, parser.parse(QCoreApplication::arguments()), workspaceOption);
+        !error.isEmpty()) {
+        QTextStream(stderr) << error << Usage;
+        return 2;
+    }
     // One Japanese face for every text: with the desktop's Latin face first, each line would mix two
     // fonts, and digits next to kana would come out in the other one.
     QFont font(u"Noto Sans CJK JP"_s);

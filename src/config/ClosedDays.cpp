@@ -66,7 +66,7 @@ ClosedDays ClosedDays::read(const QString &startDir)
         } else if (*last < *first) {
             leaveOut(u"期間の終わりが始まりより前です"_s);
         } else {
-            days.m_periods.append({*first, *last});
+            days.m_periods.append({*first, *last, line.key.trimmed()});
         }
     }
     return days;
@@ -79,12 +79,31 @@ std::optional<QString> ClosedDays::closedReason(QDate date) const
             return holiday;
         }
     }
-    for (const Period &period : m_periods) {
-        if (date >= period.first && date <= period.last) {
-            return OwnClosure;
-        }
+    if (closureOn(date) != nullptr) {
+        return OwnClosure;
     }
     return std::nullopt;
+}
+
+std::optional<QString> ClosedDays::closedNote(QDate date) const
+{
+    const auto reason = closedReason(date);
+    if (!reason) {
+        return std::nullopt;
+    }
+    const Period *closure = *reason == OwnClosure ? closureOn(date) : nullptr;
+    const QString name = closure != nullptr ? closure->name : *reason;
+    return name.isEmpty() || name == OwnClosure ? OwnClosure : OwnClosure + u"（"_s + name + u"）"_s;
+}
+
+const ClosedDays::Period *ClosedDays::closureOn(QDate date) const
+{
+    for (const Period &period : m_periods) {
+        if (date >= period.first && date <= period.last) {
+            return &period;
+        }
+    }
+    return nullptr;
 }
 
 QString ClosedDays::problemsMessage() const
@@ -95,11 +114,6 @@ QString ClosedDays::problemsMessage() const
     return u"setting.ini の [CLOSED] に読めない行があります。次の行は使わずに始めます。\r\n\r\n"_s +
            m_problems.join(u"\r\n"_s) +
            u"\r\n\r\n直すには setting.ini を書き直し、プログラムを起動し直してください。"_s;
-}
-
-QString closedDayNote(const QString &reason)
-{
-    return reason == OwnClosure ? OwnClosure : OwnClosure + u"（"_s + reason + u"）"_s;
 }
 
 } // namespace qrb

@@ -35,6 +35,9 @@ public:
     // Why the clinic is shut on that day: the holiday's name ("成人の日", "振替休日", …) when national
     // holidays close it, otherwise "休診日" for one of its own closures; nothing on an open day.
     std::optional<QString> closedReason(QDate date) const;
+    // What the desk writes beside a slot on a closed day: "休診日（成人の日）", or for one of the clinic's
+    // own closures "休診日" with the name setting.ini gives it ("休診日（年末年始）"); nothing on an open day.
+    std::optional<QString> closedNote(QDate date) const;
 
     // One text per line of [CLOSED] that was left out, naming the line and what is wrong with it.
     const QStringList &problems() const { return m_problems; }
@@ -45,14 +48,12 @@ private:
     struct Period {
         QDate first;
         QDate last;
+        QString name; // the key of its line
     };
+    const Period *closureOn(QDate date) const;
     bool m_holidaysClose = true;
     QList<Period> m_periods;
     QStringList m_problems;
 };
-
-// What the desk writes beside a slot on a closed day: "休診日（成人の日）", or "休診日" for one of the
-// clinic's own closures.
-QString closedDayNote(const QString &reason);
 
 } // namespace qrb

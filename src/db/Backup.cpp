@@ -5,6 +5,7 @@
 
 #include "Database.h"
 #include "DbInternal.h"
+#include "ReservationNumbers.h"
 #include "shared/WholeFile.h"
 
 #include <QDir>
@@ -71,6 +72,7 @@ QString restoreDatabase(const QString &backupPath, const QString &path, const QD
     }
     FileReplacement replacement(path, u"復元"_s, u"qrb-restore"_s);
     replacement.copyFrom(backupPath, true, [&](Database &copy) {
+        carryReservationNumbersForward(copy, replacement.path());
         copy.setActor(where);
         recordRestored(copy, QFileInfo(backupPath).fileName(), copy.scalar(u"SELECT COUNT(*) FROM YOYAKU"_s).toInt());
     });

@@ -3,33 +3,61 @@
 #include "Capacities.h"
 #include "Database.h"
 #include "History.h"
+#include "ReservationNumbers.h"
 #include "Search.h"
+
+#include "shared/Text.h"
 
 #include <QHash>
 #include <QSqlQuery>
 
-#include <limits>
 
 using namespace Qt::StringLiterals;
 
 namespace qrb {
 
+namespace {
+
+// The reservation a screen loaded, if it is still in the slot under the name the screen shows (a name
+// an older tool stored with a line break is shown, and matched, on one line).
+std::optional<Reservation> loadedReservation(Database &db, int yno, const QString &dateKey, const QString &hour,
+                                             const QString &name)
+{
+    std::optional<Reservation> found;
+    db.forEachRow(u"SELECT "_s + reservationColumns() + u" FROM YOYAKU WHERE YNO = ? AND YDATE = ? AND YTIME = ?"_s,
+                  {yno, dateKey, hour}, [&](const QSqlQuery &q) { found = readReservation(q); });
+    if (found && oneLine(found->knm) != name) {
+        return std::nullopt;
+    }
+    return found;
+}
+
+} // namespace
+
 StoredBooking registerReservation(Database &db, const BookingRecord &record, WhenFull whenFull)
 {
     Database::WriteTransaction transaction(db);
     const StoredBooking stored = registerReservationInTransaction(db, record, whenFull);
-    if (!stored.slotFull) {
+    if (!stored.slotFull && !stored.loadedGone) {
         transaction.commit();
     }
     return stored;
 }
 
-StoredBooking registerReservationInTransaction(Database &db, const BookingRecord &r, WhenFull whenFull)
+StoredBooking registerReservationInTransaction(Database &db, const BookingRecord &r, WhenFull whenFull,
+                                               SameName sameName)
 {
     // NULL when the form knows no era: a new reservation is stored without one, an existing one keeps its own.
     const QVariant bflg = r.bflg ? QVariant(*r.bflg) : QVariant(QMetaType::fromType<int>());
-    const std::optional<Reservation> before = reservationInSlot(db, r.ydate, r.ytime, r.knm);
+    const std::optional<Reservation> before =
+        r.loadedYno                        ? loadedReservation(db, *r.loadedYno, r.ydate, r.ytime, r.knm)
+        : sameName == SameName::Overwrite ? reservationInSlot(db, r.ydate, r.ytime, r.knm)
+                                           : std::nullopt;
     StoredBooking stored;
+    if (r.loadedYno && !before) {
+        stored.loadedGone = true;
+        return stored;
+    }
     if (before) {
         stored.yno = before->yno;
         db.write(u"UPDATE YOYAKU SET KNO = ?, KNM = ?, KKNM = ?, YDATE = ?, YTIME = ?, BFLG = COALESCE(?, BFLG), "
@@ -46,14 +74,7 @@ StoredBooking registerReservationInTransaction(Database &db, const BookingRecord
                 return stored;
             }
         }
-        // Counted on in 64 bits: SQLite would store the number after the largest 32-bit one as its
-        // negative, and PostgreSQL's column cannot hold it.
-        const qint64 next = db.scalar(u"SELECT COALESCE(MAX(YNO), 0) FROM YOYAKU"_s).toLongLong() + 1;
-        if (next > std::numeric_limits<qint32>::max()) {
-            throw DbError(u"予約番号が上限(%1)に達したため、予約を登録できません。予約データは変わっていません。\n"
-                          u"システムの管理者に連絡してください。"_s.arg(std::numeric_limits<qint32>::max()));
-        }
-        stored.yno = static_cast<int>(next);
+        stored.yno = drawReservationNumber(db);
         stored.added = true;
         db.write(u"INSERT INTO YOYAKU (YNO, KNO, KNM, KKNM, YDATE, YTIME, BFLG, BIRTHDAY, TEL1, TEL2, RFLG, KFLG, "
                  "BIKO, SFLG, SCNT, KMNO, CFLG, Category) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
@@ -71,30 +92,19 @@ StoredBooking registerReservationInTransaction(Database &db, const BookingRecord
     return stored;
 }
 
-bool cancelReservation(Database &db, const QString &dateKey, const QString &hour, const QString &name)
+std::optional<Reservation> cancelReservation(Database &db, const QString &dateKey, const QString &hour,
+                                             const QString &name, std::optional<int> yno)
 {
     Database::WriteTransaction transaction(db);
-    const std::optional<Reservation> before = reservationInSlot(db, dateKey, hour, name);
+    const std::optional<Reservation> before =
+        yno ? loadedReservation(db, *yno, dateKey, hour, name) : reservationInSlot(db, dateKey, hour, name);
     if (!before) {
-        return false;
+        return std::nullopt;
     }
     db.write(u"DELETE FROM YOYAKU WHERE YNO = ?"_s, {before->yno});
     recordReservationChange(db, HistoryKind::Cancelled, before, std::nullopt);
     transaction.commit();
-    return true;
-}
-
-bool cancelReservationNumbered(Database &db, int yno)
-{
-    Database::WriteTransaction transaction(db);
-    const std::optional<Reservation> before = reservationByNumber(db, yno);
-    if (!before) {
-        return false;
-    }
-    db.write(u"DELETE FROM YOYAKU WHERE YNO = ?"_s, {yno});
-    recordReservationChange(db, HistoryKind::Cancelled, before, std::nullopt);
-    transaction.commit();
-    return true;
+    return before;
 }
 
 QStringList namesInSlot(Database &db, const QString &dateKey, const QString &hour)

@@ -2,6 +2,7 @@
 
 #include "DbInternal.h"
 #include "History.h"
+#include "ReservationNumbers.h"
 #include "Schema.h"
 
 #include <QDir>
@@ -15,10 +16,54 @@ using namespace Qt::StringLiterals;
 
 namespace qrb {
 
+namespace {
+
+// What a failure of the engine means for the desk, in its own words; empty where the engine's text
+// says nothing more a receptionist could act on. SQLite gives its result code (a number), PostgreSQL
+// its SQLSTATE (five characters).
+QString meaningOf(const QSqlError &error)
+{
+    const QString code = error.nativeErrorCode();
+    const QString text = error.text();
+    const auto says = [&](const char *words) { return text.contains(QLatin1StringView(words), Qt::CaseInsensitive); };
+    if (code == u"42P01"_s || code == u"42703"_s || says("no such table") || says("no such column")
+        || says("has no column named")) {
+        return u"データベースに必要な表または列がありません。別のデータベースを開いているか、"
+               u"データベースが壊れています。システムの管理者に連絡してください。"_s;
+    }
+    if (code == u"11"_s || code == u"26"_s || code == u"XX001"_s || code == u"XX002"_s) {
+        return u"データベースが壊れているか、データベースではありません。"
+               u"システムの管理者に連絡してください(バックアップから戻す必要があります)。"_s;
+    }
+    if (code == u"13"_s || code == u"53100"_s) {
+        return u"ディスクがいっぱいで書き込めません。空きを作ってから、もう一度実行してください。"_s;
+    }
+    if (code == u"8"_s || code == u"42501"_s) {
+        return u"データベースに書き込む権限がありません。システムの管理者に連絡してください。"_s;
+    }
+    if (code == u"10"_s || code == u"14"_s) {
+        return u"データベースのファイルを読み書きできません(共有フォルダやディスクを確認してください)。"_s;
+    }
+    if (code == u"53300"_s || code == u"57P03"_s || code.startsWith(u"08"_s)) {
+        return u"データベースサーバーに接続できません。しばらくしてから、もう一度実行してください。"_s;
+    }
+    if (code == u"28P01"_s || code == u"28000"_s) {
+        return u"データベースサーバーの利用者名またはパスワードが正しくありません。"_s;
+    }
+    return {};
+}
+
+} // namespace
+
 QString engineReason(const QSqlError &error)
 {
+    // What it means first, in Japanese; the engine's own words after it, for whoever looks into it.
     const QString text = error.text().trimmed();
-    return text.isEmpty() ? u"(理由不明)"_s : text;
+    const QString meaning = meaningOf(error);
+    if (text.isEmpty()) {
+        return meaning.isEmpty() ? u"(理由不明)"_s : meaning;
+    }
+    return meaning.isEmpty() ? text : meaning + u"\n詳細: "_s + text;
 }
 
 // What a failed statement tells the user. Waiting too long for another workstation's write is the
@@ -118,6 +163,15 @@ void Database::open(const DbTarget &target, bool requireTables)
             DB_close();
             throw DbError(u"データベースに操作履歴の表(RIREKI)を作れません。\n%1\n%2"_s.arg(target.displayName(),
                                                                                      error.message()));
+        }
+        // A database made before the numbers had a counter of their own gets it once; without it a
+        // number freed by a cancel could be handed out again, so the database is not used.
+        try {
+            ensureReservationCounter(*this);
+        } catch (const DbError &error) {
+            DB_close();
+            throw DbError(u"データベースに予約番号の表(QRB_YNO)を作れません。\n%1\n%2"_s.arg(target.displayName(),
+                                                                                          error.message()));
         }
         // A database made before the searches read their own indexes gets them once. Without them (say
         // the server allows this user no CREATE) the searches still find, only slower.

@@ -129,8 +129,8 @@ public:
     // for each other instead of both drawing it: on SQLite BEGIN IMMEDIATE; on PostgreSQL both tables
     // are locked in SHARE ROW EXCLUSIVE mode, which lets every workstation go on reading but admits
     // one writer at a time, and each statement after the lock sees what the previous writer committed
-    // (READ COMMITTED), so MAX(YNO) + 1 is never drawn twice. Writes outside a transaction wait for
-    // the lock as well.
+    // (READ COMMITTED), so the next reservation number is never drawn twice. Writes outside a
+    // transaction wait for the lock as well.
     class WriteTransaction final
     {
     public:

@@ -14,7 +14,8 @@ namespace qrb {
 // How long a write waits for another workstation's before it gives up, on either engine.
 constexpr qint64 LockWaitMs = 10000;
 
-// The engine's reason for a failure, never empty.
+// The reason for a failure, never empty: what it means for the desk in Japanese where that is known,
+// then the engine's own text.
 QString engineReason(const QSqlError &error);
 // What a failed statement tells the user.
 QString statementFailure(const QSqlError &error);

@@ -1,6 +1,7 @@
 #include "Schema.h"
 
 #include "Database.h"
+#include "ReservationNumbers.h"
 #include "Search.h"
 #include "shared/Dates.h"
 
@@ -79,6 +80,7 @@ void writeSchema(Database &db)
     }
     addSearchIndexesIfMissing(db);
     createHistoryTable(db);
+    createReservationCounter(db);
 }
 
 void writeCapacities(Database &db, int places)

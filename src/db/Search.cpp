@@ -1,6 +1,7 @@
 #include "Search.h"
 
 #include "Database.h"
+#include "Visits.h"
 
 #include "shared/Kana.h"
 
@@ -234,6 +235,11 @@ std::optional<Reservation> reservationByNumber(Database &db, int yno)
     db.forEachRow(u"SELECT "_s + reservationColumns() + u" FROM YOYAKU WHERE YNO = ?"_s, {yno},
                   [&](const QSqlQuery &q) { found = readReservation(q); });
     return found;
+}
+
+std::optional<Reservation> reservationOfHit(Database &db, const SearchHit &hit)
+{
+    return reservationOfEntry(db, {hit.yno, hit.ytime, hit.knm}, hit.ydate);
 }
 
 } // namespace qrb

@@ -40,8 +40,7 @@ QList<SearchHit> reservationsWithKanaStartingWith(Database &db, const QString &t
 // TEL1 or TEL2 beginning with the typed text, numbers written in any of the desk's ways: hyphens and
 // spaces are left out and digits read alike in either width, in the typed text and in the stored
 // numbers (which stay as they were typed). "031234" finds "03-1234-5678" and "０３ １２３４".
-QList<SearchHit> reservationsWithTelephoneStartingWith(Database &db, const QString &typed,
-                                                       const SearchPage &page = {});
+QList<SearchHit> reservationsWithTelephoneStartingWith(Database &db, const QString &typed, const SearchPage &page = {});
 // KNO equal to the typed text (no pattern).
 QList<SearchHit> reservationsWithPatientNumber(Database &db, const QString &typed, const SearchPage &page = {});
 
@@ -55,6 +54,9 @@ SearchStatement searchStatement(const Database &db, SearchBox box, const QString
 
 // The reservation with this YNO, if it is still there.
 std::optional<Reservation> reservationByNumber(Database &db, int yno);
+// The reservation a line of the result list stands for, while it still has the line's number, day,
+// hour and name; nothing when it was cancelled or changed meanwhile.
+std::optional<Reservation> reservationOfHit(Database &db, const SearchHit &hit);
 
 // The typed text as a LIKE pattern with "\" as its escape character: "*" → "%", "?" → "_", and
 // "%", "_" and "\" escaped so that they match themselves.

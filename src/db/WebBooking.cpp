@@ -17,6 +17,8 @@ void prepareWebBooking(Database &db)
     db.write(u"CREATE TABLE IF NOT EXISTS WEBYOYAKU (YNO INTEGER NOT NULL PRIMARY KEY, YDATE TEXT NOT NULL, "
              "YTIME TEXT NOT NULL, KNM TEXT NOT NULL, YNO2 INTEGER, YDATE2 TEXT, YTIME2 TEXT, "
              "CODEHASH TEXT NOT NULL, NONCE TEXT NOT NULL UNIQUE)"_s);
+    // The second dose's number is checked and cancelled like the first's.
+    db.write(u"CREATE INDEX IF NOT EXISTS WEBYOYAKU_YNO2 ON WEBYOYAKU (YNO2)"_s);
     transaction.commit();
 }
 
@@ -30,12 +32,28 @@ QHash<QString, int> reservationCountsBetween(Database &db, QDate from, QDate to)
     return counts;
 }
 
+int onlinePlaces(int places, int share)
+{
+    return places * share / 100;
+}
+
 namespace {
 
-bool nameInSlot(Database &db, const BookingRecord &r)
+// Whether the slot's online share is taken; every reservation counts against it, the desk's too.
+bool shareTaken(Database &db, const BookingRecord &r, int share)
 {
-    return db.scalar(u"SELECT COUNT(*) FROM YOYAKU WHERE YDATE = ? AND YTIME = ? AND KNM = ?"_s,
-                     {r.ydate, r.ytime, r.knm})
+    const auto date = dateFromKey(r.ydate);
+    const int online = date ? onlinePlaces(placesInSlot(db, *date, r.ytime), share) : 0;
+    return YOYAKU_cnt(db, r.ydate, r.ytime) + 1 > online;
+}
+
+// The patient's own reservation in the slot: her name under her telephone number. A namesake's is
+// none of her business, and no answer may tell that it is there.
+bool ownInSlot(Database &db, const BookingRecord &r, const QString &phoneDigits)
+{
+    return db.scalar(u"SELECT COUNT(*) FROM YOYAKU WHERE YDATE = ? AND YTIME = ? AND KNM = ? "
+                     "AND REPLACE(REPLACE(TEL1, '-', ''), ' ', '') = ?"_s,
+                     {r.ydate, r.ytime, r.knm, phoneDigits})
                .toInt() > 0;
 }
 
@@ -61,8 +79,7 @@ OnlineResult bookOnline(Database &db, const OnlineBooking &b)
     if (earlier.outcome == OnlineOutcome::AlreadySubmitted) {
         return earlier;
     }
-    // Registering a name already in the slot would overwrite that reservation: the web only ever adds.
-    if (nameInSlot(db, b.first) || (b.second && nameInSlot(db, *b.second))) {
+    if (ownInSlot(db, b.first, b.phoneDigits) || (b.second && ownInSlot(db, *b.second, b.phoneDigits))) {
         return outcome(OnlineOutcome::AlreadyBooked);
     }
     const int held = db.scalar(u"SELECT COUNT(*) FROM YOYAKU WHERE YDATE >= ? "
@@ -72,14 +89,22 @@ OnlineResult bookOnline(Database &db, const OnlineBooking &b)
     if (held + (b.second ? 2 : 1) > b.perPhone) {
         return outcome(OnlineOutcome::PhoneLimit);
     }
+    // A share below the whole is counted here, under the write lock; the whole slot is counted where
+    // every booking is.
+    if (b.share < 100 && shareTaken(db, b.first, b.share)) {
+        return outcome(OnlineOutcome::SlotFull);
+    }
+    if (b.second && b.share < 100 && shareTaken(db, *b.second, b.share)) {
+        return outcome(OnlineOutcome::SecondSlotFull);
+    }
     OnlineResult result;
-    const StoredBooking first = registerReservationInTransaction(db, b.first, WhenFull::Refuse);
+    const StoredBooking first = registerReservationInTransaction(db, b.first, WhenFull::Refuse, SameName::AddAnother);
     if (first.slotFull) {
         return outcome(OnlineOutcome::SlotFull);
     }
     result.yno = first.yno;
     if (b.second) {
-        const StoredBooking second = registerReservationInTransaction(db, *b.second, WhenFull::Refuse);
+        const StoredBooking second = registerReservationInTransaction(db, *b.second, WhenFull::Refuse, SameName::AddAnother);
         if (second.slotFull) {
             return outcome(OnlineOutcome::SecondSlotFull);
         }
@@ -105,21 +130,52 @@ const QString BookedRows = u"FROM YOYAKU Y JOIN WEBYOYAKU W ON W.YNO = ? AND ("
                            "(Y.YNO = W.YNO AND Y.YDATE = W.YDATE AND Y.YTIME = W.YTIME AND Y.KNM = W.KNM) OR "
                            "(Y.YNO = W.YNO2 AND Y.YDATE = W.YDATE2 AND Y.YTIME = W.YTIME2 AND Y.KNM = W.KNM))"_s;
 
+// YNO, YNO2, CODEHASH of WEBYOYAKU.
+OnlineReservation webRow(const QSqlQuery &q)
+{
+    OnlineReservation found;
+    found.yno = q.value(0).toInt();
+    found.secondYno = q.value(1).toInt();
+    found.codeHash = q.value(2).toString().toLatin1();
+    return found;
+}
+
 } // namespace
 
-std::optional<OnlineReservation> onlineReservation(Database &db, int yno)
+std::optional<OnlineReservation> onlineBookingOfNumber(Database &db, int yno)
 {
-    const QVariant hash = db.scalar(u"SELECT CODEHASH FROM WEBYOYAKU WHERE YNO = ?"_s, {yno});
-    if (hash.isNull()) {
-        return std::nullopt;
+    // Exactly one row comes back either way (a blank one when the number is not the web's), so that
+    // the server does the same work for a number that exists as for one that does not.
+    std::optional<OnlineReservation> found;
+    db.forEachRow(u"SELECT YNO, YNO2, CODEHASH FROM (SELECT YNO, YNO2, CODEHASH, 0 AS K FROM WEBYOYAKU "
+                  "WHERE YNO = ? OR YNO2 = ? UNION ALL SELECT 0, 0, '', 1) AS W ORDER BY K, YNO DESC LIMIT 1"_s,
+                  {yno, yno}, [&](const QSqlQuery &q) {
+                      found = webRow(q);
+                  });
+    return found && found->yno > 0 ? found : std::nullopt;
+}
+
+std::optional<OnlineReservation> onlineBookingOfPage(Database &db, const QByteArray &nonce)
+{
+    std::optional<OnlineReservation> found;
+    db.forEachRow(u"SELECT YNO, YNO2, CODEHASH FROM WEBYOYAKU WHERE NONCE = ?"_s, {QString::fromLatin1(nonce)},
+                  [&](const QSqlQuery &q) {
+                      found = webRow(q);
+                  });
+    if (found) {
+        found->doses = bookedDoses(db, found->yno);
     }
-    OnlineReservation found;
-    found.codeHash = hash.toString().toLatin1();
+    return found;
+}
+
+QList<Reservation> bookedDoses(Database &db, int yno)
+{
+    QList<Reservation> doses;
     QString columns = reservationColumns();
     columns.replace(u", "_s, u", Y."_s);
     db.forEachRow(u"SELECT Y."_s + columns + u' ' + BookedRows + u" ORDER BY Y.YDATE, Y.YTIME"_s, {yno},
-                  [&](const QSqlQuery &q) { found.doses.append(readReservation(q)); });
-    return found;
+                  [&](const QSqlQuery &q) { doses.append(readReservation(q)); });
+    return doses;
 }
 
 int cancelOnline(Database &db, int yno)
@@ -133,7 +189,6 @@ int cancelOnline(Database &db, int yno)
         deleted += db.write(u"DELETE FROM YOYAKU WHERE YNO = ?"_s, {number});
         recordReservationChange(db, HistoryKind::Cancelled, before, std::nullopt);
     }
-    db.write(u"DELETE FROM WEBYOYAKU WHERE YNO = ?"_s, {yno});
     transaction.commit();
     return deleted;
 }

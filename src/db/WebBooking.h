@@ -26,11 +26,16 @@ void prepareWebBooking(Database &db);
 // YOYAKU_cnt counts them: every row, come or not.
 QHash<QString, int> reservationCountsBetween(Database &db, QDate from, QDate to);
 
+// The places of a slot offered online when `share` percent of them are: rounded down, so that the
+// places the clinic keeps for the telephone and the desk are never fewer than it asked for.
+int onlinePlaces(int places, int share);
+
 struct OnlineBooking {
     BookingRecord first;
     std::optional<BookingRecord> second; // the second dose of a 新型 pair
     QString phoneDigits;                 // the telephone number as digits only
     int perPhone = 8;                    // bookings from today on that one number may hold
+    int share = 100;                     // percent of each slot's places offered online
     QDate today;
     QByteArray codeHash; // hex SHA-256 of the cancel code
     QByteArray nonce;    // the confirm page's one-time number
@@ -39,9 +44,9 @@ struct OnlineBooking {
 enum class OnlineOutcome {
     Booked,
     AlreadySubmitted, // the same confirm page was sent before: nothing new, the earlier numbers
-    SlotFull,         // the first dose's slot has no place left
+    SlotFull,         // the first dose's slot has no place left (online: none of its share)
     SecondSlotFull,   // the second dose's slot has no place left
-    AlreadyBooked,    // the name is already booked in one of the slots
+    AlreadyBooked,    // her name under her telephone number is already booked in one of the slots
     PhoneLimit,       // the telephone number holds perPhone bookings already
 };
 
@@ -57,15 +62,27 @@ struct OnlineResult {
 OnlineResult bookOnline(Database &db, const OnlineBooking &booking);
 
 struct OnlineReservation {
+    int yno = 0;       // the number the booking was made under (the first dose's)
+    int secondYno = 0; // the second dose's number of a pair, 0 otherwise
     QByteArray codeHash;
-    QList<Reservation> doses; // the rows still in YOYAKU as they were booked; empty when the desk deleted them
+    QList<Reservation> doses; // the rows still in YOYAKU as they were booked; empty once cancelled
 };
 
-// The web booking of a reservation number, or nothing when that number was not booked on the web.
-std::optional<OnlineReservation> onlineReservation(Database &db, int yno);
+// The web booking a reservation number names (the first or the second dose's), with its code's hash
+// but without its rows: what checking a typed code needs, read in one statement whether the number
+// exists or not. Nothing when that number was not booked on the web.
+std::optional<OnlineReservation> onlineBookingOfNumber(Database &db, int yno);
+
+// The web booking a confirm page stored, with its rows: a page sent again answers with it, whatever
+// happened to the slots since. Nothing when that page has stored no booking.
+std::optional<OnlineReservation> onlineBookingOfPage(Database &db, const QByteArray &nonce);
+
+// The rows of a web booking (by the number it was made under) still in YOYAKU as they were booked.
+QList<Reservation> bookedDoses(Database &db, int yno);
 
 // Deletes the web booking of a number, both doses of a pair, as one transaction. Returns the rows
-// deleted (0 when the desk had already deleted them).
+// deleted (0 when they were already gone). The booking's code and page stay known, so that the same
+// cancel page, or the confirm page, sent again is told the booking is cancelled.
 int cancelOnline(Database &db, int yno);
 
 } // namespace qrb

@@ -12,15 +12,16 @@ struct Era {
     int code;
     QStringView name;
     int firstYear; // the western year of the era's year 1
+    int firstDay;  // its first day as YYYYMMDD; it ends the day before the next era's first day
 };
 
 constexpr std::array<Era, 6> eras = {{
-    {Seireki, u"西暦", 1},
-    {Meiji, u"明治", 1868},
-    {Taisho, u"大正", 1912},
-    {Showa, u"昭和", 1926},
-    {Heisei, u"平成", 1989},
-    {Reiwa, u"令和", 2019},
+    {Seireki, u"西暦", 1, 0},
+    {Meiji, u"明治", 1868, 18680125},
+    {Taisho, u"大正", 1912, 19120730},
+    {Showa, u"昭和", 1926, 19261225},
+    {Heisei, u"平成", 1989, 19890108},
+    {Reiwa, u"令和", 2019, 20190501},
 }};
 
 const Era *findEra(int code)
@@ -66,6 +67,20 @@ std::optional<int> westernYear(int code, int eraYear)
         return std::nullopt;
     }
     return era->firstYear + eraYear - 1;
+}
+
+bool withinEra(int code, QDate date)
+{
+    if (code == Seireki) {
+        return true;
+    }
+    const int day = date.year() * 10000 + date.month() * 100 + date.day();
+    for (std::size_t i = 1; i < eras.size(); ++i) {
+        if (eras[i].code == code) {
+            return day >= eras[i].firstDay && (i + 1 == eras.size() || day < eras[i + 1].firstDay);
+        }
+    }
+    return false;
 }
 
 int ageOn(QDate birth, QDate today)

@@ -27,6 +27,9 @@ std::optional<int> eraCode(const QString &name);
 // The western year of year n of an era (令和1年 = 2019); for 西暦 the year itself.
 std::optional<int> westernYear(int code, int eraYear);
 
+// Whether a date lies within an era (平成 runs from 1989/01/08 to 2019/04/30); every date is 西暦.
+bool withinEra(int code, QDate date);
+
 // Completed years between a birth date and today, counted as the clinic counts them:
 // (today as YYYYMMDD − birth as YYYYMMDD) / 10000, the fraction dropped.
 int ageOn(QDate birth, QDate today);

@@ -14,14 +14,8 @@ namespace {
 
 constexpr qsizetype MaxNameLength = 40;
 constexpr qsizetype MaxRemarksLength = 200;
-
-// Full-width digits, letters and hyphens as a phone keyboard may send them, made half-width.
-QString halfWidth(const QString &text)
-{
-    QString out = text.normalized(QString::NormalizationForm_KC);
-    out.replace(u'ー', u'-').replace(u'−', u'-').replace(u'‐', u'-').replace(u'―', u'-');
-    return out.trimmed();
-}
+// What BIKO of a web booking starts with.
+const QString WebMark = u"Web予約"_s;
 
 bool hasControl(const QString &text, bool allowLineBreaks)
 {
@@ -49,6 +43,28 @@ std::optional<QString> checkedText(const QString &text, qsizetype maxLength, boo
     return std::nullopt;
 }
 
+// A spreadsheet runs a field starting with one of these as a formula when the clinic opens the
+// history's CSV: a name or patient number never starts with one.
+bool startsLikeFormula(const QString &text)
+{
+    return !text.isEmpty() && u"=+-@\t\r"_s.contains(text.front());
+}
+
+// Japan's numbering plan, as far as a number the clinic calls back goes: mobile (070, 080, 090), IP
+// (050), other 0X0 services and 0800 numbers have 11 digits, fixed lines (area code included) and
+// the other services 10. 00 and 010 lead out of the country. Nothing when the number can be called.
+std::optional<QString> telephoneProblem(const QString &digits)
+{
+    if (!digits.startsWith(u'0') || digits.startsWith(u"00"_s) || digits.startsWith(u"010"_s)) {
+        return u"この電話番号にはおかけできません。市外局番（携帯電話は 090 など）から入力してください。"_s;
+    }
+    static const QRegularExpression elevenDigits(u"^(0[2-9]0|0800)"_s);
+    if (digits.size() != (elevenDigits.match(digits).hasMatch() ? 11 : 10)) {
+        return u"この電話番号にはおかけできません。桁数をお確かめください（携帯電話と 050 の番号は11桁、固定電話は市外局番から10桁です）。"_s;
+    }
+    return std::nullopt;
+}
+
 std::optional<QDate> birthDate(const QString &typed)
 {
     static const QRegularExpression pattern(u"^(\\d{4})[-/年]?(\\d{1,2})[-/月]?(\\d{1,2})日?$"_s);
@@ -62,6 +78,13 @@ std::optional<QDate> birthDate(const QString &typed)
 }
 
 } // namespace
+
+QString halfWidth(const QString &text)
+{
+    QString out = text.normalized(QString::NormalizationForm_KC);
+    out.replace(u'ー', u'-').replace(u'−', u'-').replace(u'‐', u'-').replace(u'―', u'-');
+    return out.trimmed();
+}
 
 FormInput FormInput::fromFields(const QHash<QString, QString> &f)
 {
@@ -99,6 +122,8 @@ Validation validateForm(const FormInput &in, const Calendar &calendar, const Web
         errors[u"name"_s] = u"氏名を入力してください。"_s;
     } else if (const auto error = checkedText(b.name, MaxNameLength, false, u"氏名"_s)) {
         errors[u"name"_s] = *error;
+    } else if (startsLikeFormula(b.name)) {
+        errors[u"name"_s] = u"氏名は記号（= + - @）で始めないでください。"_s;
     }
 
     const QString kana = in.kana.trimmed().replace(u'　', u' ');
@@ -121,17 +146,21 @@ Validation validateForm(const FormInput &in, const Calendar &calendar, const Web
 
     b.tel = halfWidth(in.tel).remove(u' ');
     b.telDigits = QString(b.tel).remove(u'-');
-    static const QRegularExpression telPattern(u"^0[0-9]{9,10}$"_s);
+    static const QRegularExpression telPattern(u"^[0-9]{1,13}$"_s);
     if (b.tel.isEmpty()) {
         errors[u"tel"_s] = u"電話番号を入力してください。"_s;
     } else if (b.tel.size() > 13 || !telPattern.match(b.telDigits).hasMatch()) {
         errors[u"tel"_s] = u"電話番号は 090-1234-5678 のように数字で入力してください。"_s;
+    } else if (const auto problem = telephoneProblem(b.telDigits)) {
+        errors[u"tel"_s] = *problem;
     }
 
     b.kno = halfWidth(in.kno);
     static const QRegularExpression knoPattern(u"^[0-9A-Za-z-]{0,20}$"_s);
     if (!knoPattern.match(b.kno).hasMatch()) {
         errors[u"kno"_s] = u"患者番号は20文字以内の半角英数字で入力してください（わからなければ空欄で構いません）。"_s;
+    } else if (startsLikeFormula(b.kno)) {
+        errors[u"kno"_s] = u"患者番号は記号（-）で始めないでください（わからなければ空欄で構いません）。"_s;
     }
 
     if (in.visited == u"1"_s || in.visited == u"2"_s) {
@@ -150,7 +179,9 @@ Validation validateForm(const FormInput &in, const Calendar &calendar, const Web
     if (b.kind == Kind::NewPair && kindOk && !errors.contains(u"slot"_s)) {
         const QStringList parts = in.second.split(u' ');
         const auto secondDate = parts.size() == 2 ? isoDate(parts.at(0)) : std::nullopt;
-        if (!secondDate || !calendar.secondDoseBookable(b.date, *secondDate, parts.at(1))) {
+        if (in.second.isEmpty()) {
+            errors[u"second"_s] = u"2回目の日時を選んでください。"_s;
+        } else if (!secondDate || !calendar.secondDoseBookable(b.date, *secondDate, parts.at(1))) {
             errors[u"second"_s] = u"2回目の日時を、1回目より後の空いている日時から選んでください。"_s;
         } else {
             b.secondDate = *secondDate;
@@ -181,7 +212,7 @@ OnlineBooking recordsOf(const ValidBooking &b)
     first.birthday = b.birthday;
     first.tel1 = b.tel;
     first.rflg = b.rflg;
-    first.biko = b.remarks.isEmpty() ? u"Web予約"_s : u"Web予約 "_s + b.remarks;
+    first.biko = b.remarks.isEmpty() ? WebMark : WebMark + u' ' + b.remarks;
     first.sflg = kindSflg(b.kind);
     first.scnt = kindScnt(b.kind);
 
@@ -197,6 +228,34 @@ OnlineBooking recordsOf(const ValidBooking &b)
     }
     booking.phoneDigits = b.telDigits;
     return booking;
+}
+
+ValidBooking bookingOfRows(const QList<Reservation> &doses)
+{
+    ValidBooking b;
+    for (const Reservation &dose : doses) {
+        const QDate day = dateFromKey(dose.ydate).value_or(QDate());
+        if (dose.sflg == 2 && dose.scnt == 2) {
+            b.secondDate = day;
+            b.secondHour = dose.ytime;
+            continue;
+        }
+        b.date = day;
+        b.hour = dose.ytime;
+    }
+    if (doses.isEmpty()) {
+        return b;
+    }
+    const Reservation &r = doses.first();
+    b.name = r.knm;
+    b.kana = r.kknm;
+    b.birthday = r.birthday;
+    b.tel = r.tel1;
+    b.kno = r.kno;
+    b.rflg = r.rflg.value_or(0);
+    b.kind = static_cast<Kind>(qBound(0, r.sflg.value_or(1) - 1, 3));
+    b.remarks = r.biko.startsWith(WebMark) ? r.biko.mid(WebMark.size()).trimmed() : r.biko;
+    return b;
 }
 
 } // namespace qrb::web

@@ -58,6 +58,13 @@ Validation validateForm(const FormInput &input, const Calendar &calendar, const 
 // start of BIKO, so that the desk recognises them without a new field.
 OnlineBooking recordsOf(const ValidBooking &booking);
 
+// The booking as stored, read back from its rows (first dose first): what a done page shows again.
+ValidBooking bookingOfRows(const QList<Reservation> &doses);
+
+// Full-width digits, letters and hyphens as a phone keyboard may send them (ー, −, ‐, ― too), made
+// half-width: how typed numbers and codes are read.
+QString halfWidth(const QString &text);
+
 // "2009-10-13" → the date; nothing for any other text.
 std::optional<QDate> isoDate(const QString &text);
 

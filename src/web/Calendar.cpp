@@ -58,7 +58,7 @@ SlotInfo Calendar::slot(QDate day, int index) const
     SlotInfo s;
     s.date = day;
     s.hour = slotKey(index);
-    s.places = m_capacities.get_value(weekdayNumber(day), s.hour);
+    s.places = onlinePlaces(m_capacities.get_value(weekdayNumber(day), s.hour), m_settings.share);
     s.taken = m_counts.value(dateKey(day) + u' ' + s.hour);
     const bool afterCutoff =
         day > m_earliestDay || (day == m_earliestDay && (FirstSlotHour + index) * 60 >= m_earliestMinute);
@@ -123,6 +123,13 @@ bool Calendar::secondDoseBookable(QDate firstDose, QDate day, const QString &hou
     const auto index = hour.size() == 2 ? hour.toInt() - FirstSlotHour : -1;
     return day > firstDose && day <= firstDose.addDays(SecondDoseReachDays) && index >= 0 && index < SlotCount &&
            slotKey(index) == hour && slot(day, index).bookable;
+}
+
+QString Calendar::unavailableBecause(QDate day) const
+{
+    // Three weeks on is the same weekday and hour as a first dose that offers places, so a slot the
+    // patient is told about is either on a closed day or taken.
+    return m_settings.closed.closedNote(day).value_or(u"満員"_s);
 }
 
 } // namespace qrb::web

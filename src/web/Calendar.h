@@ -27,8 +27,8 @@ QString dayMark(int left, int places);
 struct SlotInfo {
     QDate date;
     QString hour; // "08" … "17"
-    int places = 0;
-    int taken = 0;
+    int places = 0; // offered online: the slot's share
+    int taken = 0;  // every reservation, the desk's too
     bool open = false;     // the day is offered and the slot offers places and starts after the cut-off
     bool bookable = false; // open, with places left
     int left() const { return places - taken; }
@@ -59,6 +59,8 @@ public:
     // at most SecondDoseReachDays later.
     QList<SlotInfo> secondDoseSlots(QDate firstDose) const;
     bool secondDoseBookable(QDate firstDose, QDate day, const QString &hour) const;
+    // Why a slot in reach cannot be booked: "休診日（元日）" on a closed day, "満員" otherwise.
+    QString unavailableBecause(QDate day) const;
     // Three weeks after the first dose, at the same hour, as the desk proposes it.
     static QDate proposedSecondDose(QDate firstDose) { return firstDose.addDays(21); }
     static constexpr int SecondDoseReachDays = 35;

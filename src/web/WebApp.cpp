@@ -299,9 +299,15 @@ QString WebApp::renderForm(const FormInput &in, const QHash<QString, QString> &e
     c += radios(u"kind"_s, u"種別"_s, in.kind, kinds);
 
     if (m_settings.kinds.contains(Kind::NewPair) && day) {
-        const QString proposal = Calendar::proposedSecondDose(*day).toString(Qt::ISODate) + u' ' + in.hour;
-        const QString chosen = in.second.isEmpty() ? proposal : in.second;
-        QString select = u"<select id=\"f-second\" name=\"second\">"_s;
+        // Only the clinic's rule (three weeks on, the same hour) is chosen for her; when that slot is
+        // taken or the clinic is shut, nothing is, and she is told why.
+        const QDate usual = Calendar::proposedSecondDose(*day);
+        const bool usualOpen = calendar.secondDoseBookable(*day, usual, in.hour);
+        const QString chosen = !in.second.isEmpty() ? in.second
+                               : usualOpen          ? usual.toString(Qt::ISODate) + u' ' + in.hour
+                                                    : QString();
+        QString select = u"<select id=\"f-second\" name=\"second\"><option value=\"\""_s +
+                         (chosen.isEmpty() ? u" selected"_s : QString()) + u">選んでください</option>"_s;
         QDate group;
         for (const SlotInfo &s : calendar.secondDoseSlots(*day)) {
             if (s.date != group) {
@@ -314,8 +320,12 @@ QString WebApp::renderForm(const FormInput &in, const QHash<QString, QString> &e
                       u">"_s + esc(dayText(s.date) + u" "_s + slotText(s.hour)) + u"</option>"_s;
         }
         select += (group.isValid() ? u"</optgroup>"_s : QString()) + u"</select>"_s;
+        const QString note =
+            usualOpen ? u"1回目の3週間後の同じ時間をおすすめしています。"_s
+                      : u"1回目の3週間後の同じ時間（%1 %2）は%3のため選べません。ほかの日時を選んでください。"_s.arg(
+                            dayText(usual), slotText(in.hour), calendar.unavailableBecause(usual));
         c += field(u"second"_s, u"2回目の日時（種別が新型のとき）"_s,
-                   u"<p class=\"opt\">1回目の3週間後の同じ時間をおすすめしています。</p>"_s + select);
+                   u"<p class=\"opt\" id=\"second-note\">"_s + esc(note) + u"</p>"_s + select);
     }
     c += field(u"remarks"_s, u"備考"_s,
                u"<textarea id=\"f-remarks\" name=\"remarks\" maxlength=\"200\">"_s + esc(in.remarks) + u"</textarea>"_s,
@@ -360,8 +370,11 @@ QString WebApp::summary(const ValidBooking &b) const
         return u"<tr><th>"_s + esc(label) + u"</th><td>"_s + esc(value) + u"</td></tr>"_s;
     };
     QString t = u"<table class=\"summary\">"_s;
-    t += row(b.kind == Kind::NewPair ? u"1回目"_s : u"日時"_s, dayText(b.date) + u" "_s + slotText(b.hour));
-    if (b.kind == Kind::NewPair) {
+    // A dose the desk has deleted since the booking is left out.
+    if (b.date.isValid()) {
+        t += row(b.kind == Kind::NewPair ? u"1回目"_s : u"日時"_s, dayText(b.date) + u" "_s + slotText(b.hour));
+    }
+    if (b.kind == Kind::NewPair && b.secondDate.isValid()) {
         t += row(u"2回目"_s, dayText(b.secondDate) + u" "_s + slotText(b.secondHour));
     }
     t += row(u"氏名"_s, b.name) + row(u"カナ氏名"_s, b.kana) + row(u"生年月日"_s, b.birthday) +
@@ -394,30 +407,41 @@ Response WebApp::confirm(const Request &r)
 
 Response WebApp::book(const Request &r)
 {
-    if (!m_limiter.allow(RateLimiter::Action::Book, r.client)) {
-        return tooMany();
-    }
     const QByteArray nonce = r.form.value(u"nonce"_s).toLatin1();
     if (!isCookieValue(nonce)) {
         return message(400, u"もう一度お試しください"_s, u"確認画面からもう一度送信してください。"_s, u"/"_s,
                        u"最初のページへ"_s);
     }
+    // A page whose booking is stored answers with that booking, whatever became of the slots, the
+    // cut-off or the second dose's slot since: a reload or a double tap must show her number and code,
+    // never "full". It is no new booking, so it does not count against the address either.
+    if (const auto stored = onlineBookingOfPage(m_db, nonce)) {
+        return donePage(*stored, nonce);
+    }
+    if (!m_limiter.allow(RateLimiter::Action::Book, r.client)) {
+        return tooMany();
+    }
     const Calendar calendar(m_db, m_settings, m_clock.now());
     const FormInput input = FormInput::fromFields(r.form);
-    const QString code = m_secrets.cancelCode(nonce);
     const Validation v = validateForm(input, calendar, m_settings);
     OnlineResult result;
     if (v.booking) {
         OnlineBooking booking = recordsOf(*v.booking);
         booking.perPhone = m_settings.perPhone;
+        booking.share = m_settings.share;
         booking.today = calendar.today();
-        booking.codeHash = cancelCodeHash(*normalizedCancelCode(code));
+        booking.codeHash = cancelCodeHash(*normalizedCancelCode(m_secrets.cancelCode(nonce)));
         booking.nonce = nonce;
         result = bookOnline(m_db, booking);
         if (result.outcome == OnlineOutcome::Booked) {
             m_limiter.booked();
         }
-    } else if (v.errors.contains(u"slot"_s) || v.errors.contains(u"second"_s)) {
+    } else if (v.errors.contains(u"slot"_s) || (v.errors.contains(u"second"_s) && !input.second.isEmpty())) {
+        // The slot may be full because this very page was just stored by another send of it (another
+        // qrb-web on the same database): the counts above were read after that booking, so it is found.
+        if (const auto stored = onlineBookingOfPage(m_db, nonce)) {
+            return donePage(*stored, nonce);
+        }
         // Filled between the form and now: told as "full", as a full slot in the transaction is.
         result.outcome = v.errors.contains(u"slot"_s) ? OnlineOutcome::SlotFull : OnlineOutcome::SecondSlotFull;
     } else {
@@ -444,37 +468,48 @@ Response WebApp::book(const Request &r)
             409, u"予約数の上限です"_s,
             u"この電話番号でWeb予約できるのは%1件までです。お電話でご相談ください。"_s.arg(m_settings.perPhone));
     case OnlineOutcome::Booked:
+        qInfo().noquote() << "booked online:" << result.yno
+                          << (result.secondYno ? QString::number(result.secondYno) : QString());
+        break;
     case OnlineOutcome::AlreadySubmitted:
         break;
     }
-    // A second send of the same confirm page shows the same booking and, while the server has not
-    // restarted since, the same code.
-    bool codeKnown = true;
-    if (result.outcome == OnlineOutcome::AlreadySubmitted) {
-        const auto stored = onlineReservation(m_db, result.yno);
-        codeKnown = stored && sameBytes(stored->codeHash, cancelCodeHash(*normalizedCancelCode(code)));
+    // Read back as stored, so that the first answer and every later one are the same page.
+    const auto stored = onlineBookingOfPage(m_db, nonce);
+    if (!stored) {
+        throw DbError(u"保存した Web 予約を読み返せません。"_s);
     }
-    qInfo().noquote() << "booked online:" << result.yno
-                      << (result.secondYno ? QString::number(result.secondYno) : QString());
+    return donePage(*stored, nonce);
+}
+
+Response WebApp::donePage(const OnlineReservation &stored, const QByteArray &nonce) const
+{
+    if (stored.doses.isEmpty()) {
+        return message(409, u"予約は取り消されています"_s,
+                       u"予約番号 %1 の予約はすでに取り消されています。あらためて予約するときは、日付の一覧から選んでください。"_s
+                           .arg(stored.yno),
+                       u"/"_s, u"予約する日を選ぶ"_s);
+    }
+    // The code is derived from the page's one-time number: the same on every send while the server's
+    // secret is the same; after a restart it can no longer be shown, only its hash is kept.
+    const QString code = m_secrets.cancelCode(nonce);
+    const bool codeKnown = sameBytes(stored.codeHash, cancelCodeHash(*normalizedCancelCode(code)));
     QString c = u"<p>ご予約を承りました。当日は保険証と診察券をお持ちください。</p>"
                 "<table class=\"summary\"><tr><th>予約番号</th><td class=\"big\" id=\"yno\">"_s +
-                QString::number(result.yno) + u"</td></tr>"_s;
-    if (result.secondYno) {
-        c += u"<tr><th>2回目の予約番号</th><td class=\"big\">"_s + QString::number(result.secondYno) + u"</td></tr>"_s;
+                QString::number(stored.yno) + u"</td></tr>"_s;
+    if (stored.secondYno) {
+        c += u"<tr><th>2回目の予約番号</th><td class=\"big\" id=\"yno2\">"_s + QString::number(stored.secondYno) +
+             u"</td></tr>"_s;
     }
     if (codeKnown) {
         c += u"<tr><th>取消コード</th><td class=\"big code\" id=\"code\">"_s + esc(code) + u"</td></tr></table>"_s +
-             u"<p "
-             u"class=\"warn\">"
-             u"取消コードはこの画面でしか表示されません。予約番号とともにメモするか、この画面を保存してください。"
+             u"<p class=\"warn\">取消コードはこの画面でしか表示されません。予約番号とともにメモするか、この画面を保存してください。"
              "予約の確認・取消に必要です。</p>"_s;
     } else {
         c +=
             u"</table><p class=\"warn\">この予約はすでに受け付けています。取消コードは最初に表示された画面をご覧ください。</p>"_s;
     }
-    if (v.booking) {
-        c += summary(*v.booking);
-    }
+    c += summary(bookingOfRows(stored.doses));
     return html(200, u"予約が完了しました"_s, c);
 }
 
@@ -499,11 +534,16 @@ std::optional<WebApp::Verified> WebApp::verify(const Request &r, Response &refus
         refusal = tooMany();
         return std::nullopt;
     }
+    // Typed on a Japanese keyboard: full-width digits, ー or − between the groups.
     bool ok = false;
-    const int yno = r.form.value(u"yno"_s).trimmed().normalized(QString::NormalizationForm_KC).toInt(&ok);
-    const auto code = normalizedCancelCode(r.form.value(u"code"_s));
-    const auto booking = ok && yno > 0 && code ? onlineReservation(m_db, yno) : std::nullopt;
-    if (!booking || !sameBytes(booking->codeHash, cancelCodeHash(*code))) {
+    const int yno = halfWidth(r.form.value(u"yno"_s)).toInt(&ok);
+    const auto code = normalizedCancelCode(halfWidth(r.form.value(u"code"_s)));
+    // The same work whether the number was booked on the web or not: one look-up, one hash, one
+    // comparison, so that the time of the answer does not tell which numbers exist.
+    const auto booking = onlineBookingOfNumber(m_db, ok && yno > 0 ? yno : 0);
+    static const QByteArray NoHash(64, '-');
+    const bool matches = sameBytes(booking ? booking->codeHash : NoHash, cancelCodeHash(code.value_or(QByteArray())));
+    if (!booking || !code || !matches) {
         if (m_limiter.fail(RateLimiter::Action::Check, r.client)) {
             qWarning().noquote() << "wrong cancel codes: check and cancel locked for" << logText(r.client);
         }
@@ -512,8 +552,25 @@ std::optional<WebApp::Verified> WebApp::verify(const Request &r, Response &refus
                           u"/check"_s, u"入力し直す"_s);
         return std::nullopt;
     }
-    return Verified{yno, *code, *booking};
+    Verified found{booking->yno, *code, *booking};
+    found.booking.doses = bookedDoses(m_db, booking->yno);
+    return found;
 }
+
+namespace {
+
+bool started(const QList<Reservation> &doses, const QDateTime &now)
+{
+    for (const Reservation &dose : doses) {
+        const auto day = dateFromKey(dose.ydate).value_or(QDate());
+        if (now >= QDateTime(day, QTime(dose.ytime.toInt(), 0))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
 
 Response WebApp::check(const Request &r)
 {
@@ -522,30 +579,31 @@ Response WebApp::check(const Request &r)
     if (!found) {
         return refusal;
     }
-    if (found->booking.doses.isEmpty()) {
+    const QList<Reservation> &doses = found->booking.doses;
+    if (doses.isEmpty()) {
         return message(404, u"予約は取り消されています"_s,
                        u"この予約はすでに取り消されています。ご不明な点はお電話でお問い合わせください。"_s);
     }
-    QString c = u"<table class=\"summary\"><tr><th>予約番号</th><td>"_s + QString::number(found->yno) + u"</td></tr>"_s;
-    bool started = false;
-    for (const Reservation &dose : found->booking.doses) {
-        const auto day = dateFromKey(dose.ydate).value_or(QDate());
-        started = started || m_clock.now() >= QDateTime(day, QTime(dose.ytime.toInt(), 0));
-        c += u"<tr><th>"_s + (dose.scnt == 2 ? u"2回目"_s : u"日時"_s) + u"</th><td>"_s +
-             esc(dayText(day) + u" "_s + slotText(dose.ytime)) + u"</td></tr>"_s;
+    const ValidBooking b = bookingOfRows(doses);
+    const bool pair = b.kind == Kind::NewPair;
+    QString c = u"<table class=\"summary\"><tr><th>予約番号</th><td>"_s + QString::number(found->yno);
+    if (found->booking.secondYno) {
+        c += u"（2回目 "_s + QString::number(found->booking.secondYno) + u"）"_s;
     }
-    const Reservation &first = found->booking.doses.first();
-    c += u"<tr><th>氏名</th><td>"_s + esc(first.knm) + u"</td></tr><tr><th>種別</th><td>"_s +
-         esc(first.sflg == 2 ? u"新型（2回接種）"_s
-                             : kindText(static_cast<Kind>(qBound(0, first.sflg.value_or(1) - 1, 3)))) +
-         u"</td></tr></table>"_s;
-    if (started) {
+    c += u"</td></tr>"_s;
+    for (const Reservation &dose : doses) {
+        const QString label = !pair ? u"日時"_s : dose.scnt == 2 ? u"2回目"_s : u"1回目"_s;
+        c += u"<tr><th>"_s + label + u"</th><td>"_s +
+             esc(dayText(dateFromKey(dose.ydate).value_or(QDate())) + u" "_s + slotText(dose.ytime)) + u"</td></tr>"_s;
+    }
+    c += u"<tr><th>氏名</th><td>"_s + esc(b.name) + u"</td></tr><tr><th>種別</th><td>"_s +
+         esc(pair ? u"新型（2回接種）"_s : kindText(b.kind)) + u"</td></tr></table>"_s;
+    if (started(doses, m_clock.now())) {
         c += u"<p>接種日時を過ぎた予約はWebでは取り消せません。お電話でご連絡ください。</p>"_s;
     } else {
         c += u"<form method=\"post\" action=\"/cancel\">"_s + hiddenToken() +
              hidden(u"yno"_s, QString::number(found->yno)) + hidden(u"code"_s, QString::fromLatin1(found->code)) +
-             u"<p>取り消すと元に戻せません。"_s +
-             (found->booking.doses.size() > 1 ? u"1回目と2回目の両方が取り消されます。"_s : QString()) +
+             u"<p>取り消すと元に戻せません。"_s + (doses.size() > 1 ? u"1回目と2回目の両方が取り消されます。"_s : QString()) +
              u"</p><button type=\"submit\" class=\"danger\">この予約を取り消す</button></form>"_s;
     }
     return html(200, u"ご予約の内容"_s, c);
@@ -558,18 +616,17 @@ Response WebApp::cancel(const Request &r)
     if (!found) {
         return refusal;
     }
-    for (const Reservation &dose : found->booking.doses) {
-        const auto day = dateFromKey(dose.ydate).value_or(QDate());
-        if (m_clock.now() >= QDateTime(day, QTime(dose.ytime.toInt(), 0))) {
-            return message(409, u"取り消せません"_s,
-                           u"接種日時を過ぎた予約はWebでは取り消せません。お電話でご連絡ください。"_s);
-        }
+    if (started(found->booking.doses, m_clock.now())) {
+        return message(409, u"取り消せません"_s, u"接種日時を過ぎた予約はWebでは取り消せません。お電話でご連絡ください。"_s);
     }
-    const int deleted = cancelOnline(m_db, found->yno);
+    // The same cancel page sent again (a reload, a double tap) finds the booking gone: it is told so,
+    // and it is no wrong code.
+    if (found->booking.doses.isEmpty() || cancelOnline(m_db, found->yno) == 0) {
+        return message(200, u"予約は取り消されています"_s, u"この予約はすでに取り消されています。"_s, u"/"_s,
+                       u"予約する日を選ぶ"_s);
+    }
     qInfo().noquote() << "cancelled online:" << found->yno;
-    return message(200, u"予約を取り消しました"_s,
-                   deleted > 0 ? u"ご予約を取り消しました。またのご利用をお待ちしております。"_s
-                               : u"この予約はすでに取り消されています。"_s,
+    return message(200, u"予約を取り消しました"_s, u"ご予約を取り消しました。またのご利用をお待ちしております。"_s,
                    u"/"_s, u"予約する日を選ぶ"_s);
 }
 

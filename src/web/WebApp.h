@@ -12,6 +12,7 @@
 namespace qrb {
 class Clock;
 class Database;
+struct OnlineReservation;
 } // namespace qrb
 
 namespace qrb::web {
@@ -76,6 +77,8 @@ private:
     QString renderForm(const FormInput &input, const QHash<QString, QString> &errors, const Calendar &calendar) const;
     QString hiddenFields(const FormInput &input) const;
     QString summary(const ValidBooking &b) const;
+    // The page a stored booking answers with, every time its confirm page is sent.
+    Response donePage(const OnlineReservation &stored, const QByteArray &nonce) const;
     // The booking of a number whose code matches; a wrong pair counts against the address.
     struct Verified;
     std::optional<Verified> verify(const Request &r, Response &refusal);

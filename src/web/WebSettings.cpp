@@ -93,6 +93,7 @@ WebSettingsResult readWebSettings(const QString &startDir)
     number(u"DAYS"_s, 1, 366, s.days);
     number(u"CUTOFF"_s, 0, 24 * 14, s.cutoffHours);
     number(u"PER_PHONE"_s, 1, 1000, s.perPhone);
+    number(u"SHARE"_s, 1, 100, s.share);
     number(u"PER_MINUTE"_s, 1, 100000, s.perMinute);
     if (const QString kinds = read(u"KINDS"_s); !kinds.isEmpty()) {
         s.kinds.clear();

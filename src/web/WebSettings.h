@@ -25,7 +25,8 @@ struct WebSettings {
     int days = 30;       // days offered, today included
     int cutoffHours = 2; // a slot starting sooner than this is no longer offered
     QList<Kind> kinds{Kind::Seasonal};
-    int perPhone = 8;   // bookings from today on that one telephone number may hold
+    int perPhone = 8; // bookings from today on that one telephone number may hold
+    int share = 100;  // percent of each slot's places offered online; the rest stays for the desk
     int perMinute = 60; // web bookings the whole site takes in one minute, whoever sends them
     // The clinic's time zone (an IANA name): it decides today, the days offered and the cut-off,
     // whatever zone the machine itself runs in.

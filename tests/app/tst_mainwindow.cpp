@@ -25,12 +25,17 @@ class MainWindowTest : public QObject
 {
     Q_OBJECT
 
-    static QString notice(MainWindow &window) { return window.findChild<QLabel *>(u"StatusNotice"_s)->text(); }
+    // The notice in full, as its tooltip shows it (the panel itself may cut it short).
+    static QString notice(MainWindow &window)
+    {
+        return test::toolTipShows(window.findChild<QLabel *>(u"StatusNotice"_s)->toolTip());
+    }
 
 private slots:
     void initTestCase() { QVERIFY(installJapaneseTranslations(*QCoreApplication::instance())); }
 
-    // The real message boxes, answered with the keys a receptionist presses.
+    // The real message boxes, answered with the keys a receptionist presses; what they say (names as
+    // stored among it) is plain text, never markup.
     void questionsDefaultAsTheirRiskDemands_data()
     {
         QTest::addColumn<bool>("destructive");
@@ -52,11 +57,14 @@ private slots:
             auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
             QVERIFY(box != nullptr);
             seen << box->button(QMessageBox::Cancel)->text() << box->button(QMessageBox::Ok)->text()
-                 << QString::number(box->icon() == QMessageBox::Warning);
+                 << QString::number(box->icon() == QMessageBox::Warning) << box->text()
+                 << QString::number(box->textFormat());
             QTest::keyClick(box, Qt::Key(key));
         });
-        QCOMPARE(destructive ? dialogs.askDestructive(u"削除します。"_s) : dialogs.ask(u"終了します。"_s), answer);
-        QCOMPARE(seen, (QStringList{u"キャンセル"_s, u"OK"_s, QString::number(destructive)}));
+        const QString text = u"<b>髙橋</b>さんの予約を"_s + (destructive ? u"削除します。"_s : u"変更します。"_s);
+        QCOMPARE(destructive ? dialogs.askDestructive(text) : dialogs.ask(text), answer);
+        QCOMPARE(seen, (QStringList{u"キャンセル"_s, u"OK"_s, QString::number(destructive), text,
+                                    QString::number(Qt::PlainText)}));
     }
 
     // The window opens on the help screen with the date and time below; the nine menu entries, each
@@ -80,6 +88,9 @@ private slots:
         QCOMPARE(panels(), (QStringList{u"ｽﾃｰﾀｽ"_s, QString(), u"2009/10/10"_s, u"00:01"_s}));
         QPointer<QWidget> help = window.currentScreen();
         QCOMPARE(help->objectName() + help->windowTitle(), u"frmHELPHELP"_s);
+        // Reports open in the program's own viewer, not in an editor.
+        QCOMPARE(help->findChild<QLabel *>(u"Label2(6)"_s)->text(),
+                 u"　(5)帳　　票：日報・未来院・月報を出力し、本プログラムの帳票画面で表示します。"_s);
 
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
@@ -175,6 +186,38 @@ private slots:
                         {u"Combo1(0)"_s, u"Combo1(1)"_s, u"Combo1(2)"_s, u"Combo1(3)"_s, u"Label3(0)"_s}),
             (QStringList{u"2009"_s, u"10"_s, u"20"_s, u"14"_s, u"現在の予約人数：1人    予約可能人数：あと0人"_s}));
         QCOMPARE(test::control<QListWidget>(window.currentScreen(), u"List1"_s)->item(0)->text(), u"佐藤"_s);
+    }
+
+    // Return on a focused button presses it on every screen: here ⇔ of 来院記録 and 登録・修正 of
+    // 設定. A notice longer than the status bar (a name of 80 characters from the web) is cut with
+    // "…" instead of widening the window, and shows the name as typed, markup and all.
+    void returnPressesAndALongNoticeIsCut()
+    {
+        test::Workspace ws;
+        const QString name = u"<b>髙橋</b>"_s + QString(80, u'長');
+        ws.addReservation(u"2009/10/09"_s, u"10"_s, name);
+        MainWindow window(*ws.state);
+        test::showActive(&window);
+        window.resize(640, 480);
+        QTest::keyClick(&window, Qt::Key_F3);
+        test::clickLine(test::control<QListWidget>(window.currentScreen(), u"List1"_s), 0);
+        QWidget *move = test::control(window.currentScreen(), u"Command1"_s);
+        move->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(move, Qt::Key_Return);
+        QCOMPARE(test::stored(ws.db, u"CFLG"_s), QStringList{u"1"_s});
+        QCOMPARE(notice(window), u"来院済みにしました："_s + name);
+        auto *panel = window.findChild<QLabel *>(u"StatusNotice"_s);
+        QApplication::processEvents();
+        QVERIFY2(panel->text().endsWith(u'…') && panel->textFormat() == Qt::PlainText, qPrintable(panel->text()));
+        QCOMPARE(window.width(), 640);
+
+        QTest::keyClick(&window, Qt::Key_F6);
+        QWidget *save = test::control(window.currentScreen(), u"Command1"_s);
+        save->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(save, Qt::Key_Return);
+        QCOMPARE(notice(window), u"予約可能人数を保存しました。"_s);
+        QCOMPARE(panel->text(), u"予約可能人数を保存しました。"_s);
+        QVERIFY(ws.dialogs.messages.isEmpty());
     }
 
     // Deleting is asked with Cancel as the default, and told with how many went and where the copy is.

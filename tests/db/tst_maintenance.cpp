@@ -7,6 +7,7 @@
 #include "db/Maintenance.h"
 #include "db/Schema.h"
 #include "db/Visits.h"
+#include "db/WebBooking.h"
 
 #include "support/Common.h"
 #include "support/Workspace.h"
@@ -15,6 +16,8 @@
 #include <QFileInfo>
 #include <QSqlQuery>
 #include <QTest>
+
+#include <tuple>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -66,7 +69,7 @@ void act(Workspace &ws, const QString &action)
     } else if (action == u"cancel"_s) {
         cancelReservation(db, Day, u"10"_s, u"山田"_s);
     } else if (action == u"cancel loaded"_s) {
-        cancelReservationNumbered(db, 1);
+        cancelReservation(db, Day, u"10"_s, u"山田"_s, 1);
     } else if (action == u"arrive"_s || action == u"leave"_s) {
         setVisitFlag(db, line, Day, action == u"arrive"_s ? 1 : 0);
     } else if (action == u"capacities"_s) {
@@ -120,7 +123,8 @@ private slots:
 
     // Two backups in one second do not meet. Restoring after a crash: the crashed file's log stays
     // with that file, kept as one more backup, and is never replayed into the restored one. Refused
-    // while a QRB has the database open.
+    // while a QRB has the database open, and over a file whose reservation numbers cannot be read
+    // (the restored file could hand them out again).
     void backupsAndRestoreNeverMeetAForeignLog()
     {
         Workspace ws;
@@ -155,6 +159,71 @@ private slots:
         QCOMPARE(names(kept), (QStringList{u"山田"_s, u"佐藤"_s, u"鈴木"_s, u"ok"_s}));
         ws.db.DB_open(ws.target());
         QCOMPARE(ws.db.scalar(u"PRAGMA journal_mode"_s).toString(), u"wal"_s);
+
+        ws.db.DB_close();
+        QVERIFY(test::writeFileBytes(ws.dbPath(), "not a database"));
+        const QString refused =
+            test::messageOf([&] { restoreDatabase(*backup, ws.dbPath(), Moment.addSecs(120), u"test"_s); });
+        QVERIFY2(refused.contains(u"予約番号を読めません"_s), qPrintable(refused));
+        QCOMPARE(test::fileBytes(ws.dbPath()), QByteArray("not a database"));
+        QVERIFY(!QFileInfo::exists(ws.folder() + u"/TEMP.mdb"_s));
+    }
+
+    // A number once handed out is never handed out again, whatever removed its reservation. 山田 is
+    // booked as number 1, the newest, the row's action follows, and the next booking gets `next`.
+    // Rows another program wrote count; a restore carries the replaced file's numbers into the older
+    // one; a database of an earlier version learns the numbers of cancelled reservations from its history.
+    void numbersOnlyGrow_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<int>("next");
+        for (const char *action : {"cancel", "cancel loaded", "delete all", "delete period"}) {
+            QTest::newRow(action) << QString::fromUtf8(action) << 2;
+        }
+        QTest::newRow("cancelled on the web") << u"web"_s << 2;
+        QTest::newRow("compaction after a cancel") << u"compact"_s << 2;
+        QTest::newRow("restore of a backup from before the booking") << u"restore"_s << 2;
+        QTest::newRow("earlier version, cancelled") << u"earlier version"_s << 2;
+        QTest::newRow("number 10 written by another program") << u"foreign"_s << 11;
+    }
+    void numbersOnlyGrow()
+    {
+        QFETCH(QString, action);
+        QFETCH(int, next);
+        Workspace ws(3);
+        if (action == u"restore"_s && ws.onPostgres()) {
+            QSKIP("a server's database is backed up and restored by the server's own tools");
+        }
+        const std::optional<QString> empty = action == u"restore"_s ? backupDatabase(ws.db, Moment) : std::nullopt;
+        if (action == u"web"_s) {
+            prepareWebBooking(ws.db);
+            OnlineBooking web;
+            web.first = booking(u"山田"_s, u"03-1"_s);
+            std::tie(web.phoneDigits, web.today, web.codeHash, web.nonce) =
+                std::tuple(u"031"_s, Moment.date(), QByteArray("hash"), QByteArray("nonce"));
+            QCOMPARE(bookOnline(ws.db, web).yno, 1);
+            QCOMPARE(cancelOnline(ws.db, 1), 1);
+        } else {
+            QCOMPARE(registerReservation(ws.db, booking(u"山田"_s, u"03-1"_s), WhenFull::Overbook).yno, 1);
+        }
+        if (action == u"compact"_s || action == u"earlier version"_s) {
+            act(ws, u"cancel"_s);
+        }
+        if (action == u"earlier version"_s) {
+            ws.db.write(u"DROP TABLE QRB_YNO"_s);
+            ws.db.DB_close();
+            ws.db.DB_open(ws.target());
+        } else if (action == u"foreign"_s) {
+            ws.db.write(u"INSERT INTO YOYAKU (YNO, KNM) VALUES (10, '他')"_s);
+        } else if (action == u"restore"_s) {
+            ws.db.DB_close();
+            restoreDatabase(*empty, ws.dbPath(), Moment.addSecs(60), u"test"_s);
+            ws.db.DB_open(ws.target());
+            QCOMPARE(test::rowsOf(ws.db, u"SELECT KNM FROM YOYAKU"_s), QStringList{});
+        } else if (action != u"web"_s) {
+            act(ws, action);
+        }
+        QCOMPARE(registerReservation(ws.db, booking(u"鈴木"_s, u"03-2"_s), WhenFull::Overbook).yno, next);
     }
 
     // Each row: the action, its kind, the reservation number (-1: none), and what the row's before,

@@ -26,6 +26,8 @@ void seed(Workspace &ws)
         {8, u"山田次郎"_s, u"やまだじろう"_s, {}, {}, {}, u"2009/10/09"_s, u"08"_s},
         {9, u"back\\slash"_s, {}, {}, {}, {}, u"2009/10/12"_s, u"08"_s},
         {10, u"佐藤花"_s, u"ｻﾄｳﾊﾅ"_s, {}, u"０３－１２ ３４"_s, {}, u"2009/10/13"_s, u"08"_s},
+        {11, u"鈴木"_s, u"ｽｽﾞｷ"_s, u"０５６７－８９"_s, {}, {}, u"2009/10/13"_s, u"09"_s},
+        {12, u"伊藤"_s, u"ｲﾄｳ"_s, u"0567-8801"_s, {}, {}, u"2009/10/13"_s, u"10"_s},
     };
     for (const QVariantList &row : rows) {
         ws.db.write(
@@ -85,6 +87,9 @@ private slots:
         QTest::newRow("telephone begins, not contains") << int(Telephone) << u"1234"_s << QList<int>{};
         QTest::newRow("telephone hyphens and spaces left out") << int(Telephone) << u"03-1234"_s << QList<int>{1, 10};
         QTest::newRow("telephone full-width digits") << int(Telephone) << u"０３１２３４"_s << QList<int>{1, 10};
+        QTest::newRow("telephone full-width five to nine typed")
+            << int(Telephone) << u"０５６７８"_s << QList<int>{11, 12};
+        QTest::newRow("telephone full-width five to nine stored") << int(Telephone) << u"056789"_s << QList<int>{11};
         QTest::newRow("telephone hyphen typed or not") << int(Telephone) << u"090-"_s << QList<int>{5, 6};
         QTest::newRow("telephone question wildcard") << int(Telephone) << u"090?1"_s << QList<int>{6};
         QTest::newRow("telephone star, letters any case") << int(Telephone) << u"*x1"_s << QList<int>{6};

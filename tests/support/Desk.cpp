@@ -12,6 +12,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QTest>
+#include <QTextDocument>
 
 using namespace Qt::StringLiterals;
 
@@ -103,6 +104,16 @@ QStringList shows(const QObject *screen, const QStringList &names)
         }
     }
     return out;
+}
+
+QString toolTipShows(const QString &toolTip)
+{
+    if (!Qt::mightBeRichText(toolTip)) {
+        return toolTip;
+    }
+    QTextDocument document;
+    document.setHtml(toolTip);
+    return document.toPlainText();
 }
 
 QStringList stored(Database &db, const QString &columns, const QString &where)

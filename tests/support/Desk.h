@@ -40,6 +40,10 @@ QStringList linesOf(const QObject *screen, const QString &name, int column = 0);
 // What the named controls show: a box, picker or label its text, an option "on" or "off".
 QStringList shows(const QObject *screen, const QStringList &names);
 
+// What a tooltip shows the user: its text read as rich text where Qt takes it for rich text, as
+// QToolTip does.
+QString toolTipShows(const QString &toolTip);
+
 // The given columns of the matching reservations, row after row, in the order of their numbers.
 QStringList stored(Database &db, const QString &columns, const QString &where = QStringLiteral("1 = 1"));
 

@@ -6,6 +6,7 @@
 #include "db/DayStatus.h"
 #include "db/Reservation.h"
 #include "db/Visits.h"
+#include "db/WebBooking.h"
 #include "screens/entry/EntryRules.h"
 #include "shared/Dates.h"
 
@@ -69,6 +70,24 @@ bool bookAsTheEntryScreen(Database &db, const Job &job, int i, const QString &da
     return true;
 }
 
+// What qrb-web does for a patient's booking of one slot: ok NAME YNO 1, or full when the slot has no place.
+bool bookOnTheWeb(Database &db, int i, const QString &date, const QString &hour, QStringList &stored)
+{
+    OnlineBooking b;
+    b.first = bookingOf(stored.first(), date, hour);
+    b.first.tel1 = u"090-0000-%1"_s.arg(i, 4, 10, QChar(u'0'));
+    b.phoneDigits = QString(b.first.tel1).remove(u'-');
+    b.today = dayOf(date);
+    b.codeHash = QByteArray(64, 'a');
+    b.nonce = (stored.first() + u'-' + QString::number(i)).toUtf8().toHex();
+    const OnlineResult result = bookOnline(db, b);
+    if (result.outcome != OnlineOutcome::Booked) {
+        return false;
+    }
+    stored << number(result.yno) << u"1"_s;
+    return true;
+}
+
 void registerJob(Database &db, const Job &job)
 {
     // spread: booking i goes to slot i % 10 of the (i / 10)-th day from date, instead of date and hour.
@@ -81,10 +100,21 @@ void registerJob(Database &db, const Job &job)
         took.start();
         try {
             // The second dose of a pair is a transaction of its own, booked once the first is.
+            const bool web = job.value(u"via"_s) == u"web"_s;
             const bool booked =
-                bookAsTheEntryScreen(db, job, i, dateKey(day), hour, doseCodesOfType(pairs ? 1 : 0), stored) &&
-                (!pairs || bookAsTheEntryScreen(db, job, i, job.value(u"date2"_s), job.value(u"hour2"_s),
-                                                SecondDoseCodes, stored));
+                web ? bookOnTheWeb(db, i, dateKey(day), hour, stored)
+                    : bookAsTheEntryScreen(db, job, i, dateKey(day), hour, doseCodesOfType(pairs ? 1 : 0), stored) &&
+                          (!pairs || bookAsTheEntryScreen(db, job, i, job.value(u"date2"_s), job.value(u"hour2"_s),
+                                                          SecondDoseCodes, stored));
+            // Cancelled at once, the newest reservation of all as often as not: the patient's own cancel
+            // page, or 予約取消 at the desk.
+            if (booked && job.value(u"then"_s) == u"cancel"_s) {
+                const bool cancelled = web ? cancelOnline(db, stored.at(1).toInt()) > 0
+                                           : cancelReservation(db, dateKey(day), hour, stored.first()).has_value();
+                if (!cancelled) {
+                    throw DbError(u"取り消す予約がありません"_s);
+                }
+            }
             report(QStringList{booked ? u"ok"_s : u"full"_s} + stored + QStringList{number(took.elapsed())});
         } catch (const DbError &error) {
             report(QStringList{u"fail"_s} + stored + QStringList{number(took.elapsed()), error.message()});

@@ -27,6 +27,9 @@ namespace qrb::test {
 //             and MS is how long the clerk waited. A slot found full asks first (asked NAME), and the
 //             clerk's answer (OK unless answer=cancel) books anyway or leaves it: full NAME MS.
 //             With spread=1 the i-th booking goes to slot i % 10 of the (i / 10)-th day from date.
+//             With via=web each booking is a web booking (bookOnline, never over-booked: full NAME MS);
+//             with then=cancel each is cancelled at once (cancelOnline, or the desk's cancel by slot and
+//             name) before the line is reported.
 //   visits    date moves seed     arrivals recorded and cleared as on the visit record:
 //                                 set YNO CFLG | gone YNO | fail WHY
 //   status    date until=FILE     the status screen's reads until FILE exists:

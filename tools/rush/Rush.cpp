@@ -25,6 +25,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <map>
 #include <thread>
 
@@ -36,19 +37,34 @@ namespace {
 
 QTextStream out(stdout);
 
-// What a client was told about one booking.
+// One answer to a confirm page sent: its status and, on a done page, the number and code shown.
+struct Answer {
+    int status = 0;
+    int yno = 0;
+    QString code;
+};
+
+// What a client was told about one booking: every answer to its confirm page, which was sent once,
+// twice at the same moment (a double tap), or once more after the answer came (a reload).
 struct Told {
     QString ydate;
     QString ytime;
     QString name;
-    int yno = 0;
-    bool booked = false;
+    QString nonce;
+    QList<Answer> answers;
+    const Answer *done() const
+    {
+        const auto it = std::find_if(answers.cbegin(), answers.cend(), [](const Answer &a) { return a.status == 200; });
+        return it == answers.cend() ? nullptr : &*it;
+    }
 };
 
 struct Figures {
     std::map<QString, std::vector<double>> latencies; // page → milliseconds
     QList<Told> told;
     int fullAtConfirm = 0;
+    int doubleTaps = 0;
+    int reloads = 0;
     int errors = 0;
     qint64 requests = 0;
 };
@@ -190,20 +206,46 @@ private:
             book(day, hour, name, booking);
         });
     }
+    // Every third booking is tapped twice, every fourth page reloaded once its answer came: each must
+    // answer as the first send did.
     void book(const QString &day, const QString &hour, const QString &name,
               const QList<std::pair<QString, QString>> &fields)
     {
-        request(u"book"_s, u"/book"_s, fields, [=, this](int status, const QString &body) {
-            Told told{dateKey(QDate::fromString(day, Qt::ISODate)), hour, name, 0, false};
-            if (status == 200) {
-                told.booked = true;
-                told.yno = QRegularExpression(u"id=\"yno\">(\\d+)<"_s).match(body).captured(1).toInt();
-            } else if (status != 409) {
-                return fail();
-            }
-            m_figures.told << told;
+        auto told = std::make_shared<Told>(Told{dateKey(QDate::fromString(day, Qt::ISODate)), hour, name,
+                                                fields.last().second, {}});
+        const int taps = m_sent % 3 == 0 ? 2 : 1;
+        const bool reload = m_sent % 4 == 0;
+        m_figures.doubleTaps += taps - 1;
+        m_figures.reloads += reload;
+        auto pending = std::make_shared<int>(taps);
+        const auto finish = [this, told] {
+            m_figures.told << *told;
             daysPage();
-        });
+        };
+        for (int tap = 0; tap < taps; ++tap) {
+            request(u"book"_s, u"/book"_s, fields, [=, this](int status, const QString &body) {
+                told->answers << answerOf(status, body);
+                if (--*pending > 0) {
+                    return;
+                }
+                if (!reload) {
+                    return finish();
+                }
+                request(u"book"_s, u"/book"_s, fields, [=, this](int again, const QString &page) {
+                    told->answers << answerOf(again, page);
+                    finish();
+                });
+            });
+        }
+    }
+    Answer answerOf(int status, const QString &body)
+    {
+        static const QRegularExpression yno(u"id=\"yno\">(\\d+)<"_s);
+        static const QRegularExpression code(u"id=\"code\">([^<]*)<"_s);
+        if (status != 200 && status != 409) {
+            ++m_figures.errors;
+        }
+        return {status, yno.match(body).captured(1).toInt(), code.match(body).captured(1)};
     }
 
     int m_id;
@@ -366,6 +408,11 @@ int runRush(const Options &o)
         }
         loop.exec();
         const double seconds = wall.nsecsElapsed() / 1e9;
+        // What else the machine was doing shapes the figures as much as the program does.
+        double load[3] = {0, 0, 0};
+        if (getloadavg(load, 3) != 3) {
+            load[0] = load[1] = load[2] = -1;
+        }
         stop = true;
         desk1.join();
         desk2.join();
@@ -377,13 +424,23 @@ int runRush(const Options &o)
         db.DB_open(rush.target);
         int breaks = 0;
         int webBooked = 0;
+        int notHerDonePage = 0; // answers to a stored page that did not show its booking
         for (const Told &t : figures.told) {
             const auto row = reservationInSlot(db, t.ydate, t.ytime, t.name);
-            if (t.booked != row.has_value() || (row && row->yno != t.yno)) {
+            const Answer *done = t.done();
+            if ((done != nullptr) != row.has_value() || (row && row->yno != done->yno)) {
                 ++breaks; // told "booked" without its row, or "full" with one
             }
-            webBooked += t.booked;
+            webBooked += done != nullptr;
+            // A page whose booking is stored answers every send with that booking's number and code.
+            const QVariant stored = db.scalar(u"SELECT YNO FROM WEBYOYAKU WHERE NONCE = ?"_s, {t.nonce});
+            for (const Answer &a : t.answers) {
+                const bool herOwn = a.status == 200 && a.yno == stored.toInt() && done && a.code == done->code &&
+                                    !a.code.isEmpty();
+                notHerDonePage += stored.isNull() ? a.status == 200 : !herOwn;
+            }
         }
+        breaks += notHerDonePage;
         for (const QString &day : wanted) {
             const QString key = dateKey(QDate::fromString(day, Qt::ISODate));
             for (int s = 0; s < SlotCount; ++s) {
@@ -407,7 +464,7 @@ int runRush(const Options &o)
         floorTimer.start();
         int n = 0;
         for (const Told &t : figures.told) {
-            if (!t.booked) {
+            if (!t.done()) {
                 continue;
             }
             OnlineBooking b;
@@ -435,14 +492,17 @@ int runRush(const Options &o)
 
         int told = 0;
         for (const Told &t : figures.told) {
-            told += !t.booked;
+            told += !t.done();
         }
         out << "rush on " << engine << ": " << o.clients << " clients, " << o.days << " days x " << SlotCount
-            << " slots x " << o.places << " places, " << seconds << " s\n";
+            << " slots x " << o.places << " places, " << seconds << " s, load average " << load[0] << " "
+            << load[1] << " " << load[2] << "\n";
         out << "  requests " << figures.requests << " (" << figures.requests / seconds << "/s), errors "
             << figures.errors << "\n";
         out << "  web bookings " << webBooked << " (" << webRate << "/s), told full " << told << ", full at confirm "
             << figures.fullAtConfirm << "\n";
+        out << "  re-sent pages: " << figures.doubleTaps << " double taps, " << figures.reloads
+            << " reloads; answers to a stored page that were not its done page " << notHerDonePage << "\n";
         out << "  desks booked " << desks[0].booked + desks[1].booked << ", forced " << desks[1].forced << ", refused "
             << desks[0].refused + desks[1].refused << ", errors " << desks[0].errors + desks[1].errors << "\n";
         out << "  floor (db code alone) " << floorRate << " bookings/s; web/floor " << webRate / floorRate << "\n";
@@ -472,11 +532,15 @@ int runRush(const Options &o)
             const QJsonObject summary{{u"engine"_s, engine},
                                       {u"clients"_s, o.clients},
                                       {u"seconds"_s, seconds},
+                                      {u"load_average_1min"_s, load[0]},
                                       {u"requests_per_s"_s, figures.requests / seconds},
                                       {u"web_bookings"_s, webBooked},
                                       {u"web_bookings_per_s"_s, webRate},
                                       {u"floor_bookings_per_s"_s, floorRate},
                                       {u"told_full"_s, told},
+                                      {u"double_taps"_s, figures.doubleTaps},
+                                      {u"reloads"_s, figures.reloads},
+                                      {u"not_her_done_page"_s, notHerDonePage},
                                       {u"desk_bookings"_s, desks[0].booked + desks[1].booked + desks[1].forced},
                                       {u"errors"_s, figures.errors + desks[0].errors + desks[1].errors},
                                       {u"invariant_breaks"_s, breaks}};

@@ -5,6 +5,8 @@
 #include "screens/common/ProgramState.h"
 #include "db/Database.h"
 #include "screens/common/Notices.h"
+#include "screens/common/PlainText.h"
+#include "screens/common/ReturnPressesButtons.h"
 #include "screens/entry/EntryScreen.h"
 #include "screens/help/HelpScreen.h"
 #include "screens/maintenance/DBAdminScreen.h"
@@ -73,6 +75,38 @@ protected:
 
 } // namespace
 
+// The notice panel of the status bar: as wide as the bar leaves it and never wider, so that a long
+// name cannot widen the main window off the screen; a notice too long for it ends in "…", the whole
+// of it in the tooltip. Plain text both: a notice carries names as they were typed.
+class NoticeLabel final : public QLabel
+{
+public:
+    explicit NoticeLabel(QWidget *parent)
+        : QLabel(parent)
+    {
+        setTextFormat(Qt::PlainText);
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    }
+    void setNotice(const QString &notice)
+    {
+        m_notice = notice;
+        setToolTip(plainToolTip(notice));
+        elide();
+    }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override
+    {
+        QLabel::resizeEvent(event);
+        elide();
+    }
+
+private:
+    void elide() { setText(fontMetrics().elidedText(m_notice, Qt::ElideRight, contentsRect().width())); }
+
+    QString m_notice;
+};
+
 bool installJapaneseTranslations(QCoreApplication &app)
 {
     auto *translator = new QTranslator(&app);
@@ -114,6 +148,7 @@ MainWindow::MainWindow(ProgramState &state, QWidget *parent)
         entries[i]->setToolTip(u"%1（%2）"_s.arg(entries[i]->text(), key.toString(QKeySequence::NativeText)));
     }
     menuBar()->installEventFilter(new MenuTooltips(menuBar()));
+    QCoreApplication::instance()->installEventFilter(new ReturnPressesButtons(this));
 
     auto *bar = new QStatusBar(this);
     bar->setObjectName(u"sbStatusBar"_s);
@@ -125,7 +160,7 @@ MainWindow::MainWindow(ProgramState &state, QWidget *parent)
     statusRow->setContentsMargins(0, 0, 0, 0);
     statusRow->setSpacing(16);
     statusRow->addWidget(new QLabel(u"ｽﾃｰﾀｽ"_s, statusPanel));
-    m_noticePanel = new QLabel(statusPanel);
+    m_noticePanel = new NoticeLabel(statusPanel);
     m_noticePanel->setObjectName(u"StatusNotice"_s);
     m_noticePanel->setGraphicsEffect(new QGraphicsOpacityEffect(m_noticePanel));
     statusRow->addWidget(m_noticePanel, 1);
@@ -172,8 +207,7 @@ void MainWindow::showNotice(const QString &text)
     auto *effect = static_cast<QGraphicsOpacityEffect *>(m_noticePanel->graphicsEffect());
     delete effect->findChild<QPropertyAnimation *>();
     effect->setOpacity(1.0);
-    m_noticePanel->setText(text);
-    m_noticePanel->setToolTip(text);
+    m_noticePanel->setNotice(text);
     m_noticeTimer->start();
 }
 
@@ -185,8 +219,7 @@ void MainWindow::fadeNotice()
     fading->setDuration(1500);
     fading->setEndValue(0.0);
     connect(fading, &QPropertyAnimation::finished, this, [this, fading] {
-        m_noticePanel->clear();
-        m_noticePanel->setToolTip(QString());
+        m_noticePanel->setNotice(QString());
         fading->deleteLater();
     });
     fading->start();

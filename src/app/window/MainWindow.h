@@ -13,6 +13,7 @@ class QTimer;
 namespace qrb {
 
 struct ProgramState;
+class NoticeLabel;
 
 // Qt's own dialogs (the buttons of every question, the file and print dialogs) in Japanese, as the
 // rest of the desk is, whatever the workstation's language. False when the translations are missing.
@@ -54,7 +55,7 @@ private:
     QMdiArea *m_mdi = nullptr;
     QLabel *m_datePanel = nullptr;
     QLabel *m_timePanel = nullptr;
-    QLabel *m_noticePanel = nullptr; // "StatusNotice"
+    NoticeLabel *m_noticePanel = nullptr; // "StatusNotice"
     QTimer *m_noticeTimer = nullptr; // "NoticeTimer"
     bool m_closing = false;
 };

@@ -14,6 +14,8 @@ QMessageBox::StandardButton show(const QString &text, const QString &title, QMes
 {
     QMessageBox box(icon, title.isEmpty() ? u"QRB"_s : title, QString(text).replace(u"\r\n"_s, u"\n"_s), buttons,
                     QApplication::activeWindow());
+    // Messages carry names and remarks as stored: "<b>髙橋</b>" from the web is shown as typed.
+    box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(defaultButton);
     // With OK alone Escape closes the box as OK; with a question it answers Cancel.
     box.setEscapeButton(buttons.testFlag(QMessageBox::Cancel) ? QMessageBox::Cancel : QMessageBox::Ok);

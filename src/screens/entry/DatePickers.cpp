@@ -1,5 +1,7 @@
 #include "DatePickers.h"
 
+#include "EntryRules.h"
+
 #include "config/Clock.h"
 #include "shared/Dates.h"
 
@@ -113,9 +115,9 @@ void DatePickers::setDate(const QDate &date)
 
 void DatePickers::updateWeekday()
 {
-    if (const auto d = date()) {
-        m_weekday->setText(weekdayLabel(weekdayNumber(*d)));
-    }
+    // Texts that are no date (a month 13) show no weekday rather than the last one.
+    const auto d = date();
+    m_weekday->setText(d ? weekdayLabel(weekdayNumber(*d)) : QString());
 }
 
 QString DatePickers::year() const
@@ -159,9 +161,16 @@ bool DatePickers::eventFilter(QObject *watched, QEvent *event)
                       static_cast<QFocusEvent *>(event)->reason() != Qt::PopupFocusReason &&
                       static_cast<QFocusEvent *>(event)->reason() != Qt::ActiveWindowFocusReason;
     if (left) {
-        const QComboBox *const combos[] = {m_year, m_month, m_day, m_hour};
+        QComboBox *const combos[] = {m_year, m_month, m_day, m_hour};
         for (int index = 0; index < 4; ++index) {
-            if (combos[index] != nullptr && watched == combos[index]) {
+            QComboBox *combo = combos[index];
+            if (combo != nullptr && watched == combo) {
+                // The month and hour are read as the day is: "3" or a full-width "３" is "03".
+                const QString typed = combo->currentText();
+                const QString read = combo == m_year ? halfwidthDigits(typed.trimmed()) : pickerText(typed);
+                if (read != typed) {
+                    combo->setCurrentText(read);
+                }
                 Combo_2_set2();
                 updateWeekday();
                 emit pickerLeft(index);

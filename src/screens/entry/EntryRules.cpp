@@ -2,6 +2,7 @@
 
 #include "shared/Dates.h"
 #include "shared/Eras.h"
+#include "shared/Text.h"
 
 #include <QRegularExpression>
 
@@ -43,16 +44,30 @@ std::optional<Slot> slotFromTexts(const QString &year, const QString &month, con
     return Slot{*date, key, hour};
 }
 
-std::optional<BirthDateText> rewriteBirthDate(const QString &entered)
+QString halfwidthDigits(const QString &typed)
 {
-    // Digits typed with the input method still on arrive full-width ("２００２０１０１"); they are the
-    // same digits and are stored as the ASCII ones.
-    QString typed = entered;
-    for (QChar &c : typed) {
+    QString digits = typed;
+    for (QChar &c : digits) {
         if (c >= u'０' && c <= u'９') {
             c = QChar(u'0' + (c.unicode() - u'０'));
         }
     }
+    return digits;
+}
+
+QString pickerText(const QString &typed)
+{
+    const QString text = halfwidthDigits(typed.trimmed());
+    if (text.size() == 1 && text.at(0).isDigit() && text.at(0).unicode() < 0x80) {
+        return u'0' + text;
+    }
+    return text;
+}
+
+std::optional<BirthDateText> rewriteBirthDate(const QString &entered)
+{
+    // "２００２０１０１" typed with the input method still on is stored as the ASCII digits.
+    const QString typed = halfwidthDigits(entered);
     if (typed.size() == 8) {
         return BirthDateText{typed.mid(0, 4) + u"年"_s + typed.mid(4, 2) + u"月"_s + typed.mid(6, 2) + u"日"_s, 0};
     }
@@ -70,15 +85,16 @@ std::optional<int> get_age(int mode, const QString &era, const QString &dateText
         return std::nullopt;
     }
     int year = match.captured(1).toInt();
+    const auto code = mode == 1 ? eraCode(era) : std::optional<int>(Seireki);
     if (mode == 1) {
-        const auto code = eraCode(era);
         if (!code || *code == Seireki || year < 1) {
             return std::nullopt;
         }
         year = *westernYear(*code, year);
     }
+    // A date its era never had (令和01年04月30日 was still 平成) is no date either.
     const auto birth = dateFromTexts(QString::number(year), match.captured(2), match.captured(3));
-    if (!birth || *birth > today) {
+    if (!birth || !withinEra(*code, *birth) || *birth > today) {
         return std::nullopt;
     }
     return ageOn(*birth, today);
@@ -120,6 +136,16 @@ std::optional<int> typeOfCodes(std::optional<int> sflg, std::optional<int> scnt)
     default:
         return -1;
     }
+}
+
+QString storedRemarks(const QString &typed)
+{
+    static const QRegularExpression lineBreak(u"\r\n|[\r\n\u2028\u2029]"_s);
+    QStringList lines = typed.split(lineBreak);
+    for (QString &line : lines) {
+        line = oneLine(line);
+    }
+    return lines.join(u'\n');
 }
 
 QDate proposedSecondDose(QDate firstDose)

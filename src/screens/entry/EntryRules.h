@@ -28,6 +28,13 @@ struct Slot {
 // month and day) or the hour is none of the ten slots: such a slot could be stored but never shown.
 std::optional<Slot> slotFromTexts(const QString &year, const QString &month, const QString &day, const QString &hour);
 
+// Digits typed with the input method on arrive full-width ("２０"): the same text with them made the
+// ASCII digits they are.
+QString halfwidthDigits(const QString &typed);
+// What a month, day or hour picker holds once left: one digit, half- or full-width, padded to two as
+// its list writes it ("3", "３" → "03"); other digits made half-width; blanks around dropped.
+QString pickerText(const QString &typed);
+
 // The birth-date box as it reads after leaving it: eight digits are a western date ("20020101" →
 // "2002年01月01日", age mode 0), six an era date ("190101" → "19年01月01日", mode 1). Any other
 // length is left alone (nothing). Full-width digits count as the digits they are.
@@ -38,8 +45,8 @@ struct BirthDateText {
 std::optional<BirthDateText> rewriteBirthDate(const QString &typed);
 
 // Completed years on `today` of the birth date "2002年01月01日" (mode 0) or era + "19年01月01日"
-// (mode 1). Nothing when the text is no date, the era is no Japanese era in mode 1, the mode is
-// neither, or the birth lies after today.
+// (mode 1). Nothing when the text is no date, the era is no Japanese era in mode 1 or the date lies
+// outside it, the mode is neither, or the birth lies after today.
 std::optional<int> get_age(int mode, const QString &era, const QString &dateText, QDate today);
 
 // SFLG and SCNT of the first record for the chosen 種別 option (0 季節性, 1 新型, 2 新型　１回目,
@@ -54,6 +61,10 @@ inline constexpr DoseCodes SecondDoseCodes{2, 2};
 // Which 種別 option a stored record selects: 0 … 3, -1 for none, nothing for "leave the options as
 // they are" (a 新型 pair row with an unknown dose).
 std::optional<int> typeOfCodes(std::optional<int> sflg, std::optional<int> scnt);
+
+// The remarks as stored: their own line breaks kept (CR LF, CR, LF and the separators each one line
+// break), any other control character, a pasted tab say, made one blank within its line as oneLine does.
+QString storedRemarks(const QString &typed);
 
 // The second dose proposed for a 新型 booking: three weeks after the first.
 QDate proposedSecondDose(QDate firstDose);

@@ -1,7 +1,8 @@
 #include "EntryScreen.h"
 
 #include "DatePickers.h"
-#include "KanaCaptureEdit.h"
+#include "MonthGrid.h"
+#include "PatientForm.h"
 
 #include "config/Clock.h"
 #include "db/Booking.h"
@@ -9,28 +10,18 @@
 #include "screens/common/ClosedDayLook.h"
 #include "screens/common/Dialogs.h"
 #include "screens/common/Named.h"
-#include "screens/common/ProgramState.h"
 #include "screens/common/Notices.h"
-#include "shared/Eras.h"
+#include "screens/common/ProgramState.h"
+#include "shared/Text.h"
 
 #include <QComboBox>
-#include <QFocusEvent>
 #include <QGridLayout>
-#include <QGroupBox>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
-#include <QLineEdit>
 #include <QListWidget>
-#include <QMouseEvent>
-#include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QScrollArea>
-#include <QTreeWidget>
 #include <QVBoxLayout>
-
-#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -39,23 +30,10 @@ namespace qrb {
 namespace {
 
 const QColor LightGreen(0xC0, 0xFF, 0xC0);
-constexpr int GridColumns = 2 + SlotCount;
-// The month grid's marks for a slot at its capacity and one over it.
-const QColor FullColour(0xFF, 0xD8, 0x80);
-const QColor OverColour(0xFF, 0xA0, 0xA0);
 
 QString overbookingQuestion()
 {
     return u"予約可能人数を超えました。\r\nＯＫを押すと強制入力します。"_s;
-}
-
-QLabel *makeRequiredLabel(const QString &name, QWidget *parent)
-{
-    QLabel *label = named<QLabel>(name, u"(必須入力)"_s, parent);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, Qt::red);
-    label->setPalette(palette);
-    return label;
 }
 
 QComboBox *makeCombo(const QString &name, int width, QWidget *parent)
@@ -64,39 +42,6 @@ QComboBox *makeCombo(const QString &name, int width, QWidget *parent)
     combo->setMaxVisibleItems(12);
     combo->setFixedWidth(width);
     return combo;
-}
-
-template <std::size_t N> int checkedIndex(const std::array<QRadioButton *, N> &buttons)
-{
-    for (std::size_t i = 0; i < N; ++i) {
-        if (buttons[i]->isChecked()) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
-}
-
-// Option buttons of one frame exclude each other; unchecking the checked one needs that rule lifted.
-template <std::size_t N> void selectOption(const std::array<QRadioButton *, N> &buttons, int index)
-{
-    for (std::size_t i = 0; i < N; ++i) {
-        QRadioButton *button = buttons[i];
-        if (static_cast<int>(i) == index) {
-            button->setChecked(true);
-        } else if (button->isChecked()) {
-            button->setAutoExclusive(false);
-            button->setChecked(false);
-            button->setAutoExclusive(true);
-        }
-    }
-}
-
-// A focus change that only comes from another window being activated (a message box, another program)
-// or from a context menu is no entering or leaving of a box.
-bool isFocusMove(const QEvent *event)
-{
-    const Qt::FocusReason reason = static_cast<const QFocusEvent *>(event)->reason();
-    return reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason;
 }
 
 } // namespace
@@ -120,25 +65,6 @@ void EntryScreen::buildControls()
     green.setColor(QPalette::Window, LightGreen);
     setPalette(green);
 
-    m_name = new KanaCaptureEdit(this);
-    for (int i = 0; i < 9; ++i) {
-        if (i == 6 || i == 7) {
-            continue;
-        }
-        QLineEdit *edit = i == 0 ? m_name : new QLineEdit(this);
-        edit->setObjectName(u"Text1(%1)"_s.arg(i));
-        edit->installEventFilter(this);
-        m_lineEdits[i] = edit;
-    }
-    m_remarks = new QPlainTextEdit(this);
-    m_remarks->setObjectName(u"Text1(6)"_s);
-    m_remarks->setTabChangesFocus(true);
-    m_remarks->setFixedHeight(80);
-    // Qt offers no hint for hiragana or katakana input; the boxes that take digits ask for them.
-    for (int i : {2, 3, 4, 5, 8}) {
-        m_lineEdits[i]->setInputMethodHints(Qt::ImhPreferNumbers | Qt::ImhPreferLatin);
-    }
-
     // A window smaller than the form scrolls it rather than cutting its right side off.
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
@@ -154,101 +80,18 @@ void EntryScreen::buildControls()
     root->setContentsMargins(12, 10, 12, 10);
     root->setSpacing(8);
 
-    // The patient line: number, name and kana, then the birth date with the age and the telephones.
-    auto *patient = new QGridLayout;
-    patient->setHorizontalSpacing(6);
-    patient->addWidget(new QLabel(u"患者番号"_s, this), 0, 0);
-    patient->addWidget(m_lineEdits[8], 0, 1);
-    auto *nameCaption = new QHBoxLayout;
-    nameCaption->addWidget(new QLabel(u"氏名"_s, this));
-    nameCaption->addWidget(makeRequiredLabel(QString(), this));
-    patient->addLayout(nameCaption, 0, 2);
-    patient->addWidget(m_name, 0, 3);
-    patient->addWidget(new QLabel(u"カナ氏名"_s, this), 0, 4);
-    patient->addWidget(m_lineEdits[1], 0, 5);
-
-    patient->addWidget(new QLabel(u"生年月日 "_s, this), 1, 0);
-    auto *birth = new QHBoxLayout;
-    m_combo1[4] = makeCombo(u"Combo1(4)"_s, 72, this);
-    birth->addWidget(m_combo1[4]);
-    m_lineEdits[2]->setFixedWidth(132);
-    birth->addWidget(m_lineEdits[2]);
-    birth->addSpacing(8);
-    birth->addWidget(named<QLabel>(u"Label2(4)"_s, u"年齢"_s, this));
-    birth->addSpacing(6);
-    m_age = named<QLabel>(u"Label6"_s, QString(), this);
-    m_age->setMinimumWidth(40);
-    birth->addWidget(m_age);
-    m_ageValue = named<QLabel>(u"Label3(1)"_s, QString(), this);
-    birth->addWidget(m_ageValue);
-    birth->addStretch(1);
-    patient->addLayout(birth, 1, 1);
-    patient->addWidget(new QLabel(u"電話番号１"_s, this), 1, 2);
-    patient->addWidget(m_lineEdits[3], 1, 3);
-    patient->addWidget(new QLabel(u"電話番号２"_s, this), 1, 4);
-    patient->addWidget(m_lineEdits[4], 1, 5);
-    patient->addWidget(named<QLabel>(u"Label2(5)"_s, u"入力例）　西暦：20020101 和暦：190101"_s, this), 2, 1, 1, 3);
-    m_lineEdits[8]->setMinimumWidth(100);
-    patient->setColumnStretch(1, 1);
-    patient->setColumnStretch(3, 2);
-    patient->setColumnStretch(5, 2);
-    root->addLayout(patient);
-
-    // The frames and the remarks.
-    auto *frames = new QHBoxLayout;
-    auto *visitFrame = new QGroupBox(u"来院歴"_s, this);
-    visitFrame->setObjectName(u"Frame1(0)"_s);
-    auto *visitLayout = new QVBoxLayout(visitFrame);
-    const QStringList visitTexts = {u"来院歴あり"_s, u"来院歴なし"_s};
-    for (int i = 0; i < 2; ++i) {
-        m_visited[i] = new QRadioButton(visitTexts.at(i), visitFrame);
-        m_visited[i]->setObjectName(u"Option1(%1)"_s.arg(i));
-        visitLayout->addWidget(m_visited[i]);
-    }
-    visitLayout->addStretch(1);
-    frames->addWidget(visitFrame);
-
-    m_memberFrame = new QGroupBox(u"組合員"_s, this);
-    m_memberFrame->setObjectName(u"Frame1(1)"_s);
-    auto *memberLayout = new QVBoxLayout(m_memberFrame);
-    const QStringList memberTexts = {u"組合員です"_s, u"組合員ではありません"_s};
-    for (int i = 0; i < 2; ++i) {
-        m_member[i] = new QRadioButton(memberTexts.at(i), m_memberFrame);
-        m_member[i]->setObjectName(u"Option2(%1)"_s.arg(i));
-    }
-    m_lineEdits[5]->setParent(m_memberFrame);
-    m_lineEdits[5]->setFixedWidth(140);
-    memberLayout->addWidget(m_member[0]);
-    memberLayout->addWidget(m_lineEdits[5]);
-    memberLayout->addWidget(m_member[1]);
-    memberLayout->addStretch(1);
-    frames->addWidget(m_memberFrame);
-
-    auto *typeFrame = new QGroupBox(u"種別"_s, this);
-    typeFrame->setObjectName(u"Frame2"_s);
-    auto *typeLayout = new QVBoxLayout(typeFrame);
-    const QStringList typeTexts = {u"季節性"_s, u"新型"_s, u"新型　１回目"_s, u"新型  ２回目"_s};
-    for (int i = 0; i < 4; ++i) {
-        m_type[i] = new QRadioButton(typeTexts.at(i), typeFrame);
-        m_type[i]->setObjectName(u"Option3(%1)"_s.arg(i));
-        typeLayout->addWidget(m_type[i]);
-        connect(m_type[i], &QRadioButton::clicked, this, [this, i] { Option3_Click(i); });
-    }
-    frames->addWidget(typeFrame);
-
-    auto *remarksLayout = new QVBoxLayout;
-    remarksLayout->addWidget(named<QLabel>(u"Label1(6)"_s, u"備考"_s, this));
-    remarksLayout->addWidget(m_remarks);
-    remarksLayout->addStretch(1);
-    frames->addLayout(remarksLayout, 1);
-    root->addLayout(frames);
+    m_patient = new PatientForm(m_state.clock, this);
+    connect(m_patient, &PatientForm::boxClicked, this, &EntryScreen::Text1_Click);
+    connect(m_patient, &PatientForm::typeClicked, this, &EntryScreen::Option3_Click);
+    connect(m_patient, &PatientForm::numberLeft, this, [this](const QString &number) { yoyaku_set(2, number); });
+    root->addWidget(m_patient);
 
     // The two date rows.
     auto *rows = new QGridLayout;
     rows->setHorizontalSpacing(4);
     auto *dateCaption = new QHBoxLayout;
     dateCaption->addWidget(named<QLabel>(u"Label1(1)"_s, u"予約日"_s, this));
-    dateCaption->addWidget(makeRequiredLabel(u"Label1(15)"_s, this));
+    dateCaption->addWidget(PatientForm::requiredLabel(u"Label1(15)"_s, this));
     rows->addLayout(dateCaption, 0, 0);
 
     const std::array<int, 4> widths = {72, 52, 52, 52};
@@ -326,62 +169,24 @@ void EntryScreen::buildControls()
     buttons->addStretch(1);
     root->addLayout(buttons);
 
-    auto *lists = new QHBoxLayout;
-    m_names = new QListWidget(this);
-    m_names->setObjectName(u"List1"_s);
-    m_names->setMinimumWidth(160);
-    connect(m_names, &QListWidget::itemClicked, this, [this](QListWidgetItem *item) { List1_Click(item->text()); });
-    connect(m_names, &QListWidget::currentItemChanged, this, [this](QListWidgetItem *current) {
-        if (std::exchange(m_keyInNames, false) && current != nullptr) {
-            List1_Click(current->text());
-        }
-    });
-    m_names->installEventFilter(this);
-    lists->addWidget(m_names, 1);
-    m_grid = new QTreeWidget(this);
-    m_grid->setObjectName(u"ListView1"_s);
-    m_grid->setRootIsDecorated(false);
-    m_grid->setUniformRowHeights(true);
-    m_grid->setAllColumnsShowFocus(true);
-    m_grid->setColumnCount(GridColumns);
-    m_grid->header()->setStretchLastSection(false);
-    m_grid->header()->setSectionsMovable(false);
-    QStringList headers = {u"日付"_s};
-    for (int slot = 0; slot < SlotCount; ++slot) {
-        headers << slotKey(slot) + u":00～"_s;
-    }
-    headers << u"日付"_s;
-    m_grid->setHeaderLabels(headers);
-    for (int column = 1; column <= SlotCount; ++column) {
-        m_grid->headerItem()->setTextAlignment(column, Qt::AlignCenter);
-    }
-    m_grid->setColumnHidden(GridColumns - 1, true);
-    m_grid->viewport()->installEventFilter(this);
-    connect(m_grid, &QTreeWidget::itemDoubleClicked, this, &EntryScreen::gridDoubleClicked);
-    auto *gridColumn = new QVBoxLayout;
-    gridColumn->addWidget(m_grid, 1);
-    auto *legend = new QHBoxLayout;
-    for (const auto &[colour, meaning] : {std::pair{FullColour, u"満席"_s}, std::pair{OverColour, u"定員超過"_s}}) {
-        auto *swatch = new QLabel(this);
-        swatch->setFixedSize(28, 14);
-        swatch->setStyleSheet(u"background-color: %1; border: 1px solid gray;"_s.arg(colour.name()));
-        legend->addWidget(swatch);
-        legend->addWidget(new QLabel(meaning, this));
-        legend->addSpacing(12);
-    }
-    legend->addWidget(new QLabel(u"（ダブルクリックでその日時を確認）"_s, this));
-    legend->addStretch(1);
-    gridColumn->addLayout(legend);
-    lists->addLayout(gridColumn, 5);
-    root->addLayout(lists, 1);
+    m_lists = new MonthGrid(m_state, this);
+    connect(m_lists, &MonthGrid::nameChosen, this, &EntryScreen::List1_Click);
+    connect(m_lists, &MonthGrid::dayChosen, this, &EntryScreen::gridDayChosen);
+    root->addWidget(m_lists, 1);
     scroll->setWidget(form);
 
-    QWidget *order[] = {m_lineEdits[8], m_name,        m_lineEdits[1], m_combo1[4],   m_lineEdits[2], m_lineEdits[3],
-                        m_lineEdits[4], m_remarks,     m_combo1[0],    m_combo1[1],   m_combo1[2],    m_combo1[3],
-                        m_command2[0],  m_combo2[0],   m_combo2[1],    m_combo2[2],   m_combo2[3],    m_command2[1],
-                        m_command1[0],  m_command1[1], m_names,        m_lineEdits[5]};
+    QWidget *order[] = {m_patient->box(8), m_patient->box(0), m_patient->box(1), m_patient->era(), m_patient->box(2),
+                        m_patient->box(3), m_patient->box(4), m_patient->box(6), m_combo1[0],      m_combo1[1],
+                        m_combo1[2],       m_combo1[3],       m_command2[0],     m_combo2[0],      m_combo2[1],
+                        m_combo2[2],       m_combo2[3],       m_command2[1],     m_command1[0],    m_command1[1],
+                        m_lists->names(),  m_patient->box(5)};
     for (std::size_t i = 1; i < std::size(order); ++i) {
         setTabOrder(order[i - 1], order[i]);
+    }
+    // Labels show what patients typed on the web and what setting.ini names as it is: "<b>髙橋</b>" is
+    // a name, not markup.
+    for (QLabel *label : findChildren<QLabel *>()) {
+        label->setTextFormat(Qt::PlainText);
     }
 }
 
@@ -406,10 +211,6 @@ void EntryScreen::Form_Load()
     } catch (const DbError &error) {
         tellFailure(u"予約状況を読み込めませんでした。"_s, error);
     }
-    m_memberFrame->setVisible(true);
-    m_member[0]->setVisible(true);
-    m_member[1]->setVisible(true);
-    m_lineEdits[5]->setVisible(true);
 }
 
 void EntryScreen::Combo1_0_set()
@@ -434,8 +235,7 @@ void EntryScreen::Combo1_3_set()
 
 void EntryScreen::Combo1_4_set()
 {
-    m_combo1[4]->addItems(eraPickerTexts());
-    m_combo1[4]->setCurrentText(eraPickerTexts().constFirst());
+    m_patient->fillEras();
 }
 
 void EntryScreen::Combo2_0_set()
@@ -471,14 +271,7 @@ void EntryScreen::all_clear()
 
 void EntryScreen::input_clear()
 {
-    for (int i = 0; i < 9; ++i) {
-        setText(i, QString());
-    }
-    m_ageValue->clear();
-    m_age->clear();
-    selectOption(m_visited, -1);
-    selectOption(m_member, -1);
-    selectOption(m_type, -1);
+    m_patient->clear();
     m_command1[0]->setEnabled(false);
     m_command1[1]->setEnabled(false);
     setRowTwoVisible(false);
@@ -488,98 +281,39 @@ void EntryScreen::input_clear()
 
 void EntryScreen::ListView1_set()
 {
-    fillGrid(*m_row1);
+    m_lists->fillGrid(*m_row1);
 }
 
 void EntryScreen::ListView1_set2()
 {
-    fillGrid(*m_row2);
+    m_lists->fillGrid(*m_row2);
 }
 
 void EntryScreen::List1_set()
 {
-    fillNames(*m_row1);
+    m_lists->fillNames(*m_row1);
 }
 
 void EntryScreen::List1_set2()
 {
-    fillNames(*m_row2);
-}
-
-void EntryScreen::fillGrid(const DatePickers &row)
-{
-    const auto days = monthGrid(m_state.db, row.year(), row.month(), row.day());
-    m_grid->clear();
-    applyGridWidths();
-    if (!days) {
-        return;
-    }
-    QList<QTreeWidgetItem *> items;
-    // The grid lists the chosen day and the days after it, one row each.
-    QDate date = row.date().value_or(QDate());
-    for (const GridDay &day : *days) {
-        auto *item = new QTreeWidgetItem;
-        item->setText(0, day.label);
-        item->setData(0, Qt::UserRole, day.date);
-        for (int slot = 0; slot < SlotCount; ++slot) {
-            item->setText(1 + slot, QString::number(day.counts[slot]));
-            item->setTextAlignment(1 + slot, Qt::AlignCenter);
-            const SlotFill fill = slotFill(day.counts[slot], day.places[slot]);
-            if (fill != SlotFill::Open) {
-                item->setBackground(1 + slot, fill == SlotFill::Full ? FullColour : OverColour);
-                item->setForeground(1 + slot, QColor(Qt::black));
-            }
-        }
-        item->setText(GridColumns - 1, day.label);
-        if (const auto reason = m_state.config.CLOSED.closedReason(date)) {
-            item->setForeground(0, ClosedDayText);
-            item->setBackground(0, ClosedDayGround);
-            for (int column = 0; column < GridColumns; ++column) {
-                item->setToolTip(column, *reason);
-            }
-        }
-        date = date.addDays(1);
-        items << item;
-    }
-    m_grid->addTopLevelItems(items);
+    m_lists->fillNames(*m_row2);
 }
 
 void EntryScreen::showClosedNote(int row)
 {
     const DatePickers &pickers = row == 0 ? *m_row1 : *m_row2;
     const auto date = pickers.date();
-    const auto reason = date ? m_state.config.CLOSED.closedReason(*date) : std::nullopt;
-    m_closedNote[row]->setText(reason ? closedDayNote(*reason) : QString());
+    m_closedNote[row]->setText(date ? m_state.config.CLOSED.closedNote(*date).value_or(QString()) : QString());
 }
 
-void EntryScreen::gridDoubleClicked(const QTreeWidgetItem *item, int column)
+void EntryScreen::gridDayChosen(const QDate &date, int slot)
 {
-    const QDate date = item->data(0, Qt::UserRole).toDate();
-    if (!date.isValid()) {
-        return;
-    }
     m_row1->setDate(date);
     m_row1->Combo_2_set2();
-    if (column >= 1 && column <= SlotCount) {
-        m_combo1[3]->setCurrentText(slotKey(column - 1));
+    if (slot >= 0) {
+        m_combo1[3]->setCurrentText(slotKey(slot));
     }
     Command2_Click(0);
-}
-
-void EntryScreen::applyGridWidths()
-{
-    const double width = m_grid->viewport()->width();
-    m_grid->setColumnWidth(0, static_cast<int>(width * 8.5 / 100));
-    for (int column = 1; column <= SlotCount; ++column) {
-        m_grid->setColumnWidth(column, static_cast<int>(width * 8.7 / 100));
-    }
-}
-
-void EntryScreen::fillNames(const DatePickers &row)
-{
-    const QStringList names = namesInSlot(m_state.db, row.dateKey(), row.hour());
-    m_names->clear();
-    m_names->addItems(names);
 }
 
 void EntryScreen::setRowTwoVisible(bool visible)
@@ -613,47 +347,9 @@ void EntryScreen::tellFailure(const QString &whatFailed, const DbError &error)
     m_state.dialogs.tell(whatFailed + u"\r\n"_s + reason);
 }
 
-QString EntryScreen::text(int index) const
-{
-    if (index == 6) {
-        return m_remarks->toPlainText();
-    }
-    return m_lineEdits[index] != nullptr ? m_lineEdits[index]->text() : QString();
-}
-
-void EntryScreen::setText(int index, const QString &value)
-{
-    if (index == 6) {
-        m_remarks->setPlainText(value);
-    } else if (m_lineEdits[index] != nullptr) {
-        m_lineEdits[index]->setText(value);
-    }
-}
-
-BookingRecord EntryScreen::bookingOf(const Slot &slot, DoseCodes codes) const
-{
-    BookingRecord r;
-    r.kno = text(8);
-    r.knm = text(0);
-    r.kknm = text(1);
-    r.ydate = slot.dateKey;
-    r.ytime = slot.hour;
-    r.bflg = eraCode(m_combo1[4]->currentText());
-    r.birthday = text(2);
-    r.tel1 = text(3);
-    r.tel2 = text(4);
-    r.rflg = checkedIndex(m_visited) + 1;
-    r.kflg = checkedIndex(m_member) + 1;
-    r.biko = text(6);
-    r.sflg = codes.sflg;
-    r.scnt = codes.scnt;
-    r.kmno = text(5);
-    return r;
-}
-
 void EntryScreen::Command1_Click(int index)
 {
-    if ((index != 0 && index != 1) || text(0).isEmpty()) {
+    if ((index != 0 && index != 1) || m_patient->text(0).isEmpty()) {
         return;
     }
     if (index == 0) {
@@ -669,7 +365,7 @@ void EntryScreen::registerBooking()
     if (!first) {
         return;
     }
-    const bool pair = m_type[1]->isChecked();
+    const bool pair = m_patient->type() == 1;
     std::optional<Slot> second;
     if (pair) {
         second = checkedSlot(1);
@@ -677,18 +373,35 @@ void EntryScreen::registerBooking()
             return;
         }
     }
-    // A loaded 新型 pair record registered again (a telephone number put right) stays what it was.
-    const int type = checkedIndex(m_type);
-    const DoseCodes codes = m_loaded && m_loaded->type == type ? m_loaded->codes : doseCodesOfType(type);
+    const QString name = m_patient->text(0);
+    // Written back into its own slot under its own name, the loaded reservation is overwritten only if
+    // it is still there unchanged, and a 新型 pair record keeps its codes unless another 種別 was chosen
+    // (a telephone number put right). For anyone else the 種別 shown decides.
+    const bool writesLoaded = loadedShownIn(*first, name);
+    const int type = m_patient->type();
+    const DoseCodes codes = writesLoaded && m_loaded->type == type ? m_loaded->codes : doseCodesOfType(type);
+    BookingRecord firstDose = m_patient->bookingOf(*first, codes);
+    if (writesLoaded) {
+        firstDose.loadedYno = m_loaded->yno;
+    }
 
     // Each dose is its own transaction: a receptionist who declines an over-booked second slot keeps
     // the first dose and can choose another slot for the second.
-    const QString name = text(0);
     QList<BookedSlot> booked;
     bool updated = false;
     try {
-        const auto stored = storeAskingWhenFull(bookingOf(*first, codes), QString());
+        const auto stored = storeAskingWhenFull(firstDose, QString());
         if (!stored) {
+            return;
+        }
+        if (stored->loadedGone) {
+            // What was typed stays; the lists show the slot as it is now, and a second press stores the
+            // form as any booking of this name in this slot.
+            m_loaded.reset();
+            m_state.dialogs.tell(
+                u"予約を登録しませんでした。\r\n"_s + loadedChangedElsewhere() +
+                u"\r\n入力内容はそのまま残してあります。もう一度「予約登録」を押すと、この内容で登録します。"_s);
+            refreshLists(QString());
             return;
         }
         booked.append({first->dateKey, first->hour, stored->yno});
@@ -699,7 +412,7 @@ void EntryScreen::registerBooking()
     }
     if (pair) {
         try {
-            const auto stored = storeAskingWhenFull(bookingOf(*second, SecondDoseCodes), u"2回目の摂取"_s);
+            const auto stored = storeAskingWhenFull(m_patient->bookingOf(*second, SecondDoseCodes), u"2回目の摂取"_s);
             if (!stored) {
                 m_state.notices.post(bookedNotice(name, booked, updated));
                 return;
@@ -714,11 +427,11 @@ void EntryScreen::registerBooking()
         }
     }
     m_state.notices.post(bookedNotice(name, booked, updated));
-    refreshAfterWriting(*first, u"予約は登録しました。"_s);
+    refreshAfterWriting(u"予約は登録しました。"_s);
 }
 
 std::optional<StoredBooking> EntryScreen::storeAskingWhenFull(const BookingRecord &booking,
-                                                             const QString &questionTitle)
+                                                              const QString &questionTitle)
 {
     // The places are counted inside the write transaction; the question is asked with no transaction
     // open (another desk must not wait on this one's dialog), and the booking is then tried again.
@@ -734,39 +447,65 @@ std::optional<StoredBooking> EntryScreen::storeAskingWhenFull(const BookingRecor
 
 void EntryScreen::cancelBooking()
 {
-    const auto slot = checkedSlot(0);
+    // The reservation the form shows: a loaded one in the slot of the row it was loaded from, while that
+    // row still stands there and 氏名 still holds its name; otherwise the name in row 1's slot.
+    const QString name = m_patient->text(0);
+    std::optional<Slot> slot;
+    if (m_loaded && m_loaded->row == 1 && m_combo2[0]->isVisibleTo(this)) {
+        slot = slotFromTexts(m_row2->year(), m_row2->month(), m_row2->day(), m_row2->hour());
+    }
+    if (!slot || !loadedShownIn(*slot, name)) {
+        slot = checkedSlot(0);
+    }
     if (!slot) {
         return;
     }
-    const QString name = text(0);
-    bool deleted = false;
+    const bool loaded = loadedShownIn(*slot, name);
+    std::optional<Reservation> deleted;
     try {
-        // The reservation loaded from List1 is the one meant, whichever row's list it came from.
-        deleted = m_loaded ? cancelReservationNumbered(m_state.db, m_loaded->yno)
-                           : cancelReservation(m_state.db, slot->dateKey, slot->hour, name);
-        if (deleted) {
-            m_state.notices.post(m_loaded ? cancelledNotice(name, m_loaded->ydate, m_loaded->ytime)
-                                          : cancelledNotice(name, slot->dateKey, slot->hour));
-        }
+        deleted = cancelReservation(m_state.db, slot->dateKey, slot->hour, name,
+                                    loaded ? std::optional<int>(m_loaded->yno) : std::nullopt);
     } catch (const DbError &error) {
         tellFailure(u"予約を取り消せませんでした。"_s, error);
         return;
     }
-    if (!deleted) {
-        m_state.dialogs.tell(u"取り消す予約が見つかりませんでした。\r\n他の端末ですでに取り消されています。"_s);
+    if (deleted) {
+        m_state.notices.post(cancelledNotice(oneLine(deleted->knm), deleted->ydate, deleted->ytime));
+        refreshAfterWriting(u"予約は取り消しました。"_s);
+        return;
     }
-    refreshAfterWriting(*slot, u"予約は取り消しました。"_s);
+    m_state.dialogs.tell(loaded ? u"予約を取り消しませんでした。\r\n"_s + loadedChangedElsewhere()
+                                : u"取り消す予約が見つかりませんでした。\r\n"
+                                  u"予約日の日付・時間と氏名を確かめてください。予約は変わっていません。"_s);
+    refreshAfterWriting(QString());
 }
 
-void EntryScreen::refreshAfterWriting(const Slot &slot, const QString &whatWasDone)
+bool EntryScreen::loadedShownIn(const Slot &slot, const QString &name) const
+{
+    return m_loaded && m_loaded->knm == name && m_loaded->ydate == slot.dateKey && m_loaded->ytime == slot.hour;
+}
+
+QString EntryScreen::loadedChangedElsewhere()
+{
+    return u"読み込んだ後に、ほかの端末でこの予約が取り消されたか変更されています。"_s;
+}
+
+void EntryScreen::refreshAfterWriting(const QString &whatWasDone)
 {
     input_clear();
+    refreshLists(whatWasDone);
+}
+
+void EntryScreen::refreshLists(const QString &whatWasDone)
+{
     // The slot line is read again rather than worked out, so that an overwritten booking or another
     // workstation's booking is counted as it stands.
     try {
         ListView1_set();
         List1_set();
-        m_slotLine1->setText(slotLineOf(slot));
+        if (const auto slot = slotFromTexts(m_row1->year(), m_row1->month(), m_row1->day(), m_row1->hour())) {
+            m_slotLine1->setText(slotLineOf(*slot));
+        }
     } catch (const DbError &error) {
         tellFailure(whatWasDone + u"予約状況を読み込めませんでした。"_s, error);
     }
@@ -820,10 +559,10 @@ bool EntryScreen::secondDoseAfterFirst(const Slot &first, const Slot &second)
 
 void EntryScreen::setButtonStates()
 {
-    if (m_names->count() == 0) {
+    if (m_lists->names()->count() == 0) {
         m_command1[1]->setEnabled(false);
     }
-    if (!text(0).isEmpty()) {
+    if (!m_patient->text(0).isEmpty()) {
         m_command1[0]->setEnabled(true);
         m_command1[1]->setEnabled(false);
     }
@@ -866,33 +605,6 @@ void EntryScreen::Text1_Click(int index)
     m_command1[1]->setEnabled(false);
 }
 
-void EntryScreen::Text1_GotFocus(int index)
-{
-    if (index != 0) {
-        return;
-    }
-    m_name->selectAll();
-    m_name->startCapture();
-}
-
-void EntryScreen::Text1_LostFocus(int index)
-{
-    if (index == 0) {
-        setText(1, text(1) + m_name->takeCapturedReadings());
-    } else if (index == 2) {
-        const auto rewritten = rewriteBirthDate(text(2));
-        if (!rewritten) {
-            return;
-        }
-        setText(2, rewritten->text);
-        const auto age =
-            get_age(rewritten->ageMode, m_combo1[4]->currentText(), rewritten->text, m_state.clock.today());
-        m_age->setText(age ? QString::number(*age) + u"才"_s : QString());
-    } else if (index == 8) {
-        yoyaku_set(2, text(8));
-    }
-}
-
 void EntryScreen::List1_Click(const QString &name)
 {
     yoyaku_set(1, name);
@@ -920,66 +632,23 @@ void EntryScreen::yoyaku_set(int mode, const QString &key)
 void EntryScreen::fillFromReservation(const Reservation &r, bool wholeReservation)
 {
     m_loaded.reset();
-    if (wholeReservation) {
-        setText(8, r.kno);
-    }
-    setText(0, r.knm);
-    setText(1, r.kknm);
-    if (const auto era = r.bflg ? eraName(*r.bflg) : std::nullopt) {
-        m_combo1[4]->setCurrentText(*era);
-    }
-    setText(2, r.birthday);
-    setText(3, r.tel1);
-    setText(4, r.tel2);
+    m_patient->fill(r, wholeReservation);
     if (!wholeReservation) {
-        selectOption(m_visited, 0);
         m_command1[0]->setEnabled(true);
         m_command1[1]->setEnabled(false);
         return;
     }
-    const auto flagOption = [](std::optional<int> flag) { return flag == 1 ? 0 : flag == 2 ? 1 : -1; };
-    selectOption(m_visited, flagOption(r.rflg));
-    selectOption(m_member, flagOption(r.kflg));
-    // Selecting the stored type is no choice of the user's: row 2 stays as it is.
-    const auto type = typeOfCodes(r.sflg, r.scnt);
-    if (type) {
-        selectOption(m_type, *type);
-    }
     // Only a pair record has codes no option writes back (新型 with its dose); -2 matches no option.
-    m_loaded = Loaded{r.yno, r.sflg == 2 ? type.value_or(-2) : -2, DoseCodes{2, r.scnt.value_or(0)}, r.ydate, r.ytime};
-    setText(5, r.kmno);
-    setText(6, r.biko);
+    const auto type = typeOfCodes(r.sflg, r.scnt);
+    m_loaded = Loaded{r.yno,
+                      m_kakuninRow,
+                      r.sflg == 2 ? type.value_or(-2) : -2,
+                      DoseCodes{2, r.scnt.value_or(0)},
+                      m_patient->text(0),
+                      r.ydate,
+                      r.ytime};
     m_command1[0]->setEnabled(false);
     m_command1[1]->setEnabled(true);
-}
-
-bool EntryScreen::eventFilter(QObject *watched, QEvent *event)
-{
-    if (m_grid != nullptr && watched == m_grid->viewport() && event->type() == QEvent::Resize) {
-        applyGridWidths();
-    }
-    if (watched == m_names) {
-        m_keyInNames = event->type() == QEvent::KeyPress;
-    }
-    for (int index = 0; index < 9; ++index) {
-        if (m_lineEdits[index] == nullptr || watched != m_lineEdits[index]) {
-            continue;
-        }
-        if (event->type() == QEvent::FocusOut && isFocusMove(event)) {
-            Text1_LostFocus(index);
-        } else if (event->type() == QEvent::FocusIn && isFocusMove(event)) {
-            Text1_GotFocus(index);
-            const bool byMouse = static_cast<QFocusEvent *>(event)->reason() == Qt::MouseFocusReason;
-            m_enteredByMouse = byMouse ? index : -1;
-        } else if (event->type() == QEvent::MouseButtonPress) {
-            // The focus comes before the press that gave it; a right click (to paste a name) keeps the form.
-            if (std::exchange(m_enteredByMouse, -1) == index
-                && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
-                Text1_Click(index);
-            }
-        }
-    }
-    return QWidget::eventFilter(watched, event);
 }
 
 } // namespace qrb

@@ -26,7 +26,8 @@ HelpScreen::HelpScreen(QWidget *parent)
     title->setFont(titleFont);
     layout->addWidget(title);
 
-    // Lines 11 … 20 would carry how to reach the maintainers; this clinic's copy has none.
+    // Lines 11 … 20 would carry how to reach the maintainers; this clinic's copy has none. Reports open
+    // in the program's own viewer (line 6), where they are printed or saved as PDF.
     const QStringList lines = {
         QString(),
         u"1.メニュー説明"_s,
@@ -34,7 +35,7 @@ HelpScreen::HelpScreen(QWidget *parent)
         u"　(2)検　　索：氏名・カナ氏名・電話番号で予約者を参照できます。"_s,
         u"　(3)来院記録：指定日の予約者を表示します。また、来院者登録できます。"_s,
         u"　(4)予約状況：３ヶ月カレンダーから指定日を選択し、時間単位で予約者を参照できます。"_s,
-        u"　(5)帳　　票：日報・未来院・月報をメモ帳で出力します。"_s,
+        u"　(5)帳　　票：日報・未来院・月報を出力し、本プログラムの帳票画面で表示します。"_s,
         u"　(6)設　　定：曜日別・1時間単位で摂取可能人数を設定します。"_s,
         u"　(7)ＨＥＬＰ：この画面です。"_s,
         u"　(8)ＤＢ管理：データベースの整理を行います。"_s,

@@ -4,10 +4,12 @@
 #include "db/Database.h"
 #include "screens/common/Dialogs.h"
 #include "screens/common/Named.h"
+#include "screens/common/PlainText.h"
 #include "screens/common/ProgramState.h"
 #include "screens/common/ReportViewer.h"
 #include "screens/reports/HistoryReport.h"
 #include "shared/Dates.h"
+#include "shared/Text.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -28,11 +30,6 @@ namespace {
 const QStringList Keys = {u"日付"_s, u"予約番号"_s, u"患者番号"_s, u"氏名"_s};
 const QStringList Columns = {u"日時"_s, u"端末"_s, u"操作"_s, u"予約番号"_s, u"予約日時"_s,
                              u"氏名"_s, u"患者番号"_s, u"内容"_s};
-
-QString oneLine(const QString &text)
-{
-    return QString(text).replace(u"\r\n"_s, u" / "_s).replace(u'\n', u" / "_s);
-}
 
 } // namespace
 
@@ -117,19 +114,22 @@ std::optional<QList<HistoryEntry>> HistoryPanel::showHistory()
     m_list->setRowCount(int(entries.size()));
     for (int row = 0; row < entries.size(); ++row) {
         const HistoryEntry &e = entries.at(row);
-        const QString cells[] = {e.when,
-                                 e.where,
+        // One line a row, whatever another program stored.
+        const QString cells[] = {oneLine(e.when),
+                                 oneLine(e.where),
                                  historyKindName(e.kind),
                                  e.yno ? QString::number(*e.yno) : QString(),
-                                 e.yno ? e.ydate + u' ' + e.ytime + u"時"_s : QString(),
-                                 e.knm,
-                                 e.kno,
-                                 oneLine(historyDetails(e))};
+                                 e.yno ? oneLine(e.ydate + u' ' + e.ytime) + u"時"_s : QString(),
+                                 oneLine(e.knm),
+                                 oneLine(e.kno),
+                                 historyDetailsLine(historyDetails(e))};
         for (int column = 0; column < int(Columns.size()); ++column) {
             m_list->setItem(row, column, new QTableWidgetItem(cells[column]));
         }
-        // The changes of a whole reservation run past the window's edge: all of them, line breaks kept.
-        m_list->item(row, int(Columns.size()) - 1)->setToolTip(historyDetails(e).replace(u"  "_s, u"\n"_s));
+        // The changes of a whole reservation run past the window's edge: all of them, line breaks kept,
+        // and a name typed on the web as "<b>…" shown as typed, not as markup.
+        m_list->item(row, int(Columns.size()) - 1)
+            ->setToolTip(plainToolTip(historyDetails(e).replace(u"  "_s, u"\n"_s)));
     }
     m_list->resizeColumnsToContents();
     return entries;

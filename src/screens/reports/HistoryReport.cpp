@@ -1,6 +1,7 @@
 #include "HistoryReport.h"
 
 #include "shared/Dates.h"
+#include "shared/Eras.h"
 #include "shared/Text.h"
 
 #include <QJsonDocument>
@@ -31,6 +32,37 @@ QString value(const QJsonValue &v)
     return v.isDouble() ? QString::number(v.toInteger()) : v.toString();
 }
 
+// A field's value as the desk words it: the codes as the entry form and the search screen name them
+// (西暦, 新型, 1回目), any other value as stored.
+QString wordOf(const QString &field, const QJsonValue &v)
+{
+    const QString raw = value(v);
+    if (!v.isDouble()) {
+        return raw;
+    }
+    const auto code = static_cast<int>(v.toInteger());
+    const auto pick = [&](const QStringList &words) { return code >= 0 && code < words.size() ? words[code] : raw; };
+    if (field == u"BFLG"_s) {
+        return eraName(code).value_or(raw);
+    }
+    if (field == u"SFLG"_s) {
+        return pick({u"未入力"_s, u"季節性"_s, u"新型"_s, u"新型1回目のみ"_s, u"新型2回目のみ"_s});
+    }
+    if (field == u"SCNT"_s) {
+        return code > 0 ? u"%1回目"_s.arg(code) : raw;
+    }
+    if (field == u"RFLG"_s) {
+        return pick({u"未入力"_s, u"来院歴あり"_s, u"来院歴なし"_s});
+    }
+    if (field == u"KFLG"_s) {
+        return pick({u"未入力"_s, u"組合員です"_s, u"組合員ではありません"_s});
+    }
+    if (field == u"CFLG"_s) {
+        return pick({u"未来院"_s, u"来院"_s});
+    }
+    return raw;
+}
+
 QString reservationDetails(const HistoryEntry &e)
 {
     const QJsonObject before = object(e.before);
@@ -39,8 +71,8 @@ QString reservationDetails(const HistoryEntry &e)
     QStringList parts;
     for (const auto &[key, label] : Fields) {
         const QString name = QString::fromUtf16(key);
-        const QString was = value(before.value(name));
-        const QString now = value(after.value(name));
+        const QString was = wordOf(name, before.value(name));
+        const QString now = wordOf(name, after.value(name));
         if (both && was != now) {
             parts << QString::fromUtf16(label) + u": "_s + was + u" → "_s + now;
         } else if (!both && !QString(was + now).isEmpty()) {
@@ -66,17 +98,18 @@ QString capacityDetails(const HistoryEntry &e)
     return parts.join(u"  "_s);
 }
 
-QString csvField(const QString &text)
+QString csvField(QString text)
 {
+    // A spreadsheet takes a field starting with = + - @ (or a tab or carriage return before one) for a
+    // formula: a name typed on the web page could become a working link or a calculation. A quote in
+    // front keeps it text, as the spreadsheets themselves do.
+    if (!text.isEmpty() && u"=+-@\t\r"_s.contains(text.front())) {
+        text.prepend(u'\'');
+    }
     if (!text.contains(u',') && !text.contains(u'"') && !text.contains(u'\n') && !text.contains(u'\r')) {
         return text;
     }
-    return u'"' + QString(text).replace(u"\""_s, u"\"\""_s) + u'"';
-}
-
-QString flat(const QString &text)
-{
-    return QString(text).replace(u"\r\n"_s, u" / "_s).replace(u'\n', u" / "_s).replace(u'\r', u" / "_s);
+    return u'"' + text.replace(u"\""_s, u"\"\""_s) + u'"';
 }
 
 QString optionalNumber(std::optional<int> n)
@@ -104,20 +137,26 @@ QString historyDetails(const HistoryEntry &e)
     }
 }
 
+QString historyDetailsLine(const QString &details)
+{
+    return oneLine(QString(details).replace(u"\r\n"_s, u" / "_s).replace(u'\n', u" / "_s).replace(u'\r', u" / "_s));
+}
+
 QString historyReport(const QString &condition, const QString &printedAt, const QList<HistoryEntry> &entries)
 {
     const QString dashes(72, u'-');
     QString text = u"操作履歴　　"_s + condition + u"　　出力 "_s + printedAt + u"\r\n"_s + dashes + u"\r\n"_s;
     for (const HistoryEntry &e : entries) {
-        text += e.when + u"  "_s + padRight(historyKindName(e.kind), 10) + u"  "_s
-                + (e.yno ? u"予約番号 %1  "_s.arg(*e.yno) : QString()) + u"端末 "_s + e.where + u"\r\n"_s;
+        // Every stored text on one line: a row another program wrote may hold any control character.
+        text += oneLine(e.when) + u"  "_s + padRight(historyKindName(e.kind), 10) + u"  "_s
+                + (e.yno ? u"予約番号 %1  "_s.arg(*e.yno) : QString()) + u"端末 "_s + oneLine(e.where) + u"\r\n"_s;
         if (e.yno) {
-            text += u"    "_s + e.ydate + u' ' + e.ytime + u"時  "_s + e.knm
-                    + (e.kno.isEmpty() ? QString() : u"  患者番号 "_s + e.kno) + u"\r\n"_s;
+            text += u"    "_s + oneLine(e.ydate + u' ' + e.ytime) + u"時  "_s + oneLine(e.knm)
+                    + (e.kno.isEmpty() ? QString() : u"  患者番号 "_s + oneLine(e.kno)) + u"\r\n"_s;
         }
         const QString details = historyDetails(e);
         if (!details.isEmpty()) {
-            text += u"    "_s + flat(details) + u"\r\n"_s;
+            text += u"    "_s + historyDetailsLine(details) + u"\r\n"_s;
         }
     }
     return text + dashes + u"\r\n"_s + u"全 %1 件\r\n"_s.arg(entries.size());

@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QBuffer>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -39,6 +40,21 @@ QFont reportFont(qreal pointSize)
     font.setFixedPitch(true);
     font.setPointSizeF(pointSize);
     return font;
+}
+
+// The window the user works in. Right after a message box closed, the window system may not have
+// given the focus back to it yet: the active window is then none, or the box on its way out.
+const QWidget *workingWindow(const QWidget *viewer)
+{
+    const QWidget *active = QApplication::activeWindow();
+    if (active != nullptr && active != viewer && qobject_cast<const QDialog *>(active) == nullptr) {
+        return active;
+    }
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    const auto main = std::find_if(windows.cbegin(), windows.cend(), [viewer](const QWidget *w) {
+        return w != viewer && w->isVisible() && qobject_cast<const QMainWindow *>(w) != nullptr;
+    });
+    return main == windows.cend() ? nullptr : *main;
 }
 
 } // namespace
@@ -86,7 +102,7 @@ ReportViewerWindow::~ReportViewerWindow() = default;
 
 void ReportViewerWindow::showReport(const QString &path, const QString &period)
 {
-    const QWidget *anchor = QApplication::activeWindow();
+    const QWidget *anchor = workingWindow(this);
     if (!load(path)) {
         return;
     }

@@ -32,9 +32,10 @@ private:
 
 const QString Dashes = QString(72, u'-');
 
+// A stored text in its column: on one line whatever a paste or another program put into it.
 QString pad(const QString &value, int width)
 {
-    return padRight(value, width);
+    return padRight(oneLine(value), width);
 }
 
 QString dateTitle(QDate day)

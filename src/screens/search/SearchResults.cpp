@@ -69,9 +69,6 @@ QVariant SearchResults::data(const QModelIndex &index, int role) const
     if (role == Qt::DisplayRole) {
         return searchLine(hit);
     }
-    if (role == ReservationNumberRole) {
-        return hit.yno;
-    }
     return {};
 }
 

@@ -10,8 +10,9 @@ namespace qrb {
 
 // The search screen's result list, read page by page as the user scrolls: the first page at once, each
 // further one when the view reaches the end of what is loaded, starting after the last line shown.
-// Each line is the list's text; the reservation number travels with it (ReservationNumberRole), so
-// that a click finds exactly that reservation even when two patients share a name, day and hour.
+// Each line is the list's text; the line's reservation number, day, hour and name travel with it
+// (hitAt), so that a click finds exactly that reservation even when two patients share a name, day and
+// hour, and never another one that took over the line's number.
 class SearchResults final : public QAbstractListModel
 {
     Q_OBJECT
@@ -20,7 +21,6 @@ class SearchResults final : public QAbstractListModel
 public:
     // Reads one page of a search's reservations.
     using Reader = std::function<QList<SearchHit>(const SearchPage &)>;
-    static constexpr int ReservationNumberRole = Qt::UserRole;
     // More than a screenful, so that the first page fills the list even on a tall screen.
     static constexpr int PageSize = 100;
 
@@ -30,6 +30,9 @@ public:
     // Starts a new list and reads its first page; a DbError leaves the list empty and is thrown.
     void start(Reader reader);
     void clear();
+
+    // The reservation a line stands for, as it was listed.
+    const SearchHit &hitAt(const QModelIndex &line) const { return m_hits.at(line.row()); }
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;

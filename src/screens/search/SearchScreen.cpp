@@ -8,6 +8,7 @@
 #include "db/Database.h"
 #include "db/Search.h"
 #include "screens/common/Named.h"
+#include "shared/Text.h"
 
 #include <QEvent>
 #include <QFocusEvent>
@@ -190,7 +191,12 @@ bool SearchScreen::eventFilter(QObject *watched, QEvent *event)
 
 void SearchScreen::Text1_LostFocus(int index)
 {
-    const QString typed = m_boxes[index]->text();
+    // A name pasted from a spreadsheet brings its line break or tab along: searched for, and shown,
+    // without them.
+    const QString typed = oneLine(m_boxes[index]->text());
+    if (typed != m_boxes[index]->text()) {
+        m_boxes[index]->setText(typed);
+    }
     if (typed.isEmpty()) {
         return;
     }
@@ -225,22 +231,33 @@ void SearchScreen::List1_Click(const QModelIndex &line)
     if (!line.isValid()) {
         return;
     }
-    showDetails(line.data(SearchResults::ReservationNumberRole).toInt());
+    showDetails(line);
 }
 
-void SearchScreen::showDetails(int yno)
+void SearchScreen::showDetails(const QModelIndex &line)
 {
     std::optional<Reservation> found;
     try {
-        found = reservationByNumber(m_state.db, yno);
+        found = reservationOfHit(m_state.db, m_results->hitAt(line));
     } catch (const DbError &error) {
         tellFailure(u"予約の内容を読み込めませんでした。"_s, error.message());
         return;
     }
-    // A reservation deleted meanwhile leaves the details as they were.
+    // Cancelled or changed at another workstation since the search: the details of the line shown
+    // before would stand beside this one, so they go, and the user learns why.
     if (!found) {
+        for (QLabel *value : m_values) {
+            value->clear();
+        }
+        if (m_toldGone == line) {
+            return;
+        }
+        m_toldGone = line;
+        m_state.dialogs.tell(u"選んだ予約は見つかりません。他の端末で取り消されたか、変更されたようです。\r\n"
+                             u"もう一度検索してください。"_s);
         return;
     }
+    m_toldGone = QPersistentModelIndex();
     const Reservation &r = *found;
     const auto show = [this](int label, const QString &text) { m_values[label]->setText(text); };
     const auto showIfKnown = [this](int label, const std::optional<QString> &text) {

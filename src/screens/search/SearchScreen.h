@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPersistentModelIndex>
 #include <QWidget>
 
 #include <array>
@@ -34,7 +35,7 @@ protected:
 private:
     void Text1_LostFocus(int index);
     void List1_Click(const QModelIndex &line);
-    void showDetails(int yno);
+    void showDetails(const QModelIndex &line);
     void tellFailure(const QString &doing, const QString &reason);
 
     ProgramState &m_state;
@@ -44,6 +45,8 @@ private:
     SearchResults *m_results = nullptr;
     QLabel *m_count = nullptr; // how many lines the search found, beside the list's heading
     std::array<QLabel *, 16> m_values{}; // Label4(0) … Label4(15)
+    // The line last found gone: a click makes it current and clicks it, and the user is told once.
+    QPersistentModelIndex m_toldGone;
 };
 
 } // namespace qrb

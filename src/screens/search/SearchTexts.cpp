@@ -3,6 +3,7 @@
 #include "db/Reservation.h"
 #include "shared/Dates.h"
 #include "shared/Eras.h"
+#include "shared/Text.h"
 
 using namespace Qt::StringLiterals;
 
@@ -10,7 +11,8 @@ namespace qrb {
 
 QString searchLine(const SearchHit &hit)
 {
-    return hit.knm + u"＊"_s + hit.ydate + u"＊"_s + hit.ytime;
+    // One line whatever another program stored: a taller line would take the clicks of the next ones.
+    return oneLine(hit.knm) + u"＊"_s + oneLine(hit.ydate) + u"＊"_s + oneLine(hit.ytime);
 }
 
 QString hourRange(const QString &ytime)

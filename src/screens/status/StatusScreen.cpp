@@ -87,6 +87,8 @@ StatusScreen::StatusScreen(ProgramState &state, QWidget *parent)
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Tab leaves the list, as it leaves every other control, instead of walking its 300 cells.
+    m_list->setTabKeyNavigation(false);
     m_list->verticalHeader()->setVisible(false);
     m_list->setColumnCount(SlotCount + 1);
     QStringList headings{QString()};

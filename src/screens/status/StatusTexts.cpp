@@ -37,7 +37,7 @@ QList<QStringList> namesBySlot(const QList<SlotName> &names)
     for (const SlotName &name : names) {
         for (int slot = 0; slot < SlotCount; ++slot) {
             if (name.ytime == slotKey(slot)) {
-                columns[slot] << name.knm;
+                columns[slot] << oneLine(name.knm); // one line a cell, whatever was stored
                 break;
             }
         }

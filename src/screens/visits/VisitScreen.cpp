@@ -162,8 +162,8 @@ void VisitScreen::fill(QListWidget *list, const QList<VisitEntry> &entries)
 {
     // A line chosen (or being dragged) when a refresh comes stays chosen if its reservation is still
     // listed; one that is gone is remembered, so that the move the user meant is not lost unseen.
-    // A line is its reservation only while number, hour and name all agree: a number freed by a
-    // cancellation is drawn again by the next booking.
+    // A line is its reservation only while number, hour and name all agree: another program may have
+    // written a row under the number.
     QStringList chosen;
     for (const QListWidgetItem *line : list->selectedItems()) {
         chosen << visitLine(entryOf(line)) + u'#' + QString::number(entryOf(line).yno);
@@ -195,16 +195,19 @@ bool VisitScreen::moveSelected(QListWidget *from, QListWidget *to, int cflg)
     // Taken first: removing the chosen line makes the list select its neighbour, which must not move too.
     const QList<QListWidgetItem *> chosen = from->selectedItems();
     QStringList moved;
+    QStringList gone;
     bool done = true;
     for (QListWidgetItem *line : chosen) {
         try {
-            // Nothing is written for a reservation cancelled or changed meanwhile; the line moves all the
-            // same and the next refresh shows where the database has it.
-            setVisitFlag(m_state.db, entryOf(line), m_shownKey, cflg);
+            // Nothing is written for a reservation cancelled or changed meanwhile: its line stays.
+            if (!setVisitFlag(m_state.db, entryOf(line), m_shownKey, cflg)) {
+                gone << entryOf(line).knm;
+                continue;
+            }
         } catch (const DbError &error) {
-            m_state.dialogs.tell((cflg == 1 ? u"来院を記録できませんでした。\r\n"_s
-                                            : u"来院の取り消しができませんでした。\r\n"_s)
-                                 + error.message());
+            m_state.dialogs.tell(
+                (cflg == 1 ? u"来院を記録できませんでした。\r\n"_s : u"来院の取り消しができませんでした。\r\n"_s) +
+                error.message());
             done = false;
             break;
         }
@@ -216,17 +219,24 @@ bool VisitScreen::moveSelected(QListWidget *from, QListWidget *to, int cflg)
     }
     // A moved line leaves nothing chosen behind, so that the next "⇔" moves only what the user picks.
     from->clearSelection();
+    if (!gone.isEmpty()) {
+        m_state.dialogs.tell(u"次の予約は他の端末で取り消されたか変更されているため、記録していません：%1\r\n"
+                             u"一覧を最新の内容に更新します。"_s.arg(gone.join(u"、"_s)));
+        refreshLists();
+        return false;
+    }
     return done;
 }
 
 bool VisitScreen::chosenLineGone()
 {
-    if (!std::exchange(m_chosenGone, false) || !m_waiting->selectedItems().isEmpty()
-        || !m_visited->selectedItems().isEmpty()) {
+    if (!std::exchange(m_chosenGone, false) || !m_waiting->selectedItems().isEmpty() ||
+        !m_visited->selectedItems().isEmpty()) {
         return false;
     }
-    m_state.dialogs.tell(u"選んでいた予約は、一覧の更新で見当たらなくなりました（他の端末で変更または取り消されています）。\r\n"
-                         u"何も移動していません。"_s);
+    m_state.dialogs.tell(
+        u"選んでいた予約は、一覧の更新で見当たらなくなりました（他の端末で変更または取り消されています）。\r\n"
+        u"何も移動していません。"_s);
     return true;
 }
 

@@ -12,7 +12,7 @@ namespace qrb {
 
 QString visitLine(const VisitEntry &entry)
 {
-    return entry.ytime + u"時 --- "_s + entry.knm;
+    return oneLine(entry.ytime) + u"時 --- "_s + oneLine(entry.knm);
 }
 
 QString RFLG_text(int code)

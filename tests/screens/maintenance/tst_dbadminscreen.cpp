@@ -188,13 +188,15 @@ private slots:
     }
 
     // The history of changes as the desk reads it here: the list, the text report in the viewer and
-    // the CSV show what was recorded.
+    // the CSV show what was recorded, codes in words; a name as a patient typed it on the web, never
+    // as markup.
     void historyShowsWhatWasRecorded()
     {
         Workspace ws(3);
         ws.db.setActor(u"受付1 田中"_s);
         qrb::BookingRecord booking = bookingOf(u"山田 太郎"_s, u"2009/10/09"_s, u"10"_s, u"77"_s);
         booking.biko = u"卵アレルギー, \"軽度\"\n要観察"_s;
+        booking.bflg = 0;
         registerReservation(ws.db, booking, qrb::WhenFull::Overbook);
         cancelReservation(ws.db, u"2009/10/09"_s, u"10"_s, u"山田 太郎"_s);
         const QList<qrb::HistoryEntry> recorded = historyOf(ws.db, qrb::HistoryKey::PatientNumber, u"77"_s);
@@ -213,6 +215,7 @@ private slots:
         QCOMPARE(list->rowCount(), 2);
         QCOMPARE(list->item(0, 2)->text() + list->item(1, 2)->text() + list->item(1, 1)->text(),
                  u"取消登録受付1 田中"_s);
+        QVERIFY(list->item(1, 7)->text().contains(u"  暦=西暦  "_s));
         QVERIFY(list->item(1, 7)->text().contains(u"備考=卵アレルギー, \"軽度\" / 要観察"_s));
 
         // By name, typed through the input method, Enter to show.
@@ -246,7 +249,18 @@ private slots:
             u"%1,%2,受付1 田中,登録,1,2009/10/09,10,77,山田 太郎,,,,\"患者番号=77  "_s.arg(recorded.last().hno)
                 .arg(recorded.last().when);
         QVERIFY2(text.contains(registered), qPrintable(text));
-        QVERIFY(text.contains(u"備考=卵アレルギー, \"\"軽度\"\"\n要観察  種別=1"_s));
+        QVERIFY(text.contains(u"備考=卵アレルギー, \"\"軽度\"\"\n要観察  種別=季節性  回数=1回目  来院=未来院"_s));
+
+        registerReservation(ws.db, bookingOf(u"<b>髙橋</b>"_s), qrb::WhenFull::Overbook);
+        for (int i = 0; i < 3; ++i) {
+            QTest::keyClick(key, Qt::Key_Up);
+        }
+        typeInto(value, recorded.first().when.left(10));
+        click(&screen, u"Command4(0)"_s);
+        QCOMPARE(list->rowCount(), 3);
+        QCOMPARE(list->item(0, 5)->text(), u"<b>髙橋</b>"_s);
+        QCOMPARE(toolTipShows(list->item(0, 7)->toolTip()).section(u'\n', 0, 1),
+                 u"氏名=<b>髙橋</b>\n予約日=2009/10/09"_s);
     }
 };
 

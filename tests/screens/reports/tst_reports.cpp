@@ -6,6 +6,7 @@
 #include "support/FullDisk.h"
 #include "support/Workspace.h"
 
+#include "screens/common/Dialogs.h"
 #include "screens/reports/ReportScreen.h"
 #include "screens/reports/ReportViewerWindow.h"
 #include "screens/reports/ReportWriters.h"
@@ -14,8 +15,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMainWindow>
 #include <QPlainTextEdit>
 #include <QTest>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
 using namespace qrb::test;
@@ -193,6 +196,12 @@ private slots:
             << SeedRow{.sflg = 0, .kflg = 7}
             << nameA(u"佐藤花子"_s) + NL + u"　未来院　"_s + sp(6) + u"　　　　　来院歴なし　"_s;
 
+        // Written by another program: no line breaks but the report's own.
+        QTest::newRow("line breaks and tabs stored by another program")
+            << SeedRow{.knm = u"改行\n太郎\r\n"_s, .tel1 = u"03\t1111\u2028"_s, .birthday = u"2000年\r01月01日"_s}
+            << u"○改行 太郎"_s + sp(9) + u"03 1111"_s + sp(7) + sp(14) + u" 西暦2000年 01月01日"_s + sp(3) + NL
+                   + u"　未来院　"_s + SeasonalB + NL;
+
         const QString longA = u"○長い名前の患者さんのお名前です"_s + sp(28) + u" 西暦"_s + sp(15);
         QTest::newRow("long name whole, empty fields as blanks, second dose")
             << SeedRow{.knm = u"長い名前の患者さんのお名前です"_s,
@@ -356,16 +365,19 @@ private slots:
     }
 
     // The viewer: opened from the main window it covers that window's middle, not the report buttons in its corner,
-    // shows the file decoded, read-only, in a font where a full-width character takes exactly two
-    // half-width ones (columns are padded by characters); Escape closes it, and its PDF is named after
-    // the day, so the next day's does not overwrite it.
+    // also the first time and right after a message box (the report screen's note of characters
+    // Shift-JIS cannot hold) took the focus away; it shows the file decoded, read-only, in a font where a
+    // full-width character takes exactly two half-width ones (columns are padded by characters); Escape
+    // closes it, and its PDF is named after the day, so the next day's does not overwrite it.
     void showsTheDecodedFileOverTheMainWindow()
     {
         Workspace ws;
-        QWidget desk;
+        QMainWindow desk;
         desk.setGeometry(20, 20, 760, 760); // the offscreen screen is 800 × 800
         desk.show();
         QVERIFY(QTest::qWaitForWindowActive(&desk));
+        QTimer::singleShot(0, [] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return); });
+        qrb::MessageBoxDialogs().tell(u"2 文字を 〓 にしました。"_s);
         qrb::ReportViewerWindow viewer(ws.dialogs);
         viewer.showReport(writeReport(ws.folder()), u"2009-10-09"_s);
         QVERIFY(QTest::qWaitForWindowActive(&viewer));
@@ -425,6 +437,29 @@ private slots:
             const QByteArray bytes = fileBytes(ws.folder() + u"/reports/"_s + file);
             QVERIFY(!bytes.isEmpty());
             QCOMPARE(fileBytes(run.out), bytes);
+        }
+    }
+
+    // A name or patient number a spreadsheet would run as a formula (a booking made on the web page,
+    // say) reaches the history's CSV as text.
+    void historyCsvKeepsFormulasAsText()
+    {
+        Workspace ws(2);
+        writeSettings(ws, true);
+        const QStringList names = {u"=HYPERLINK(\"http://example.com\",\"開く\")"_s, u"+81"_s, u"@SUM(A1)"_s,
+                                   u"\t=1+1"_s, u"\r=1"_s, u"田中-2"_s};
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            qrb::registerReservation(ws.db, bookingOf(names[i], u"2009/10/09"_s, qrb::slotKey(int(i)), u"-2-3"_s),
+                                     qrb::WhenFull::Refuse);
+        }
+        const Run run =
+            runTool(ws.folder(), {u"history"_s, u"day"_s, QDate::currentDate().toString(u"yyyy/MM/dd"_s), u"--csv"_s});
+        QCOMPARE(run.code, 0);
+        const QString csv = QString::fromUtf8(fileBytes(run.out).mid(3));
+        for (const QString &fields :
+             {u",'-2-3,\"'=HYPERLINK(\"\"http://example.com\"\",\"\"開く\"\")\","_s, u",'-2-3,'+81,"_s,
+              u",'-2-3,'@SUM(A1),"_s, u",'-2-3,'\t=1+1,"_s, u",'-2-3,\"'\r=1\","_s, u",'-2-3,田中-2,"_s}) {
+            QVERIFY2(csv.contains(fields), qPrintable(csv));
         }
     }
 

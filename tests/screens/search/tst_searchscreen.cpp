@@ -5,6 +5,7 @@
 #include "support/Workspace.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QListView>
 #include <QTest>
 
@@ -62,7 +63,8 @@ class SearchScreenTest final : public QObject
 
 private slots:
     // A search runs as its box is left (Tab, or Enter, which keeps the cursor), a click on a line shows that
-    // reservation, and a click into a box empties the screen.
+    // reservation, and a click into a box empties the screen. A name pasted with its line break is
+    // searched without it; a name another program stored with one is a line like any other.
     void listsShowsAndClearsOnAClickIntoABox()
     {
         Workspace ws;
@@ -73,28 +75,43 @@ private slots:
         // Same name, day and hour twice, the name holding the line separator.
         add(ws, {.knm = u"山田＊花子"_s, .biko = u"一人目"_s});
         const int second = add(ws, {.knm = u"山田＊花子"_s, .biko = u"二人目"_s});
+        add(ws, {.knm = u"山田\r\n次郎\t"_s, .ydate = u"2009/10/11"_s});
         qrb::SearchScreen s(*ws.state);
         showActive(&s);
         const auto box = [&](int i) { return control(&s, u"Text1(%1)"_s.arg(i)); };
-        typeInto(box(0), u"山田"_s);
+        QGuiApplication::clipboard()->setText(u"山田\r\n"_s);
+        QTest::mouseClick(box(0), Qt::LeftButton);
+        QTest::keyClick(box(0), Qt::Key_V, Qt::ControlModifier);
+        QTest::keyClick(box(0), Qt::Key_Tab);
         QCOMPARE(linesOf(&s, u"List1"_s), (QStringList{u"山田＊花子＊2009/10/09＊10"_s, u"山田＊花子＊2009/10/09＊10"_s,
                                                        u"山田太郎＊2009/10/09＊17"_s, u"O'Brien山田＊2009/10/09＊17"_s,
-                                                       u"山田太郎＊2009/10/10＊09"_s}));
-        QCOMPARE(shows(&s, {u"Text1(0)"_s, u"matchCount"_s}), (QStringList{u"山田"_s, u"5件"_s}));
+                                                       u"山田太郎＊2009/10/10＊09"_s, u"山田 次郎＊2009/10/11＊10"_s}));
+        QCOMPARE(shows(&s, {u"Text1(0)"_s, u"matchCount"_s}), (QStringList{u"山田"_s, u"6件"_s}));
 
         clickResult(s, 1);
         QCOMPARE(shows(&s, {u"Label4(10)"_s, u"Label4(13)"_s, u"Label4(0)"_s}),
                  (QStringList{u"二人目"_s, u"山田＊花子"_s, u"2009/10/09"_s}));
         clickResult(s, 0);
         QCOMPARE(shows(&s, {u"Label4(10)"_s}), QStringList{u"一人目"_s});
-        // A reservation deleted meanwhile leaves the details as they were.
-        ws.db.write(u"DELETE FROM YOYAKU WHERE YNO = ?"_s, {second});
+        // Cancelled at another desk meanwhile, and its number written again by another program for
+        // another patient: the line's reservation is gone, and the user is told so instead of being
+        // shown the other patient or the details of the line clicked before.
+        qrb::Database other(u"other desk"_s);
+        other.DB_open(ws.target());
+        other.write(u"DELETE FROM YOYAKU WHERE YNO = ?"_s, {second});
+        other.write(
+            u"INSERT INTO YOYAKU (YNO, KNM, YDATE, YTIME, BIKO) VALUES (?, '他人', '2009/10/09', '10', '別人')"_s,
+            {second});
         clickResult(s, 1);
-        QCOMPARE(shows(&s, {u"Label4(10)"_s}), QStringList{u"一人目"_s});
+        QCOMPARE(details(s), QStringList(16, QString()));
+        QCOMPARE(ws.dialogs.texts(),
+                 QStringList{u"選んだ予約は見つかりません。他の端末で取り消されたか、変更されたようです。"
+                             u"\r\nもう一度検索してください。"_s});
+        ws.dialogs.clear();
 
         // Leaving an empty box keeps the list.
         typeInto(box(1), QString());
-        QCOMPARE(linesOf(&s, u"List1"_s).size(), 5);
+        QCOMPARE(linesOf(&s, u"List1"_s).size(), 6);
 
         // Typed, then a click into another box: the search runs as the first box is left, then the click
         // empties everything.
@@ -107,7 +124,7 @@ private slots:
 
         // Leaving the box with Tab keeps the results.
         typeInto(box(1), u"ﾔﾏ"_s);
-        QCOMPARE(linesOf(&s, u"List1"_s).size(), 5);
+        QCOMPARE(linesOf(&s, u"List1"_s).size(), 6);
         QCOMPARE(shows(&s, {u"Text1(1)"_s}), QStringList{u"ﾔﾏ"_s});
         QVERIFY(ws.dialogs.messages.isEmpty());
 
@@ -115,6 +132,16 @@ private slots:
         typeInto(box(4), u"9999\n"_s, false);
         QCOMPARE(linesOf(&s, u"List1"_s), QStringList());
         QCOMPARE(QApplication::focusWidget(), box(4));
+
+        // The table gone under the desk (another program): the message says in Japanese what that
+        // means, the engine's English after it.
+        other.write(u"DROP TABLE YOYAKU"_s);
+        typeInto(box(4), u"1001\n"_s, false);
+        const QString told = ws.dialogs.texts().value(0);
+        const qsizetype meaning = told.indexOf(u"データベースに必要な表または列がありません。"_s);
+        QVERIFY2(told.startsWith(u"予約を検索できませんでした。"_s) && meaning > 0
+                     && meaning < told.indexOf(u"詳細: "_s),
+                 qPrintable(told));
     }
 
     void scrollingToTheEndShowsEveryLineOnce()

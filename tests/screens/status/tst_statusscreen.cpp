@@ -71,14 +71,14 @@ private slots:
         }
         ws.addReservation(Today, u"10"_s, u"鈴木"_s);
         ws.addReservation(Today, u"10"_s, u"田中"_s, 1);
-        ws.addReservation(Today, u"17"_s, u"山田"_s);
+        ws.addReservation(Today, u"17"_s, u"山田\n太郎"_s); // one line a cell, whatever was stored
         ws.addReservation(Today, u"8"_s, u"一桁"_s); // counted, but under no hour
         StatusScreen screen(*ws.state);
         showActive(&screen);
         QCOMPARE(linesOf(&screen, u"ListView1"_s, 0).size(), 31);
         QCOMPARE(linesOf(&screen, u"ListView1"_s, 2).mid(29), (QStringList{u"患者30"_s, u"患者31"_s}));
         QCOMPARE(linesOf(&screen, u"ListView1"_s, 3), (QStringList{u"鈴木"_s, u"田中"_s}));
-        QCOMPARE(linesOf(&screen, u"ListView1"_s, 10), QStringList{u"山田"_s});
+        QCOMPARE(linesOf(&screen, u"ListView1"_s, 10), QStringList{u"山田 太郎"_s});
         QCOMPARE(linesOf(&screen, u"ListView1"_s, 1), QStringList{});
         const QString stats = u"■予約者数：35人   来院者数：1人   未来院者数：34人    摂取可能人数：40人　　\r\n"
                               u"◆予約率：87.5%    来院率：2.9%"_s;
@@ -86,6 +86,13 @@ private slots:
         click(&screen, u"Option2(1)"_s);
         QCOMPARE(linesOf(&screen, u"ListView1"_s, 3), QStringList{u"鈴木"_s});
         QCOMPARE(shows(&screen, {u"Label2"_s}), QStringList{stats});
+        // Tab and Shift+Tab leave the list, as they leave any other control.
+        QWidget *list = control(&screen, u"ListView1"_s);
+        for (const Qt::KeyboardModifiers shift : {Qt::KeyboardModifiers(), Qt::KeyboardModifiers(Qt::ShiftModifier)}) {
+            list->setFocus(Qt::MouseFocusReason);
+            QTest::keyClick(list, Qt::Key_Tab, shift);
+            QVERIFY(QApplication::focusWidget() != list);
+        }
     }
 
     // A click on a day shows it, a click on the day already selected reads it again, and so does
@@ -122,15 +129,15 @@ private slots:
         qrb::EntryScreen entry(*clinic.state);
         showActive(&entry);
         auto *grid = entry.findChild<QTreeWidget *>(u"ListView1"_s);
-        expectMark(grid->viewport(), grid->visualRect(grid->model()->index(3, 0)), u"体育の日"_s);
-        expectMark(grid->viewport(), grid->visualRect(grid->model()->index(11, 0)), u"休診日"_s);
+        expectMark(grid->viewport(), grid->visualRect(grid->model()->index(3, 0)), u"休診日（体育の日）"_s);
+        expectMark(grid->viewport(), grid->visualRect(grid->model()->index(11, 0)), u"休診日（A）"_s);
         typeInto(control(&entry, u"Combo1(2)"_s), u"12"_s);
         QCOMPARE(shows(&entry, {u"ClosedNote1"_s}), QStringList{u"休診日（体育の日）"_s});
         click(&entry, u"Option3(1)"_s);
         // The second dose is proposed a month on; typed back to the 20th of October.
         typeInto(control(&entry, u"Combo2(1)"_s), u"10"_s);
         typeInto(control(&entry, u"Combo2(2)"_s), u"20"_s);
-        QCOMPARE(shows(&entry, {u"ClosedNote2"_s}), QStringList{u"休診日"_s});
+        QCOMPARE(shows(&entry, {u"ClosedNote2"_s}), QStringList{u"休診日（A）"_s});
         typeInto(control(&entry, u"Combo1(2)"_s), u"13"_s);
         QCOMPARE(shows(&entry, {u"ClosedNote1"_s}), QStringList{QString()});
 

@@ -92,12 +92,12 @@ try {
   await go(page, () => page.click('button.danger'));
   assert.match(await page.$eval('h1', (e) => e.textContent), /予約を取り消しました/);
   await picture(page, '8-cancelled');
-  // The same number and code again find nothing.
+  // The same number and code again are told the booking is cancelled.
   await page.goto(`${base}/check`);
   await page.type('#f-yno', yno);
   await page.type('#f-code', code);
   await go(page, () => page.click('button[type=submit]'));
-  assert.match(await page.$eval('h1', (e) => e.textContent), /予約が見つかりません/);
+  assert.match(await page.$eval('h1', (e) => e.textContent), /予約は取り消されています/);
   assert.deepEqual(blocked, []);
 
   // With the check form open in one tab, the patient follows the booking link on the clinic's own
