@@ -188,7 +188,8 @@ public:
 class Served
 {
 public:
-    explicit Served(web::ConnectionLimits limits = {}, int perMinute = 60)
+    explicit Served(web::ConnectionLimits limits = {}, int perMinute = 60,
+                    const QHostAddress &address = QHostAddress::LocalHost)
         : ws(5)
         , app(ws.db, ws.clock,
               {.kinds = {web::Kind::Seasonal},
@@ -200,7 +201,7 @@ public:
         , server(app, limits)
     {
         prepareWebBooking(ws.db);
-        port = server.listenOn(QHostAddress::Any, 0, nullptr);
+        port = server.listenOn(address, 0, nullptr);
     }
     test::Workspace ws;
     web::WebApp app;
@@ -464,7 +465,7 @@ private slots:
             }
         }
         QVERIFY2(!own.isNull(), "this machine needs an address other than loopback for this test");
-        Served site({.maxConnections = 20, .perAddress = 4, .perNetwork = 6});
+        Served site({.maxConnections = 20, .perAddress = 4, .perNetwork = 6}, 60, QHostAddress::Any);
         // Connections that never send a byte: the fifth from the same address is closed unanswered.
         std::vector<std::unique_ptr<Raw>> idle;
         for (int i = 0; i < 5; ++i) {
