@@ -330,7 +330,7 @@ private slots:
         const QString noList = u"未来院予約者一覧を作成できませんでした。"_s;
         QTest::newRow("month 13") << u"2009 13 01"_s << QString() << u"Command1(1)"_s << wrongDate;
         QTest::newRow("two-digit year") << u"09 10 09"_s << QString() << u"Command1(0)"_s << wrongDate;
-        QTest::newRow("full-width month, monthly") << u"2009 １０ 09"_s << QString() << u"Command2(0)"_s << wrongDate;
+        QTest::newRow("full-width month 13, monthly") << u"2009 １３ 09"_s << QString() << u"Command2(0)"_s << wrongDate;
         QTest::newRow("folder name taken by a file") << QString() << u"taken/"_s << u"Command1(1)"_s << noList;
         QTest::newRow("two missing levels") << QString() << u"missing/reports/"_s << u"Command1(1)"_s << noList;
         QTest::newRow("database gone") << QString() << u"db"_s << u"Command1(1)"_s << noList;

@@ -95,9 +95,9 @@ private slots:
         auto *month = control<QComboBox>(&screen, u"Combo1(1)"_s);
         typeInto(month, u"11"_s);
         QCOMPARE(bothLists(screen), (QStringList{u"08時 --- 十一月"_s, u"|"_s}));
-        // A month typed without its leading zero names no stored day (and is not completed into "10").
+        // A month typed without its leading zero is padded as the day is (not completed into "10").
         typeInto(month, u"1"_s);
-        QCOMPARE(month->currentText(), u"1"_s);
+        QCOMPARE(month->currentText(), u"01"_s);
         QCOMPARE(bothLists(screen), QStringList{u"|"_s});
     }
 
