@@ -2,10 +2,10 @@
 # Installs the Debian packages QRB needs to build, test, package and run, where they are missing.
 set -euo pipefail
 # qt6-httpserver-dev serves qrb-web (it needs qt6-websockets-dev to be found by CMake); chromium runs
-# its browser test.
+# its browser test; strace kills a restore at each of its steps in the tests.
 packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql
           libsqlite3-dev libpq-dev fonts-noto-cjk qt6-translations-l10n xvfb xdotool x11-apps imagemagick postgresql file dpkg-dev
-          qt6-httpserver-dev qt6-websockets-dev chromium)
+          qt6-httpserver-dev qt6-websockets-dev chromium strace)
 # Node.js may come from elsewhere than Debian (with its own npm); Debian's is taken only when there is none.
 command -v node >/dev/null || packages+=(nodejs)
 command -v npm >/dev/null || packages+=(npm)

@@ -12,6 +12,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -36,6 +37,20 @@ QString freeBackupName(const QString &path, const QDateTime &now)
         name = stem + u'_' + QString::number(n) + suffix;
     }
     return name;
+}
+
+// A new name in `folder` reaches the disk: without it a power cut could lose the name.
+bool syncFolder(const QString &folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool synced = ::fsync(fd) == 0;
+    const int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return synced;
 }
 
 } // namespace
@@ -69,35 +84,27 @@ QString restoreDatabase(const QString &backupPath, const QString &path, const QD
     if (!QFileInfo(backupPath).isFile()) {
         throw DbError(u"バックアップファイルが見つかりません。\n%1"_s.arg(QDir::toNativeSeparators(backupPath)));
     }
-    FileReplacement replacement(path, u"復元"_s, u"qrb-restore"_s);
+    // Each step leaves the database whole if the program is killed after it: the file replaced stays
+    // untouched until the rename puts the restored one in its place, and needs no log by then.
+    FileReplacement replacement(path, u"復元"_s, u"qrb-restore"_s, FileReplacement::WhenDamaged::Replace);
     replacement.copyFrom(backupPath, true, [&](Database &copy) {
         copy.setActor(where);
         recordRestored(copy, QFileInfo(backupPath).fileName(), copy.scalar(u"SELECT COUNT(*) FROM YOYAKU"_s).toInt());
     });
 
-    // The file replaced becomes a backup of its own, its log going with it: the log belongs to that
-    // file alone and would corrupt any other it were replayed into.
+    // The file replaced becomes a backup of its own, as a second name of the same file, which lasts
+    // on the disk before the rename takes the first name away from it.
     const QString current = replacement.path();
     const QString kept = freeBackupName(current, now);
-    const QByteArray wal = QFile::encodeName(current + u"-wal"_s);
-    const QByteArray keptWal = QFile::encodeName(kept + u"-wal"_s);
-    if (::link(QFile::encodeName(current).constData(), QFile::encodeName(kept).constData()) != 0) {
-        throw replacement.failure(systemReason());
-    }
-    const bool hadWal = QFileInfo::exists(current + u"-wal"_s);
-    if (hadWal && ::rename(wal.constData(), keptWal.constData()) != 0) {
+    if (::link(QFile::encodeName(current).constData(), QFile::encodeName(kept).constData()) != 0
+        || !syncFolder(QFileInfo(kept).absolutePath())) {
         const QString reason = systemReason();
         QFile::remove(kept);
         throw replacement.failure(reason);
     }
-    // The shared-memory index describes the log just moved; SQLite makes a new one.
-    QFile::remove(current + u"-shm"_s);
     try {
         replacement.commit();
     } catch (const DbError &) {
-        if (hadWal) {
-            ::rename(keptWal.constData(), wal.constData());
-        }
         QFile::remove(kept);
         throw;
     }

@@ -19,12 +19,13 @@ class Database;
 std::optional<QString> backupDatabase(Database &db, const QDateTime &now);
 
 // Puts a backup back as the closed SQLite file `path`. Refused while any QRB has the file open, and
-// for a backup that does not check whole or lacks a table. The backup is copied into the file's
-// folder and replaces the file in one step; the file replaced, together with its write-ahead log,
-// is kept in the backup folder as one more backup (named after `now`; its path is returned), so that
-// its log never meets the restored file and the restore itself can be undone. The restored file's
-// history records the restore, done from `where`. Throws DbError, and then the database file is as
-// it was.
+// for a backup that does not check whole or lacks a table. What a crash left in the file's log is
+// first taken into the file (a journal rolled back, a write-ahead log written in); the backup is
+// copied into the file's folder and replaces the file in one step; the file replaced, whole without
+// any log, is kept in the backup folder as one more backup (named after `now`; its path is
+// returned), so that the restore itself can be undone. The restored file's history records the
+// restore, done from `where`. Throws DbError, and then the database file is as it was. A program
+// killed at any point leaves either the file replaced or the restored one, whole.
 QString restoreDatabase(const QString &backupPath, const QString &path, const QDateTime &now, const QString &where);
 
 } // namespace qrb
