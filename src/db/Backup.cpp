@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSqlQuery>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -63,18 +64,40 @@ std::optional<QString> backupDatabase(Database &db, const QDateTime &now)
     if (db.isPostgres()) {
         return std::nullopt;
     }
-    const QString target = freeBackupName(QFileInfo(db.path()).canonicalFilePath(), now);
-    const QString part = target + u".part"_s;
+    const QString source = QFileInfo(db.path()).canonicalFilePath();
+    QString target;
     QString failure;
     try {
-        db.write(u"VACUUM INTO ?"_s, {part});
-        failure = commitWholeFile(part, target);
+        target = freeBackupName(source, now);
     } catch (const DbError &error) {
-        failure = error.message();
+        throw BackupError(error.message());
+    }
+    const QString part = target + u".part"_s;
+    // SQLite cannot copy a database inside a transaction of the same connection; a second one reads
+    // what is committed, and while `db` holds the write lock that is exactly what `db` sees.
+    const QString name = u"qrb-backup-%1"_s.arg(reinterpret_cast<quintptr>(&db));
+    {
+        QSqlDatabase copy = openSqliteFile(name, source, false);
+        QSqlQuery vacuum(copy);
+        if (!copy.isOpen()) {
+            failure = engineReason(copy.lastError());
+        } else {
+            vacuum.prepare(u"VACUUM INTO ?"_s);
+            vacuum.addBindValue(part);
+            if (!vacuum.exec()) {
+                failure = engineReason(vacuum.lastError());
+            }
+        }
+        vacuum = QSqlQuery();
+        copy.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    if (failure.isEmpty()) {
+        failure = commitWholeFile(part, target);
     }
     if (!failure.isEmpty()) {
         QFile::remove(part);
-        throw DbError(u"バックアップを作れません。\n%1\n%2"_s.arg(QDir::toNativeSeparators(target), failure));
+        throw BackupError(u"バックアップを作れません。\n%1\n%2"_s.arg(QDir::toNativeSeparators(target), failure));
     }
     return target;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Database.h"
+
 #include <QDateTime>
 #include <QString>
 
@@ -7,13 +9,20 @@
 
 namespace qrb {
 
-class Database;
+// A backup that could not be made; whatever was to follow it did not happen.
+class BackupError : public DbError
+{
+public:
+    using DbError::DbError;
+};
 
 // Writes a consistent copy of the open database file into the folder "backup" beside it, named after
 // the file and the given moment ("yoyaku_20091009_103000.db"), and returns the copy's path. A
-// deletion cannot be undone, so it is only started after this has succeeded. The copy is written
-// under a temporary name, flushed to the disk, and only then takes its name, so that a backup cut
-// short (a killed program, a full disk) never looks like a good one.
+// deletion cannot be undone, so it is only started after this has succeeded. The copy is read
+// through a connection of its own, so that it can be made inside a write transaction of `db`: then
+// it holds exactly what that transaction sees, and no other workstation can write in between. It is
+// written under a temporary name, flushed to the disk, and only then takes its name, so that a backup
+// cut short (a killed program, a full disk) never looks like a good one. Throws BackupError.
 // A PostgreSQL database is shared by every workstation and kept by the server's own backups (the
 // README says how): there no copy is made and nothing is returned.
 std::optional<QString> backupDatabase(Database &db, const QDateTime &now);

@@ -113,9 +113,9 @@ void act(Workspace &ws, const QString &action)
         table.set_value(1, u"08"_s, 9);
         saveCapacities(db, table);
     } else if (action == u"delete all"_s) {
-        deleteAllReservations(db);
+        deleteAllReservations(db, Moment);
     } else if (action == u"delete period"_s) {
-        deleteReservationsBetween(db, Day, Day);
+        deleteReservationsBetween(db, Day, Day, Moment);
     } else if (action == u"compact"_s || action == u"restore"_s) {
         const QString backup = action == u"restore"_s ? *backupDatabase(db, Moment) : QString();
         db.DB_close();
@@ -146,12 +146,12 @@ private slots:
         ws.db.write(u"DROP TABLE RIREKI"_s);
         ws.db.DB_close();
         ws.db.DB_open(ws.target());
-        QCOMPARE(deleteAllReservations(ws.db), 0);
+        QCOMPARE(deleteAllReservations(ws.db, Moment).count, 0);
         for (const QString &day : {u"2009/10/09"_s, u"2009/10/09"_s, u"2009/10/10"_s, u"2010/01/04"_s}) {
             ws.addReservation(day, u"08"_s, u"山田"_s);
         }
-        QCOMPARE(deleteReservationsBetween(ws.db, u"2009/10/09"_s, u"2009/10/10"_s), 3);
-        QCOMPARE(deleteAllReservations(ws.db), 1);
+        QCOMPARE(deleteReservationsBetween(ws.db, u"2009/10/09"_s, u"2009/10/10"_s, Moment).count, 3);
+        QCOMPARE(deleteAllReservations(ws.db, Moment).count, 1);
         QCOMPARE(ws.db.scalar(u"SELECT (SELECT COUNT(*) FROM YOYAKU) || ' ' || COUNT(*) FROM SETTING"_s).toString(),
                  u"0 70"_s);
         QCOMPARE(rows(ws.db), 3);
