@@ -112,6 +112,13 @@ void Database::open(const DbTarget &target, bool requireTables)
     m_target = target;
     m_path = target.sqlitePath;
     if (requireTables) {
+        // Checked before anything is added, so that a database refused is left as it was.
+        try {
+            checkTableShapes(*this);
+        } catch (const DbError &error) {
+            DB_close();
+            throw DbError(u"データベースを開けません。\n%1\n理由: %2"_s.arg(target.displayName(), error.message()));
+        }
         try {
             ensureHistoryTable(*this);
         } catch (const DbError &error) {

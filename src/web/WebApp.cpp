@@ -125,6 +125,8 @@ Response WebApp::handle(const Request &r)
                 const DbTarget target = m_db.target();
                 m_db.DB_close();
                 m_db.DB_open(target);
+                // Its own table may be what broke (dropped, or replaced by one of another shape).
+                prepareWebBooking(m_db);
                 m_dbBroken = false;
             }
             // The history tells the clinic which changes patients made themselves, and from where.

@@ -486,6 +486,21 @@ private slots:
         QCOMPARE(site.send(u"/"_s).status, 200);
     }
 
+    // The web's own table dropped while it runs: the booking that meets it fails, and the next one is
+    // taken with the table made again.
+    void droppedWebTableIsMadeAgain()
+    {
+        Site site(3);
+        Database other(u"other"_s);
+        other.DB_open(site.ws.target());
+        other.write(u"DROP TABLE WEBYOYAKU"_s);
+        QCOMPARE(site.book(site.typed(u"2009-10-13"_s, u"10"_s)).status, 503);
+        const Reply done = site.book(site.typed(u"2009-10-13"_s, u"10"_s));
+        QCOMPARE(done.status, 200);
+        QCOMPARE(site.check(done, Site::code(done)).status, 200);
+        QCOMPARE(site.rows(), 1);
+    }
+
     // Deleting the days patients are booking, again and again, beside a running qrb-web: each deletion's
     // backup holds every reservation it deleted, and every booking the site confirmed is still stored
     // or in a backup; every one is counted once, deleted or still there.
