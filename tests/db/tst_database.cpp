@@ -633,6 +633,14 @@ private slots:
         tls.host = u"127.0.0.1"_s;
         const QString message = test::messageOf([&] { db.openEmpty(DbTarget::server(tls)); });
         QVERIFY2(message.contains(u"証明書"_s) && message.contains(u"127.0.0.1"_s), qPrintable(message));
+        // Without the authority's certificate nothing can be checked: the file is named, and no
+        // impostor is suspected.
+        tls.host = u"localhost"_s;
+        tls.sslrootcert = QDir::tempPath() + u"/no-such-folder/root.crt"_s;
+        const QString missing = test::messageOf([&] { db.openEmpty(DbTarget::server(tls)); });
+        QVERIFY2(missing.contains(u"証明書のファイルがありません: "_s + tls.sslrootcert) &&
+                     !missing.contains(u"本物"_s),
+                 qPrintable(missing));
     }
 };
 
