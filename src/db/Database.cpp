@@ -40,9 +40,10 @@ QString systemReason()
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
-DbError::DbError(const QString &message)
+DbError::DbError(const QString &message, bool outcomeUnknown)
     : std::runtime_error(message.toStdString())
     , m_message(message)
+    , m_outcomeUnknown(outcomeUnknown)
 {
 }
 
@@ -219,7 +220,8 @@ DbError Database::lostFailure(bool outcomeUnknown) const
     const QString head = u"データベースサーバーとの接続が切れました(サーバーの再起動など)。"_s;
     if (outcomeUnknown) {
         return DbError(head + u"\nこの処理が保存されたかどうか分かりません。"
-                              u"内容を確かめてから、必要ならもう一度実行してください。"_s);
+                              u"内容を確かめてから、必要ならもう一度実行してください。"_s,
+                       true);
     }
     return DbError(head + u"\nこの処理は保存されていません。もう一度実行してください。"_s);
 }

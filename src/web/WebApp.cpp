@@ -415,7 +415,24 @@ Response WebApp::book(const Request &r)
         booking.today = calendar.today();
         booking.codeHash = cancelCodeHash(*normalizedCancelCode(code));
         booking.nonce = nonce;
-        result = bookOnline(m_db, booking);
+        try {
+            result = bookOnline(m_db, booking);
+        } catch (const DbError &error) {
+            if (!error.outcomeUnknown()) {
+                throw;
+            }
+            // The server's answer was lost: the booking may be stored. Told as a failure, the patient
+            // would phone and be booked twice; the same page sent again answers with the booking its
+            // nonce finds, or books it once.
+            qWarning().noquote() << "database:" << error.message();
+            return html(503, u"予約が完了したか確認できませんでした"_s,
+                        u"<p class=\"warn\">通信が途中で切れたため、ご予約が完了したかどうかを確認できませんでした。"
+                        "予約が完了している場合があります。</p><p>お手数ですが、下のボタンで同じ内容をもう一度送信して"
+                        "ください。完了していればその予約をお知らせします（二重に予約されることはありません）。</p>"
+                        "<form method=\"post\" action=\"/book\">"_s +
+                            hiddenToken() + hiddenFields(input) + hidden(u"nonce"_s, QString::fromLatin1(nonce)) +
+                            u"<button type=\"submit\">同じ内容をもう一度送信する</button></form>"_s);
+        }
     } else if (v.errors.contains(u"slot"_s) || v.errors.contains(u"second"_s)) {
         // Filled between the form and now: told as "full", as a full slot in the transaction is.
         result.outcome = v.errors.contains(u"slot"_s) ? OnlineOutcome::SlotFull : OnlineOutcome::SecondSlotFull;

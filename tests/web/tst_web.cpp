@@ -1,5 +1,6 @@
 #include "support/Common.h"
 #include "support/Desk.h"
+#include "support/PgProxy.h"
 #include "support/Workspace.h"
 
 #include "db/Maintenance.h"
@@ -484,6 +485,45 @@ private slots:
         slow.write("GET / HTTP/1.1\r\nHost: x\r\n");
         QTRY_COMPARE_WITH_TIMEOUT(slow.state(), QAbstractSocket::UnconnectedState, 3000);
         QCOMPARE(site.send(u"/"_s).status, 200);
+    }
+
+    // The server's answer to the booking's COMMIT is lost on its way back: the page says the booking may
+    // have been made and offers the same page once more, which answers with the booking stored.
+    void lostAnswerOffersTheSamePageAgain()
+    {
+        if (!test::testServer()) {
+            QSKIP("an answer lost on the way back from a database server");
+        }
+        Site site(3);
+        test::PgProxy relay(*site.ws.target().postgres);
+        site.ws.db.DB_open(DbTarget::server(relay.server()));
+        const Reply confirm = site.send(u"/confirm"_s, site.typed(u"2009-10-13"_s, u"10"_s));
+        QCOMPARE(confirm.status, 200);
+        Form sent;
+        for (const QString &name : {u"csrf"_s, u"date"_s, u"hour"_s, u"name"_s, u"kana"_s, u"birth"_s, u"tel"_s,
+                                    u"kno"_s, u"visited"_s, u"kind"_s, u"second"_s, u"remarks"_s, u"nonce"_s}) {
+            sent.append({name, Site::field(confirm.body, name)});
+        }
+        relay.loseNextCommitAnswer();
+        const Reply unknown = site.send(u"/book"_s, sent);
+        QVERIFY(relay.lostOne());
+        QCOMPARE(unknown.status, 503);
+        QVERIFY2(unknown.body.contains(u"予約が完了している場合があります"_s), qPrintable(unknown.body));
+        Database direct(u"direct"_s);
+        direct.DB_open(site.ws.target());
+        const QStringList stored = test::stored(direct, u"YNO, KNM"_s);
+        QCOMPARE(stored.size(), 2);
+        // The page's own form, sent as it stands.
+        Form again;
+        for (const auto &[name, value] : sent) {
+            again.append({name, Site::field(unknown.body, name)});
+        }
+        QCOMPARE(again, sent);
+        const Reply done = site.send(u"/book"_s, again);
+        QCOMPARE(done.status, 200);
+        QCOMPARE(QStringList({Site::yno(done), u"山田 花子"_s}), stored);
+        QCOMPARE(site.check(done, Site::code(done)).status, 200);
+        QCOMPARE(test::stored(direct, u"YNO"_s).size(), 1);
     }
 
     // The web's own table dropped while it runs: the booking that meets it fails, and the next one is
