@@ -307,7 +307,7 @@ void FileReplacement::takeInLog(WhenDamaged damaged)
     }
     if (reason.isEmpty()) {
         if (const std::optional<QString> log = logBeside(m_path)) {
-            reason = u"ほかのプログラムがデータベースを開いたままです(%1 があります)。"
+            reason = u"ほかのプログラムがデータベースを開いたままです(書き込み途中のログ %1 があります)。"
                      u"そのプログラムを終了してから、もう一度実行してください。"_s.arg(QDir::toNativeSeparators(*log));
         }
     }
