@@ -14,9 +14,9 @@ source scripts/steps.sh
 run_packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql
               libsqlite3-dev libpq-dev qt6-httpserver-dev qt6-websockets-dev fonts-noto-cjk qt6-translations-l10n
               tzdata)
-# The tests: a throwaway PostgreSQL server, chromium for the browser test, and Xvfb with the tools for
-# looking at the desk and taking pictures of it.
-test_packages=(postgresql chromium xvfb xdotool x11-apps imagemagick)
+# The tests: a throwaway PostgreSQL server, chromium for the browser test, Xvfb with the tools for
+# looking at the desk and taking pictures of it, and strace, which kills a restore at each of its steps.
+test_packages=(postgresql chromium xvfb xdotool x11-apps imagemagick strace)
 # Node.js may come from elsewhere than Debian (with its own npm); Debian's is taken only when there is none.
 command -v node >/dev/null || test_packages+=(nodejs)
 command -v npm >/dev/null || test_packages+=(npm)

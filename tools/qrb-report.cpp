@@ -24,9 +24,11 @@ namespace {
 // folder of setting.ini is the one to run in; without one, what is missing is said.
 std::optional<qrb::Config> settingsOf(const QString &folder, QTextStream &err)
 {
-    if (const std::optional<QString> missing = qrb::missingSettingFile(folder)) {
-        err << *missing << '\n';
-        return std::nullopt;
+    for (const auto &problem : {qrb::missingSettingFile(folder), qrb::unreadableSettingFile(folder)}) {
+        if (problem) {
+            err << *problem << '\n';
+            return std::nullopt;
+        }
     }
     return qrb::ini_read_all(folder);
 }

@@ -42,9 +42,11 @@ int main(int argc, char *argv[])
         return 2;
     }
     const QString startDir = QDir::currentPath();
-    if (const std::optional<QString> missing = qrb::missingSettingFile(startDir)) {
-        err << *missing << '\n';
-        return 1;
+    for (const auto &problem : {qrb::missingSettingFile(startDir), qrb::unreadableSettingFile(startDir)}) {
+        if (problem) {
+            err << *problem << '\n';
+            return 1;
+        }
     }
     try {
         const qrb::DbTarget target = qrb::ini_read_all(startDir).databaseTarget();

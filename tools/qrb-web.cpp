@@ -58,6 +58,12 @@ int main(int argc, char *argv[])
 
     QTextStream err(stderr);
     const QString folder = QDir::currentPath();
+    for (const auto &problem : {qrb::missingSettingFile(folder), qrb::unreadableSettingFile(folder)}) {
+        if (problem) {
+            err << *problem << '\n';
+            return 2;
+        }
+    }
     const qrb::web::WebSettingsResult web = qrb::web::readWebSettings(folder);
     if (!web.errors.isEmpty()) {
         err << u"setting.ini の設定に誤りがあります:\n"_s << web.errors.join(u'\n') << '\n';

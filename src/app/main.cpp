@@ -132,6 +132,10 @@ int main(int argc, char *argv[])
         dialogs.tell(missingSettingsMessage(startDir));
         return 1;
     }
+    if (const std::optional<QString> unreadable = qrb::unreadableSettingFile(startDir)) {
+        dialogs.tell(*unreadable + u"\r\n\r\nプログラムを終了します。"_s);
+        return 1;
+    }
     qrb::Config config = qrb::ini_read_all(startDir);
     // A closed day written wrongly must not keep the desk from booking: tell which lines, then start.
     if (const QString problems = config.CLOSED.problemsMessage(); !problems.isEmpty()) {

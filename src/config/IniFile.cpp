@@ -8,6 +8,8 @@
 #include <QStringDecoder>
 #include <QStringList>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace qrb {
@@ -53,17 +55,79 @@ QString trimBlanks(const QString &text)
     return text.mid(begin, end - begin);
 }
 
-// The text of the file: UTF-8 where the bytes are that (with or without the byte-order mark), as an
-// editor of today saves them, otherwise CP932. Japanese CP932 text is never valid UTF-8, so neither
-// is read as the other; a path in the wrong encoding would make a folder of garbled name.
-QString decodeIniText(QByteArray bytes)
+// The text of the file, or why it cannot be read. UTF-8 where the bytes are that (with or without the
+// byte-order mark), as an editor of today saves them, otherwise CP932. Japanese CP932 text is never
+// valid UTF-8, and Japanese UTF-8 (three bytes a character) is valid CP932 only by chance: a file
+// holding lines of both, such as a UTF-8 file with a line added in Shift-JIS, would be read wrong
+// whichever way, and a path read wrong makes a folder of garbled name. Such a file is refused, naming
+// the first line that differs from the lines before it; so is a file that is not text at all.
+struct IniText {
+    QString text;
+    QString problem;
+};
+
+IniText decodeIniText(const QByteArray &file)
 {
-    if (bytes.startsWith("\xEF\xBB\xBF")) {
-        return QString::fromUtf8(bytes.mid(3));
+    const bool bom = file.startsWith("\xEF\xBB\xBF");
+    const QByteArray bytes = bom ? file.mid(3) : file;
+    const auto utf8 = [](const QByteArray &b, bool *valid) {
+        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        const QString text = decoder.decode(b);
+        *valid = !decoder.hasError();
+        return text;
+    };
+    bool whole = false;
+    QString text = utf8(bytes, &whole);
+    if (whole && !bytes.contains('\0')) {
+        return {text, {}};
     }
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = utf8.decode(bytes);
-    return utf8.hasError() ? decodeCp932(bytes) : text;
+    enum Kind { Ascii, Utf8, Cp932 };
+    const QString names[] = {QString(), u"UTF-8"_s, u"Shift-JIS(CP932)"_s};
+    Kind first = bom ? Utf8 : Ascii;
+    int firstLine = 1;
+    const QList<QByteArray> lines = bytes.split('\n');
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QByteArray &line = lines.at(i);
+        const int number = static_cast<int>(i) + 1;
+        bool valid = false;
+        const QString asUtf8 = utf8(line, &valid);
+        const QString asCp932 = decodeCp932(line);
+        Kind kind = Ascii;
+        if (line.contains('\0') || (!valid && asCp932.contains(QChar::ReplacementCharacter))) {
+            return {{}, u"setting.ini の %1 行目に、文字として読めないバイトがあります(UTF-8 でも Shift-JIS(CP932) "
+                        u"でもありません)。\nsetting.ini は UTF-8 か Shift-JIS(CP932) のテキストとして保存してください。"_s
+                            .arg(number)};
+        }
+        if (!valid) {
+            kind = Cp932;
+        } else if (std::any_of(line.begin(), line.end(), [](char c) { return static_cast<uchar>(c) >= 0xE0; })) {
+            kind = Utf8; // a character of three or four bytes: kana, kanji
+        }
+        // (two-byte UTF-8 sequences, such as "é", are also half-width katakana in CP932: they tell nothing)
+        if (kind == Ascii) {
+            continue;
+        }
+        if (first == Ascii) {
+            first = kind;
+            firstLine = number;
+        } else if (kind != first) {
+            return {{}, u"setting.ini の %1 行目は %2 で、%3 行目までの %4 と文字コードが違います。\n%1 行目: %5\n"
+                        u"ファイル全体を UTF-8 か Shift-JIS(CP932) のどちらか一つで保存し直してください。"_s.arg(number)
+                            .arg(names[kind])
+                            .arg(firstLine)
+                            .arg(names[first], (kind == Utf8 ? asUtf8 : asCp932).trimmed())};
+        }
+    }
+    return {first == Utf8 ? text : decodeCp932(bytes), {}};
+}
+
+IniText readIniFile(const QString &startDir)
+{
+    QFile file(startDir + u"/setting.ini"_s);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    return decodeIniText(file.readAll());
 }
 
 // A value between one pair of quotes, double or single, is read without them.
@@ -86,15 +150,18 @@ std::optional<QString> missingSettingFile(const QString &startDir)
            u"setting.ini のあるフォルダで起動してください。"_s.arg(QDir::toNativeSeparators(startDir));
 }
 
+std::optional<QString> unreadableSettingFile(const QString &startDir)
+{
+    const QString problem = readIniFile(startDir).problem;
+    return problem.isEmpty() ? std::nullopt : std::optional<QString>(problem);
+}
+
 QList<IniLine> ini_section(const QString &startDir, const QString &section)
 {
     QList<IniLine> result;
-    QFile file(startDir + u"/setting.ini"_s);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return result;
-    }
-    // Decoded before any parsing: a CP932 trail byte may be 0x5B "[" or 0x3D "=".
-    const QStringList lines = decodeIniText(file.readAll()).split(u'\n');
+    // Decoded before any parsing: a CP932 trail byte may be 0x5B "[" or 0x3D "=". A file that cannot be
+    // read as one text gives nothing, never a value read wrong.
+    const QStringList lines = readIniFile(startDir).text.split(u'\n');
     bool inSection = false;
     bool sectionSeen = false;
     for (qsizetype number = 0; number < lines.size(); ++number) {
@@ -174,6 +241,17 @@ QString Config::databasePath() const
 DbTarget Config::databaseTarget() const
 {
     if (POSTGRESQL.HOST.isEmpty()) {
+        QStringList missing;
+        if (SYS0.isEmpty()) {
+            missing << u"[DATABASE] の SYS0 (データベースファイルの名前)"_s;
+        }
+        if (SVNM.isEmpty()) {
+            missing << u"[SERVER] の SVNM (データベースファイルのあるフォルダ)"_s;
+        }
+        if (!missing.isEmpty()) {
+            throw DbError(u"setting.ini に次の設定がありません:\n"_s + missing.join(u'\n')
+                          + u"\nsetting.ini に書いてください(PostgreSQL のときは [POSTGRESQL] の HOST など)。"_s);
+        }
         return DbTarget::sqlite(databasePath());
     }
     PgServer server;

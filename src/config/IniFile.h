@@ -36,7 +36,8 @@ struct Config {
     // The database file: folder SVNM and file name SYS0.
     QString databasePath() const;
     // The server when HOST is given, otherwise the file. Throws DbError for a PORT that is no port
-    // number, so that start-up reports it like any other database that cannot be opened.
+    // number, or a file whose SYS0 or SVNM is missing, so that start-up reports it like any other
+    // database that cannot be opened.
     DbTarget databaseTarget() const;
 };
 
@@ -44,7 +45,7 @@ struct Config {
 // regardless of case; the first occurrence wins; blanks around the value are dropped, and then one
 // pair of quotes around it; a value is cut at 255 bytes of CP932 without splitting a double-byte
 // character; a missing file, section or key gives the default. The file is CP932, or UTF-8 where it
-// is valid UTF-8 (with or without a byte-order mark).
+// is valid UTF-8 (with or without a byte-order mark); a file of both gives the defaults.
 // Everything after "=" is the value: a "; comment" after it is part of it, as on Windows.
 QString ini_read(const QString &startDir, const QString &section, const QString &key, const QString &defaultValue);
 
@@ -52,7 +53,10 @@ QString ini_read(const QString &startDir, const QString &section, const QString 
 // nothing when it is.
 std::optional<QString> missingSettingFile(const QString &startDir);
 
-// The 18 keys the program knows, in their order, then the optional section POSTGRESQL.
+// Why <startDir>/setting.ini cannot be read, naming the line, or nothing when it can (or is not
+// there): a file that is not text, or one whose lines are partly UTF-8 and partly CP932. ini_read
+// gives the defaults for such a file, so every program checks this first and stops.
+std::optional<QString> unreadableSettingFile(const QString &startDir);
 
 // One line of a section as written: where it stands in the file (line 1 first) and its text; with an
 // "=" also its key and value, read as ini_read reads them.

@@ -11,8 +11,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSqlQuery>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -39,6 +41,20 @@ QString freeBackupName(const QString &path, const QDateTime &now)
     return name;
 }
 
+// A new name in `folder` reaches the disk: without it a power cut could lose the name.
+bool syncFolder(const QString &folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool synced = ::fsync(fd) == 0;
+    const int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return synced;
+}
+
 } // namespace
 
 std::optional<QString> backupDatabase(Database &db, const QDateTime &now)
@@ -49,18 +65,40 @@ std::optional<QString> backupDatabase(Database &db, const QDateTime &now)
     if (db.isPostgres()) {
         return std::nullopt;
     }
-    const QString target = freeBackupName(QFileInfo(db.path()).canonicalFilePath(), now);
-    const QString part = target + u".part"_s;
+    const QString source = QFileInfo(db.path()).canonicalFilePath();
+    QString target;
     QString failure;
     try {
-        db.write(u"VACUUM INTO ?"_s, {part});
-        failure = commitWholeFile(part, target);
+        target = freeBackupName(source, now);
     } catch (const DbError &error) {
-        failure = error.message();
+        throw BackupError(error.message());
+    }
+    const QString part = target + u".part"_s;
+    // SQLite cannot copy a database inside a transaction of the same connection; a second one reads
+    // what is committed, and while `db` holds the write lock that is exactly what `db` sees.
+    const QString name = u"qrb-backup-%1"_s.arg(reinterpret_cast<quintptr>(&db));
+    {
+        QSqlDatabase copy = openSqliteFile(name, source, false);
+        QSqlQuery vacuum(copy);
+        if (!copy.isOpen()) {
+            failure = engineReason(copy.lastError());
+        } else {
+            vacuum.prepare(u"VACUUM INTO ?"_s);
+            vacuum.addBindValue(part);
+            if (!vacuum.exec()) {
+                failure = engineReason(vacuum.lastError());
+            }
+        }
+        vacuum = QSqlQuery();
+        copy.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    if (failure.isEmpty()) {
+        failure = commitWholeFile(part, target);
     }
     if (!failure.isEmpty()) {
         QFile::remove(part);
-        throw DbError(u"バックアップを作れません。\n%1\n%2"_s.arg(QDir::toNativeSeparators(target), failure));
+        throw BackupError(u"バックアップを作れません。\n%1\n%2"_s.arg(QDir::toNativeSeparators(target), failure));
     }
     return target;
 }
@@ -70,36 +108,28 @@ QString restoreDatabase(const QString &backupPath, const QString &path, const QD
     if (!QFileInfo(backupPath).isFile()) {
         throw DbError(u"バックアップファイルが見つかりません。\n%1"_s.arg(QDir::toNativeSeparators(backupPath)));
     }
-    FileReplacement replacement(path, u"復元"_s, u"qrb-restore"_s);
+    // Each step leaves the database whole if the program is killed after it: the file replaced stays
+    // untouched until the rename puts the restored one in its place, and needs no log by then.
+    FileReplacement replacement(path, u"復元"_s, u"qrb-restore"_s, FileReplacement::WhenDamaged::Replace);
     replacement.copyFrom(backupPath, true, [&](Database &copy) {
         carryReservationNumbersForward(copy, replacement.path());
         copy.setActor(where);
         recordRestored(copy, QFileInfo(backupPath).fileName(), copy.scalar(u"SELECT COUNT(*) FROM YOYAKU"_s).toInt());
     });
 
-    // The file replaced becomes a backup of its own, its log going with it: the log belongs to that
-    // file alone and would corrupt any other it were replayed into.
+    // The file replaced becomes a backup of its own, as a second name of the same file, which lasts
+    // on the disk before the rename takes the first name away from it.
     const QString current = replacement.path();
     const QString kept = freeBackupName(current, now);
-    const QByteArray wal = QFile::encodeName(current + u"-wal"_s);
-    const QByteArray keptWal = QFile::encodeName(kept + u"-wal"_s);
-    if (::link(QFile::encodeName(current).constData(), QFile::encodeName(kept).constData()) != 0) {
-        throw replacement.failure(systemReason());
-    }
-    const bool hadWal = QFileInfo::exists(current + u"-wal"_s);
-    if (hadWal && ::rename(wal.constData(), keptWal.constData()) != 0) {
+    if (::link(QFile::encodeName(current).constData(), QFile::encodeName(kept).constData()) != 0
+        || !syncFolder(QFileInfo(kept).absolutePath())) {
         const QString reason = systemReason();
         QFile::remove(kept);
         throw replacement.failure(reason);
     }
-    // The shared-memory index describes the log just moved; SQLite makes a new one.
-    QFile::remove(current + u"-shm"_s);
     try {
         replacement.commit();
     } catch (const DbError &) {
-        if (hadWal) {
-            ::rename(keptWal.constData(), wal.constData());
-        }
         QFile::remove(kept);
         throw;
     }

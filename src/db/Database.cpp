@@ -85,9 +85,10 @@ QString systemReason()
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
-DbError::DbError(const QString &message)
+DbError::DbError(const QString &message, bool outcomeUnknown)
     : std::runtime_error(message.toStdString())
     , m_message(message)
+    , m_outcomeUnknown(outcomeUnknown)
 {
 }
 
@@ -157,6 +158,13 @@ void Database::open(const DbTarget &target, bool requireTables)
     m_target = target;
     m_path = target.sqlitePath;
     if (requireTables) {
+        // Checked before anything is added, so that a database refused is left as it was.
+        try {
+            checkTableShapes(*this);
+        } catch (const DbError &error) {
+            DB_close();
+            throw DbError(u"データベースを開けません。\n%1\n理由: %2"_s.arg(target.displayName(), error.message()));
+        }
         try {
             ensureHistoryTable(*this);
         } catch (const DbError &error) {
@@ -266,7 +274,8 @@ DbError Database::lostFailure(bool outcomeUnknown) const
     const QString head = u"データベースサーバーとの接続が切れました(サーバーの再起動など)。"_s;
     if (outcomeUnknown) {
         return DbError(head + u"\nこの処理が保存されたかどうか分かりません。"
-                              u"内容を確かめてから、必要ならもう一度実行してください。"_s);
+                              u"内容を確かめてから、必要ならもう一度実行してください。"_s,
+                       true);
     }
     return DbError(head + u"\nこの処理は保存されていません。もう一度実行してください。"_s);
 }

@@ -18,11 +18,15 @@ namespace qrb {
 class DbError : public std::runtime_error
 {
 public:
-    explicit DbError(const QString &message);
+    explicit DbError(const QString &message, bool outcomeUnknown = false);
     QString message() const { return m_message; }
+    // The connection ended after a write was sent and before its answer came: the write may have been
+    // stored. What the user is told must lead with that, never with "not stored".
+    bool outcomeUnknown() const { return m_outcomeUnknown; }
 
 private:
     QString m_message;
+    bool m_outcomeUnknown = false;
 };
 
 // A PostgreSQL server and database shared by several workstations.

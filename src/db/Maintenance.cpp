@@ -1,5 +1,6 @@
 #include "Maintenance.h"
 
+#include "Backup.h"
 #include "Database.h"
 #include "History.h"
 
@@ -7,22 +8,27 @@ using namespace Qt::StringLiterals;
 
 namespace qrb {
 
-int deleteAllReservations(Database &db)
+Deletion deleteAllReservations(Database &db, const QDateTime &now)
 {
     Database::WriteTransaction transaction(db);
-    const int deleted = db.write(u"DELETE FROM YOYAKU"_s);
-    recordDeletion(db, HistoryKind::AllDeleted, deleted);
+    Deletion done;
+    done.backup = backupDatabase(db, now);
+    done.count = db.write(u"DELETE FROM YOYAKU"_s);
+    recordDeletion(db, HistoryKind::AllDeleted, done.count);
     transaction.commit();
-    return deleted;
+    return done;
 }
 
-int deleteReservationsBetween(Database &db, const QString &firstDate, const QString &lastDate)
+Deletion deleteReservationsBetween(Database &db, const QString &firstDate, const QString &lastDate,
+                                   const QDateTime &now)
 {
     Database::WriteTransaction transaction(db);
-    const int deleted = db.write(u"DELETE FROM YOYAKU WHERE YDATE >= ? AND YDATE <= ?"_s, {firstDate, lastDate});
-    recordDeletion(db, HistoryKind::PeriodDeleted, deleted, firstDate, lastDate);
+    Deletion done;
+    done.backup = backupDatabase(db, now);
+    done.count = db.write(u"DELETE FROM YOYAKU WHERE YDATE >= ? AND YDATE <= ?"_s, {firstDate, lastDate});
+    recordDeletion(db, HistoryKind::PeriodDeleted, done.count, firstDate, lastDate);
     transaction.commit();
-    return deleted;
+    return done;
 }
 
 } // namespace qrb

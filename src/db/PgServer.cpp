@@ -5,10 +5,13 @@
 #include "DbInternal.h"
 #include "History.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSqlQuery>
 #include <QStringList>
 
 #include <algorithm>
+#include <optional>
 
 using namespace Qt::StringLiterals;
 
@@ -51,6 +54,29 @@ bool pgHasTables(QSqlDatabase &db, QString &failure)
         return false;
     }
     return probe.value(0).toBool() && probe.value(1).toBool();
+}
+
+// The certificate of the authority the server's certificate is checked against, when it is checked
+// and that file is missing or cannot be read: the client library's own words for it would read as if
+// the server were an impostor.
+std::optional<QString> missingRootCertificate(const PgServer &server)
+{
+    if (server.sslmode != u"verify-ca"_s && server.sslmode != u"verify-full"_s) {
+        return std::nullopt;
+    }
+    // Where the client library looks when setting.ini names no file.
+    QString file = server.sslrootcert;
+    if (file.isEmpty()) {
+        file = qEnvironmentVariableIsEmpty("PGSSLROOTCERT") ? QDir::homePath() + u"/.postgresql/root.crt"_s
+                                                           : qEnvironmentVariable("PGSSLROOTCERT");
+    }
+    const QFileInfo info(file);
+    if (info.isFile() && info.isReadable()) {
+        return std::nullopt;
+    }
+    return u"サーバーの証明書を確かめるための認証局の証明書のファイル%1: %2\n"
+           u"setting.ini の SSLROOTCERT に、サーバーの証明書に署名した認証局の証明書のファイルを指定してください。"_s.arg(
+               info.exists() ? u"を読めません"_s : u"がありません"_s, QDir::toNativeSeparators(file));
 }
 
 } // namespace
@@ -199,7 +225,9 @@ QSqlDatabase connectPgServer(const QString &connectionName, const PgServer &serv
             options += u";sslrootcert="_s + quoteConnValue(server.sslrootcert);
         }
         db.setConnectOptions(options);
-        if (!db.open()) {
+        if (const std::optional<QString> missing = missingRootCertificate(server)) {
+            failure = *missing;
+        } else if (!db.open()) {
             failure = engineReason(db.lastError());
             // The client library's reason is English and technical; say what it means for the desk.
             if (failure.contains(u"certificate"_s, Qt::CaseInsensitive)) {

@@ -49,6 +49,77 @@ bool hasHistoryTable(Database &db)
                      > 0;
 }
 
+// The columns QRB reads or writes, table by table.
+struct TableShape {
+    QString table;
+    QStringList columns;
+};
+const TableShape Shapes[] = {
+    {u"YOYAKU"_s,
+     {u"YNO"_s, u"KNO"_s, u"KNM"_s, u"KKNM"_s, u"YDATE"_s, u"YTIME"_s, u"BFLG"_s, u"BIRTHDAY"_s, u"TEL1"_s, u"TEL2"_s,
+      u"RFLG"_s, u"KFLG"_s, u"KMNO"_s, u"BIKO"_s, u"SFLG"_s, u"SCNT"_s, u"CFLG"_s, u"CATEGORY"_s}},
+    {u"SETTING"_s, {u"SWEEKDAY"_s, u"STIME"_s, u"NINZU"_s}},
+    {u"RIREKI"_s,
+     {u"HNO"_s, u"HWHEN"_s, u"HWHERE"_s, u"HWHAT"_s, u"YNO"_s, u"KNO"_s, u"KNM"_s, u"YDATE"_s, u"YTIME"_s,
+      u"HCOUNT"_s, u"HFIRST"_s, u"HLAST"_s, u"HBEFORE"_s, u"HAFTER"_s}},
+    {u"WEBYOYAKU"_s,
+     {u"YNO"_s, u"YDATE"_s, u"YTIME"_s, u"KNM"_s, u"YNO2"_s, u"YDATE2"_s, u"YTIME2"_s, u"CODEHASH"_s, u"NONCE"_s}},
+    {u"QRB_YNO"_s, {u"LAST"_s}},
+};
+
+// The columns of a table in capitals; none when there is no such table. Names are matched as every
+// statement writes them, unquoted: without regard to case.
+QStringList columnsOf(Database &db, const QString &table)
+{
+    QStringList columns;
+    db.forEachRow(db.isPostgres() ? u"SELECT attname FROM pg_attribute WHERE attrelid = to_regclass(LOWER(?)) "
+                                    "AND attnum > 0 AND NOT attisdropped"_s
+                                  : u"SELECT name FROM pragma_table_info(?)"_s,
+                  {table}, [&](const QSqlQuery &q) { columns << q.value(0).toString().toUpper(); });
+    return columns;
+}
+
+// The indexes a database made before the searches used them lacks.
+const QStringList SearchIndexes = {u"YOYAKU_TEL1_FOLDED"_s, u"YOYAKU_TEL2_FOLDED"_s, u"YOYAKU_LIST"_s};
+
+QStringList missingSearchIndexes(Database &db)
+{
+    const QString exists = db.isPostgres() ? u"SELECT COUNT(*) FROM pg_indexes WHERE indexname = LOWER(?)"_s
+                                           : u"SELECT COUNT(*) FROM sqlite_master WHERE type = 'index' AND name = ?"_s;
+    QStringList missing;
+    for (const QString &index : SearchIndexes) {
+        if (db.scalar(exists, {index}).toInt() == 0) {
+            missing << index;
+        }
+    }
+    return missing;
+}
+
+// The indexes of the telephone search (numbers compared without hyphens, spaces or full-width
+// digits) and of the search list's order, which holds name and reading, so that a search inside the
+// name or by a common reading reads one page of lines along it without the table.
+void addSearchIndexes(Database &db, const QStringList &indexes)
+{
+    bool madeFolded = false;
+    for (const QString &column : {u"TEL1"_s, u"TEL2"_s}) {
+        const QString index = u"YOYAKU_%1_FOLDED"_s.arg(column);
+        if (indexes.contains(index)) {
+            db.write(u"CREATE INDEX %1 ON YOYAKU ((%2))"_s.arg(index, foldedTelephoneSql(column, db.isPostgres())));
+            madeFolded = true;
+        }
+    }
+    // PostgreSQL knows nothing of a new index's expression until the table is next analysed, which
+    // autovacuum does only after a tenth of the reservations changed: until then it guesses, and a
+    // telephone search walked the whole list (45 ms instead of 1 ms at a million reservations).
+    if (madeFolded && db.isPostgres()) {
+        db.write(u"ANALYZE YOYAKU"_s);
+    }
+    if (indexes.contains(u"YOYAKU_LIST"_s)) {
+        db.write(db.isPostgres() ? u"CREATE INDEX YOYAKU_LIST ON YOYAKU (YDATE, YTIME, YNO) INCLUDE (KNM, KKNM)"_s
+                                 : u"CREATE INDEX YOYAKU_LIST ON YOYAKU (YDATE, YTIME, YNO, KNM, KKNM)"_s);
+    }
+}
+
 void writeSchema(Database &db)
 {
     // Codes are whole numbers (YNO 32-bit: a clinic passes 32767 reservations within a season or two);
@@ -78,7 +149,7 @@ void writeSchema(Database &db)
     for (const QString &sql : searchIndexes) {
         db.write(sql);
     }
-    addSearchIndexesIfMissing(db);
+    addSearchIndexes(db, SearchIndexes);
     createHistoryTable(db);
     createReservationCounter(db);
 }
@@ -95,6 +166,27 @@ void writeCapacities(Database &db, int places)
 
 } // namespace
 
+void checkTableShapes(Database &db)
+{
+    QStringList problems;
+    for (const TableShape &shape : Shapes) {
+        const QStringList columns = columnsOf(db, shape.table);
+        QStringList missing;
+        for (const QString &column : shape.columns) {
+            if (!columns.isEmpty() && !columns.contains(column)) {
+                missing << column;
+            }
+        }
+        if (!missing.isEmpty()) {
+            problems << u"表 %1 に列 %2 がありません。"_s.arg(shape.table, missing.join(u", "_s));
+        }
+    }
+    if (!problems.isEmpty()) {
+        throw DbError(u"QRB の表と同じ名前で、形の違う表があります(ほかのプログラムが作ったものかもしれません)。\n"_s
+                      + problems.join(u'\n'));
+    }
+}
+
 void ensureHistoryTable(Database &db)
 {
     if (hasHistoryTable(db)) {
@@ -110,30 +202,15 @@ void ensureHistoryTable(Database &db)
 
 void addSearchIndexesIfMissing(Database &db)
 {
-    // The search list's order holds name and reading, so that a search inside the name or by a common
-    // reading reads one page of lines along it without the table.
-    // Looked up first rather than CREATE INDEX IF NOT EXISTS: on a server that statement locks the
-    // table against other desks' bookings even when the index is there.
-    const QString exists = db.isPostgres() ? u"SELECT COUNT(*) FROM pg_indexes WHERE indexname = LOWER(?)"_s
-                                           : u"SELECT COUNT(*) FROM sqlite_master WHERE type = 'index' AND name = ?"_s;
-    bool madeFolded = false;
-    for (const QString &column : {u"TEL1"_s, u"TEL2"_s}) {
-        const QString index = u"YOYAKU_%1_FOLDED"_s.arg(column);
-        if (db.scalar(exists, {index}).toInt() == 0) {
-            db.write(u"CREATE INDEX %1 ON YOYAKU ((%2))"_s.arg(index, foldedTelephoneSql(column, db.isPostgres())));
-            madeFolded = true;
-        }
+    // Looked up first without a lock: on a server CREATE INDEX locks the table against other desks'
+    // bookings even when the index is there. Only when one is missing is the write lock taken, and
+    // asked again under it: another program opening the same database may have just added them.
+    if (missingSearchIndexes(db).isEmpty()) {
+        return;
     }
-    // PostgreSQL knows nothing of a new index's expression until the table is next analysed, which
-    // autovacuum does only after a tenth of the reservations changed: until then it guesses, and a
-    // telephone search walked the whole list (45 ms instead of 1 ms at a million reservations).
-    if (madeFolded && db.isPostgres()) {
-        db.write(u"ANALYZE YOYAKU"_s);
-    }
-    if (db.scalar(exists, {u"YOYAKU_LIST"_s}).toInt() == 0) {
-        db.write(db.isPostgres() ? u"CREATE INDEX YOYAKU_LIST ON YOYAKU (YDATE, YTIME, YNO) INCLUDE (KNM, KKNM)"_s
-                                 : u"CREATE INDEX YOYAKU_LIST ON YOYAKU (YDATE, YTIME, YNO, KNM, KKNM)"_s);
-    }
+    Database::WriteTransaction transaction(db);
+    addSearchIndexes(db, missingSearchIndexes(db));
+    transaction.commit();
 }
 
 void createDatabase(const DbTarget &target, int places)

@@ -215,7 +215,34 @@ void Database::releaseFileLock()
     }
 }
 
-FileReplacement::FileReplacement(const QString &configuredPath, const QString &job, const QString &connectionName)
+namespace {
+
+// The files in which SQLite keeps a database's log beside it.
+const QStringList LogSuffixes = {u"-journal"_s, u"-wal"_s, u"-shm"_s};
+
+// A log beside `path` that still belongs to the file: a write-ahead log or its index (which exist
+// only while a connection has the file open, or after a crash), or a rollback journal that still
+// holds the pages of a transaction cut short. A journal of journal_mode TRUNCATE or PERSIST that
+// was closed properly is empty, or begins with zeros, and belongs to nothing.
+std::optional<QString> logBeside(const QString &path)
+{
+    for (const QString &suffix : {u"-wal"_s, u"-shm"_s}) {
+        if (QFileInfo::exists(path + suffix)) {
+            return path + suffix;
+        }
+    }
+    QFile journal(path + u"-journal"_s);
+    static const QByteArray magic("\xd9\xd5\x05\xf9\x20\xa1\x63\xd7", 8);
+    if (journal.open(QIODevice::ReadOnly) && journal.read(magic.size()) == magic) {
+        return journal.fileName();
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+FileReplacement::FileReplacement(const QString &configuredPath, const QString &job, const QString &connectionName,
+                                 WhenDamaged damaged)
     : m_job(job)
     , m_connectionName(connectionName)
 {
@@ -236,21 +263,88 @@ FileReplacement::FileReplacement(const QString &configuredPath, const QString &j
         throw DbError(u"データベースファイルを開けません。\n%1\n理由: %2"_s.arg(QDir::toNativeSeparators(m_path),
                                                                           systemReason()));
     }
+    // The destructor does not run for a constructor that throws.
+    try {
+        takeInLog(damaged);
+        claimTemp();
+    } catch (const DbError &) {
+        ::close(m_lockFd);
+        throw;
+    }
+}
+
+void FileReplacement::takeInLog(WhenDamaged damaged)
+{
+    // Opening the file and reading it is what makes SQLite roll back a journal a crash left, and the
+    // checkpoint writes a write-ahead log into the file; closing the last connection then removes the
+    // log. No QRB has the file open (the lock says so), so this connection is the last one.
+    const QString name = m_connectionName + u"-log"_s;
+    QString reason;
+    QStringList check;
+    {
+        QSqlDatabase db = openSqliteFile(name, m_path, false);
+        QSqlQuery query(db);
+        if (!db.isOpen()) {
+            reason = engineReason(db.lastError());
+        } else if (!query.exec(u"PRAGMA quick_check"_s)) {
+            reason = engineReason(query.lastError());
+        } else {
+            while (query.next()) {
+                check << query.value(0).toString();
+            }
+            query.finish();
+            if (!query.exec(u"PRAGMA wal_checkpoint(TRUNCATE)"_s)) {
+                reason = engineReason(query.lastError());
+            }
+        }
+        query = QSqlQuery();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    if (reason.isEmpty() && check != QStringList{u"ok"_s} && damaged == WhenDamaged::Refuse) {
+        reason = u"データベースファイルが壊れています。バックアップから復元してください(qrb-restore)。\n"_s
+                 + check.mid(0, 5).join(u'\n');
+    }
+    if (reason.isEmpty()) {
+        if (const std::optional<QString> log = logBeside(m_path)) {
+            reason = u"ほかのプログラムがデータベースを開いたままです(書き込み途中のログ %1 があります)。"
+                     u"そのプログラムを終了してから、もう一度実行してください。"_s.arg(QDir::toNativeSeparators(*log));
+        }
+    }
+    if (!reason.isEmpty()) {
+        throw failure(reason);
+    }
+}
+
+void FileReplacement::claimTemp()
+{
     // Claimed before anything is written into it, so that whatever goes wrong later, the TEMP.mdb
     // removed is the one made here, and a stray one of someone else's is never touched.
     const int claim = ::open(QFile::encodeName(m_temp).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (claim < 0) {
         const bool exists = errno == EEXIST;
         const QString reason = systemReason();
-        ::close(m_lockFd);
-        if (exists) {
-            throw DbError(u"作業用ファイル TEMP.mdb がすでにあります。\n%1\n"
-                          u"データベースはそのままです。TEMP.mdb を移動または削除してから、もう一度実行してください。"_s.arg(
-                              QDir::toNativeSeparators(m_temp)));
+        if (!exists) {
+            throw failure(reason);
         }
-        throw failure(reason);
+        // A job killed while it wrote the copy leaves the copy's own log beside it as well; the whole
+        // set has to go, or the next copy would be taken for the old one's.
+        QStringList found{QDir::toNativeSeparators(m_temp)};
+        for (const QString &suffix : LogSuffixes) {
+            if (QFileInfo::exists(m_temp + suffix)) {
+                found << QDir::toNativeSeparators(m_temp + suffix);
+            }
+        }
+        throw DbError(u"作業用ファイル TEMP.mdb がすでにあります(前回の最適化か復元が途中で終わったときに残るものです)。\n"
+                      u"%1\nデータベースはそのままです。これらのファイルを移動または削除してから、もう一度実行してください。"_s.arg(
+                          found.join(u'\n')));
     }
     ::close(claim);
+    // TEMP.mdb did not exist, so a log under its name belongs to no file: left there, SQLite would
+    // replay it into the new copy.
+    for (const QString &suffix : LogSuffixes) {
+        QFile::remove(m_temp + suffix);
+    }
 }
 
 FileReplacement::~FileReplacement()
@@ -279,11 +373,6 @@ void FileReplacement::copyFrom(const QString &source, bool readOnly, const std::
             reason = engineReason(db.lastError());
         } else {
             QSqlQuery query(db);
-            // Whatever a crash left in the write-ahead log goes into the file first, so the copy has it.
-            if (!readOnly && !query.exec(u"PRAGMA wal_checkpoint(TRUNCATE)"_s)) {
-                reason = engineReason(query.lastError());
-            }
-            query.finish();
             // A backup must be a whole reservation database before it may replace the clinic's file.
             if (reason.isEmpty() && readOnly
                 && (!query.exec(u"SELECT (SELECT quick_check FROM pragma_quick_check) = 'ok' AND "
@@ -342,10 +431,9 @@ void FileReplacement::copyFrom(const QString &source, bool readOnly, const std::
 
 void FileReplacement::commit()
 {
-    // A write-ahead log still beside the file would be replayed into the new file at the next opening.
-    const QString wal = m_path + u"-wal"_s;
-    if (QFileInfo::exists(wal)) {
-        throw failure(u"書き込み途中のログ(%1)が残っています。"_s.arg(QDir::toNativeSeparators(wal)));
+    // A log beside the file now (another program opened it meanwhile) would be replayed into the new file.
+    if (const std::optional<QString> log = logBeside(m_path)) {
+        throw failure(u"書き込み途中のログ(%1)が残っています。"_s.arg(QDir::toNativeSeparators(*log)));
     }
     // The copy is on disk before it takes the name; the rename replaces the file in one step, so the
     // folder never lacks a database file.
@@ -358,7 +446,7 @@ void FileReplacement::commit()
 
 void Database::compactFile(const QString &path)
 {
-    FileReplacement replacement(path, u"最適化"_s, m_connectionName);
+    FileReplacement replacement(path, u"最適化"_s, m_connectionName, FileReplacement::WhenDamaged::Refuse);
     replacement.copyFrom(replacement.path(), false, [this](Database &copy) {
         copy.write(historyInsertStatement(), historyValues(compactionEntry(m_actor)));
     });

@@ -125,6 +125,8 @@ Response WebApp::handle(const Request &r)
                 const DbTarget target = m_db.target();
                 m_db.DB_close();
                 m_db.DB_open(target);
+                // Its own table may be what broke (dropped, or replaced by one of another shape).
+                prepareWebBooking(m_db);
                 m_dbBroken = false;
             }
             // The history tells the clinic which changes patients made themselves, and from where.
@@ -432,7 +434,24 @@ Response WebApp::book(const Request &r)
         booking.today = calendar.today();
         booking.codeHash = cancelCodeHash(*normalizedCancelCode(m_secrets.cancelCode(nonce)));
         booking.nonce = nonce;
-        result = bookOnline(m_db, booking);
+        try {
+            result = bookOnline(m_db, booking);
+        } catch (const DbError &error) {
+            if (!error.outcomeUnknown()) {
+                throw;
+            }
+            // The server's answer was lost: the booking may be stored. Told as a failure, the patient
+            // would phone and be booked twice; the same page sent again answers with the booking its
+            // nonce finds, or books it once.
+            qWarning().noquote() << "database:" << error.message();
+            return html(503, u"予約が完了したか確認できませんでした"_s,
+                        u"<p class=\"warn\">通信が途中で切れたため、ご予約が完了したかどうかを確認できませんでした。"
+                        "予約が完了している場合があります。</p><p>お手数ですが、下のボタンで同じ内容をもう一度送信して"
+                        "ください。完了していればその予約をお知らせします（二重に予約されることはありません）。</p>"
+                        "<form method=\"post\" action=\"/book\">"_s +
+                            hiddenToken() + hiddenFields(input) + hidden(u"nonce"_s, QString::fromLatin1(nonce)) +
+                            u"<button type=\"submit\">同じ内容をもう一度送信する</button></form>"_s);
+        }
         if (result.outcome == OnlineOutcome::Booked) {
             m_limiter.booked();
         }

@@ -98,6 +98,44 @@ private slots:
         QCOMPARE(other.SYS0 + QString::number(other.TAX) + other.TXTPATH, u"other.mdb0"_s);
     }
 
+    // A file of one encoding is read whole; one of two, or no text at all, is refused with the line that
+    // breaks it, and gives nothing, so that no path is ever read wrong. An empty file names the keys
+    // the database needs.
+    void encodingIsOneForTheWholeFile_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("problem"); // empty: none; then TXTPATH is /srv/帳票/
+        const QByteArray path = "[TEXTFILE]\r\nTXTPATH=/srv/\xE5\xB8\xB3\xE7\xA5\xA8/\r\n"; // 帳票 in UTF-8
+        const QByteArray name = cp932(u"[PROJECT_NAME]\r\nPNM=インフル\r\n"_s);
+        QTest::newRow("UTF-8") << path << QString();
+        QTest::newRow("UTF-8 with byte-order mark") << "\xEF\xBB\xBF" + path << QString();
+        QTest::newRow("Shift-JIS") << cp932(u"[TEXTFILE]\r\nTXTPATH=/srv/帳票/\r\n"_s) << QString();
+        // ﾃｽ in Shift-JIS is also "ý" in UTF-8: a line that tells nothing about the file.
+        QTest::newRow("Shift-JIS with half-width katakana")
+            << cp932(u"[A]\r\nK=ﾃｽ\r\n[TEXTFILE]\r\nTXTPATH=/srv/帳票/\r\n"_s) << QString();
+        QTest::newRow("UTF-8, then a Shift-JIS line")
+            << path + name << u"4 行目は Shift-JIS(CP932) で、2 行目までの UTF-8 と文字コードが違います。\n4 行目: PNM=インフル"_s;
+        QTest::newRow("Shift-JIS, then a UTF-8 line")
+            << name + path << u"4 行目は UTF-8 で、2 行目までの Shift-JIS(CP932) と文字コードが違います。"_s;
+        QTest::newRow("byte-order mark, then a Shift-JIS line")
+            << "\xEF\xBB\xBF[A]\r\n" + name << u"3 行目は Shift-JIS(CP932) で、1 行目までの UTF-8"_s;
+        QTest::newRow("UTF-16") << QByteArray("\xFF\xFE[\0A\0]\0\r\0\n\0", 12) << u"1 行目に、文字として読めないバイト"_s;
+        QTest::newRow("neither") << path + "K=\x80\xFF\r\n" << u"3 行目に、文字として読めないバイト"_s;
+    }
+    void encodingIsOneForTheWholeFile()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, problem);
+        writeIni(file);
+        const std::optional<QString> said = unreadableSettingFile(m_dir.path());
+        QVERIFY2(problem.isEmpty() ? !said : said && said->contains(problem), qPrintable(said.value_or(QString())));
+        QCOMPARE(ini_read_all(m_dir.path()).TXTPATH, problem.isEmpty() ? u"/srv/帳票/"_s : QString());
+        writeIni({});
+        QVERIFY(!unreadableSettingFile(m_dir.path()));
+        const QString missing = test::messageOf([&] { ini_read_all(m_dir.path()).databaseTarget(); });
+        QVERIFY2(missing.contains(u"[DATABASE] の SYS0"_s) && missing.contains(u"[SERVER] の SVNM"_s), qPrintable(missing));
+    }
+
     // Every good line of [CLOSED] counts, each bad one is named and left out, and nothing else changes.
     void closedDaysFromSettingIni()
     {

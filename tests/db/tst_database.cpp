@@ -23,6 +23,9 @@
 #include <QTest>
 #include <QTextStream>
 
+#include <memory>
+#include <vector>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -199,6 +202,17 @@ private slots:
         QTest::addColumn<QString>("locked");
         QTest::addColumn<QString>("reason");
         const QString db = u"yoyaku.db"_s;
+        // A reservation database ("db") with one of its tables changed by another program: the table
+        // and the columns it lacks are named.
+        QTest::newRow("history of another program")
+            << db << QByteArray("db;DROP TABLE RIREKI;CREATE TABLE RIREKI (HNO INTEGER, NOTE TEXT)") << QString()
+            << u"表 RIREKI に列 HWHEN, HWHERE, HWHAT"_s;
+        QTest::newRow("web bookings of another shape")
+            << db << QByteArray("db;CREATE TABLE WEBYOYAKU (YNO INTEGER, CODE TEXT)") << QString()
+            << u"表 WEBYOYAKU に列 YDATE"_s;
+        QTest::newRow("reservations with a column renamed")
+            << db << QByteArray("db;ALTER TABLE YOYAKU RENAME COLUMN TEL2 TO TEL_2") << QString()
+            << u"表 YOYAKU に列 TEL2 がありません"_s;
         if (test::testServer()) {
             QTest::newRow("missing database") << QString() << QByteArray() << QString() << u"does not exist"_s;
             QTest::newRow("empty database") << db << QByteArray() << QString() << u"YOYAKU"_s;
@@ -225,23 +239,38 @@ private slots:
             test::ScratchDatabase scratch(*server);
             DbTarget target = DbTarget::server(scratch.server());
             target.postgres->dbname += name.isEmpty() ? u"_gone"_s : QString();
-            if (!content.isEmpty()) {
-                Database other(u"other"_s);
-                other.openEmpty(target);
-                other.write(QString::fromUtf8(content));
+            QStringList changes = QString::fromUtf8(content).split(u';', Qt::SkipEmptyParts);
+            if (content.startsWith("db")) {
+                createDatabase(target, 0);
+                changes.removeFirst();
             }
+            Database other(u"other"_s);
+            for (const QString &sql : std::as_const(changes)) {
+                other.openEmpty(target);
+                other.write(sql);
+            }
+            other.DB_close();
+            const QStringList tables = name.isEmpty() ? QStringList{} : serverTables(*target.postgres);
             Database db;
             const QString message = messageOf([&] { db.DB_open(target); });
             QVERIFY2(message.contains(target.postgres->dbname) && message.contains(reason), qPrintable(message));
             QVERIFY(!db.isOpen());
             // (a database made where there was none would have opened)
-            QCOMPARE(name.isEmpty() ? QStringList{} : serverTables(*target.postgres),
-                     content.isEmpty() ? QStringList{} : QStringList{u"notes"_s});
+            QCOMPARE(name.isEmpty() ? QStringList{} : serverTables(*target.postgres), tables);
+            QCOMPARE(tables.isEmpty(), content.isEmpty());
             return;
         }
         const QString path = dir.filePath(name);
-        if (content == "db") {
+        if (content.startsWith("db")) {
             createDatabaseFile(path, 0);
+            {
+                QSqlDatabase other = openSqliteFile(u"other"_s, path, false);
+                for (const QByteArray &sql : content.split(';').mid(1)) {
+                    QVERIFY(QSqlQuery(other).exec(QString::fromUtf8(sql)));
+                }
+                other.close();
+            }
+            QSqlDatabase::removeDatabase(u"other"_s);
         } else if (!content.isNull()) {
             QVERIFY(test::writeFileBytes(path, content));
         }
@@ -266,6 +295,51 @@ private slots:
         QVERIFY2(run.out.contains(locked == u"."_s ? dir.path() : name) && run.out.contains(reason),
                  qPrintable(run.out));
         QCOMPARE(folderState(dir.path()), before);
+    }
+
+    // A database of an earlier version, without the search indexes, opened by several programs at the
+    // same moment: each index is added once, and none of them reports a failure.
+    void olderDatabaseOpenedByManyAtOnce()
+    {
+        test::Workspace ws;
+        ws.db.write(u"INSERT INTO YOYAKU (YNO, KNM, KKNM, YDATE, YTIME, TEL1, TEL2) WITH RECURSIVE n(i) AS "
+                    "(SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 10000) "
+                    "SELECT i, 'カナ' || i, 'ｶﾅ', '2009/10/09', '08', '03-' || i, '090-' || i FROM n"_s);
+        for (const QString &index : {u"YOYAKU_TEL1_FOLDED"_s, u"YOYAKU_TEL2_FOLDED"_s, u"YOYAKU_LIST"_s}) {
+            ws.db.write(u"DROP INDEX "_s + index);
+        }
+        ws.db.DB_close();
+        const DbTarget target = ws.target();
+        const QString at =
+            target.postgres ? u"pg="_s + target.postgres->connInfo() : u"sqlite="_s + target.sqlitePath;
+        std::vector<std::unique_ptr<QProcess>> openers;
+        for (int i = 0; i < 6; ++i) {
+            openers.push_back(std::make_unique<QProcess>());
+            openers.back()->start(QCoreApplication::applicationFilePath(), {u"--open-when-told"_s, at});
+        }
+        for (const auto &opener : openers) {
+            QVERIFY(opener->waitForReadyRead(10000));
+        }
+        for (const auto &opener : openers) {
+            opener->write("go\n");
+            opener->closeWriteChannel();
+        }
+        for (const auto &opener : openers) {
+            QVERIFY(opener->waitForBytesWritten(10000));
+        }
+        for (const auto &opener : openers) {
+            QVERIFY(opener->waitForFinished(60000));
+            const QString said = QString::fromUtf8(opener->readAllStandardError());
+            QVERIFY2(opener->exitStatus() == QProcess::NormalExit && opener->exitCode() == 0 && said.isEmpty(),
+                     qPrintable(said));
+        }
+        ws.db.DB_open(target);
+        QCOMPARE(ws.db.scalar(target.postgres ? u"SELECT COUNT(*) FROM pg_indexes WHERE indexname IN "
+                                                "('yoyaku_tel1_folded', 'yoyaku_tel2_folded', 'yoyaku_list')"_s
+                                              : u"SELECT COUNT(*) FROM sqlite_master WHERE name IN "
+                                                "('YOYAKU_TEL1_FOLDED', 'YOYAKU_TEL2_FOLDED', 'YOYAKU_LIST')"_s)
+                     .toInt(),
+                 3);
     }
 
     // Only what was committed stays. A failing statement inside a transaction: the error reaches the
@@ -559,6 +633,14 @@ private slots:
         tls.host = u"127.0.0.1"_s;
         const QString message = test::messageOf([&] { db.openEmpty(DbTarget::server(tls)); });
         QVERIFY2(message.contains(u"証明書"_s) && message.contains(u"127.0.0.1"_s), qPrintable(message));
+        // Without the authority's certificate nothing can be checked: the file is named, and no
+        // impostor is suspected.
+        tls.host = u"localhost"_s;
+        tls.sslrootcert = QDir::tempPath() + u"/no-such-folder/root.crt"_s;
+        const QString missing = test::messageOf([&] { db.openEmpty(DbTarget::server(tls)); });
+        QVERIFY2(missing.contains(u"証明書のファイルがありません: "_s + tls.sslrootcert) &&
+                     !missing.contains(u"本物"_s),
+                 qPrintable(missing));
     }
 };
 
@@ -572,6 +654,18 @@ int main(int argc, char *argv[])
     if (argc == 3 && QByteArray(argv[1]) == "--open") {
         const QString message = messageOf([&] { Database(u"opener"_s).DB_open(QString::fromLocal8Bit(argv[2])); });
         QTextStream(stdout) << message << Qt::endl;
+        return message.isEmpty() ? 0 : 1;
+    }
+    // Opening as start-up does, at the moment the test says "go".
+    if (argc == 3 && QByteArray(argv[1]) == "--open-when-told") {
+        const QString at = QString::fromLocal8Bit(argv[2]);
+        QTextStream(stdout) << "ready" << Qt::endl;
+        QTextStream(stdin).readLine();
+        const QString message = messageOf([&] {
+            Database(u"opener"_s).DB_open(at.startsWith(u"pg="_s) ? DbTarget::server(PgServer::fromConnInfo(at.mid(3)))
+                                                                  : DbTarget::sqlite(at.mid(7)));
+        });
+        QTextStream(stderr) << message;
         return message.isEmpty() ? 0 : 1;
     }
     DatabaseTest test;

@@ -1,7 +1,9 @@
 #include "support/Common.h"
 #include "support/Desk.h"
+#include "support/PgProxy.h"
 #include "support/Workspace.h"
 
+#include "db/Maintenance.h"
 #include "db/WebBooking.h"
 #include "shared/Cp932.h"
 #include "web/WebApp.h"
@@ -9,6 +11,8 @@
 #include "web/WebSettings.h"
 
 #include <QEventLoop>
+#include <QProcess>
+#include <QTcpServer>
 #include <QNetworkAccessManager>
 #include <QNetworkCookieJar>
 #include <QNetworkReply>
@@ -17,6 +21,7 @@
 #include <QTest>
 #include <QUrlQuery>
 
+#include <atomic>
 #include <latch>
 #include <memory>
 #include <thread>
@@ -154,6 +159,144 @@ public:
     QNetworkAccessManager browser;
     QString csrf;
     Form sent;
+};
+
+// qrb-web itself, started in the workspace's folder with a setting.ini naming the workspace's database
+// (on PostgreSQL its server) and a free port, and patients booking on it from a browser of their own,
+// `parallel` at a time, one after another, each from an address of its own.
+class RunningSite
+{
+public:
+    RunningSite(test::Workspace &ws, int parallel)
+        : m_parallel(parallel)
+    {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        m_port = probe.serverPort();
+        probe.close();
+        const Config &c = ws.state->config;
+        const Config::PostgresKeys &pg = c.POSTGRESQL;
+        const QString ini = u"[DATABASE]\r\nSYS0=%1\r\n[SERVER]\r\nSVNM=%2\r\n[POSTGRESQL]\r\nHOST=%3\r\nPORT=%4\r\n"
+                            "DBNAME=%5\r\nUSER=%6\r\nPASSWORD=%7\r\n[WEB]\r\nPORT=%8\r\n"_s.arg(
+                                c.SYS0, c.SVNM, pg.HOST, pg.PORT, pg.DBNAME, pg.USER, pg.PASSWORD)
+                                .arg(m_port);
+        test::writeFileBytes(ws.folder() + u"/setting.ini"_s, ini.toUtf8());
+        m_server.setWorkingDirectory(ws.folder());
+        m_server.start(test::binDir() + u"/tools/qrb-web"_s, {});
+    }
+    ~RunningSite()
+    {
+        m_server.kill();
+        m_server.waitForFinished();
+    }
+    // Up and listening, and the days it offers read; false when it ended instead.
+    bool start()
+    {
+        QByteArray said;
+        while (!said.contains("http://") && m_server.waitForReadyRead(30000)) {
+            said += m_server.readAllStandardError();
+        }
+        const Reply days = send(u"/"_s);
+        for (auto it = QRegularExpression(u"/day\\?d=(\\d{4}-\\d\\d-\\d\\d)"_s).globalMatch(days.body); it.hasNext();) {
+            const QString day = it.next().captured(1);
+            if (day > QDate::currentDate().toString(Qt::ISODate)) {
+                m_days << day;
+            }
+        }
+        m_csrf = Site::field(send(u"/check"_s).body, u"csrf"_s);
+        return m_days.size() >= 3 && !m_csrf.isEmpty();
+    }
+    // The first and last of the three days booked, "YYYY/MM/DD".
+    QString firstDay() const { return QString(m_days.at(0)).replace(u'-', u'/'); }
+    QString lastDay() const { return QString(m_days.at(2)).replace(u'-', u'/'); }
+    // Starts booking, or lets the bookings under way end.
+    void book(bool on)
+    {
+        m_on = on;
+        while (m_on && m_busy < m_parallel) {
+            next();
+        }
+    }
+    bool idle() const { return m_busy == 0; }
+    // The patients whose booking the site confirmed, and the answers other than 200.
+    QStringList confirmed;
+    QStringList refused;
+
+private:
+    void next()
+    {
+        const int k = m_sent++;
+        ++m_busy;
+        QUrlQuery form;
+        const QString phone = u"090%1"_s.arg(k, 8, 10, QChar(u'0'));
+        for (const auto &[key, value] : QList<std::pair<QString, QString>>{
+                 {u"csrf"_s, m_csrf}, {u"date"_s, m_days.at(k % 3)}, {u"hour"_s, QString::number(10 + k % 6)},
+                 {u"name"_s, u"患者 %1"_s.arg(k)}, {u"kana"_s, u"かんじゃ"_s}, {u"birth"_s, u"19850412"_s},
+                 {u"tel"_s, phone}, {u"kno"_s, QString()}, {u"visited"_s, u"1"_s}, {u"kind"_s, u"0"_s},
+                 {u"second"_s, QString()}, {u"remarks"_s, QString()}}) {
+            form.addQueryItem(key, QString::fromLatin1(QUrl::toPercentEncoding(value)));
+        }
+        post(u"/confirm"_s, form, k, [this, k](int status, const QString &body) {
+            if (status != 200) {
+                return finish(u"confirm %1"_s.arg(status));
+            }
+            QUrlQuery sent;
+            const QRegularExpression hidden(u"<input type=\"hidden\" name=\"([a-z]+)\""_s);
+            for (auto it = hidden.globalMatch(body); it.hasNext();) {
+                const QString name = it.next().captured(1);
+                sent.addQueryItem(name, QString::fromLatin1(QUrl::toPercentEncoding(Site::field(body, name))));
+            }
+            post(u"/book"_s, sent, k, [this, k](int status, const QString &done) {
+                if (status == 200 && !Site::yno({status, done, {}}).isEmpty()) {
+                    confirmed << u"患者 %1"_s.arg(k);
+                    return finish({});
+                }
+                finish(u"book %1"_s.arg(status));
+            });
+        });
+    }
+    void finish(const QString &refusal)
+    {
+        if (!refusal.isEmpty()) {
+            refused << refusal;
+        }
+        --m_busy;
+        if (m_on) {
+            next();
+        }
+    }
+    void post(const QString &path, const QUrlQuery &form, int k, const std::function<void(int, QString)> &then)
+    {
+        QNetworkRequest request(QUrl(u"http://127.0.0.1:%1%2"_s.arg(m_port).arg(path)));
+        request.setHeader(QNetworkRequest::ContentTypeHeader, "application/x-www-form-urlencoded");
+        request.setRawHeader("X-Forwarded-For", u"10.0.%1.%2"_s.arg(k / 250).arg(1 + k % 250).toLatin1());
+        QNetworkReply *reply = m_browser.post(request, form.query(QUrl::FullyEncoded).toLatin1());
+        QObject::connect(reply, &QNetworkReply::finished, reply, [reply, then] {
+            reply->deleteLater();
+            then(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), QString::fromUtf8(reply->readAll()));
+        });
+    }
+    Reply send(const QString &path)
+    {
+        std::shared_ptr<QNetworkReply> reply(
+            m_browser.get(QNetworkRequest(QUrl(u"http://127.0.0.1:%1%2"_s.arg(m_port).arg(path)))),
+            [](QNetworkReply *r) { r->deleteLater(); });
+        QEventLoop loop;
+        QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        loop.exec();
+        return {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), QString::fromUtf8(reply->readAll()),
+                reply};
+    }
+
+    QProcess m_server;
+    QNetworkAccessManager m_browser;
+    quint16 m_port = 0;
+    int m_parallel = 1;
+    QStringList m_days;
+    QString m_csrf;
+    bool m_on = false;
+    int m_busy = 0;
+    int m_sent = 0;
 };
 
 } // namespace
@@ -581,6 +724,119 @@ private slots:
         slow.write("GET / HTTP/1.1\r\nHost: x\r\n");
         QTRY_COMPARE_WITH_TIMEOUT(slow.state(), QAbstractSocket::UnconnectedState, 3000);
         QCOMPARE(site.send(u"/"_s).status, 200);
+    }
+
+    // The server's answer to the booking's COMMIT is lost on its way back: the page says the booking may
+    // have been made and offers the same page once more, which answers with the booking stored.
+    void lostAnswerOffersTheSamePageAgain()
+    {
+        if (!test::testServer()) {
+            QSKIP("an answer lost on the way back from a database server");
+        }
+        Site site(3);
+        test::PgProxy relay(*site.ws.target().postgres);
+        site.ws.db.DB_open(DbTarget::server(relay.server()));
+        const Reply confirm = site.send(u"/confirm"_s, site.typed(u"2009-10-13"_s, u"10"_s));
+        QCOMPARE(confirm.status, 200);
+        Form sent;
+        for (const QString &name : {u"csrf"_s, u"date"_s, u"hour"_s, u"name"_s, u"kana"_s, u"birth"_s, u"tel"_s,
+                                    u"kno"_s, u"visited"_s, u"kind"_s, u"second"_s, u"remarks"_s, u"nonce"_s}) {
+            sent.append({name, Site::field(confirm.body, name)});
+        }
+        relay.loseNextCommitAnswer();
+        const Reply unknown = site.send(u"/book"_s, sent);
+        QVERIFY(relay.lostOne());
+        QCOMPARE(unknown.status, 503);
+        QVERIFY2(unknown.body.contains(u"予約が完了している場合があります"_s), qPrintable(unknown.body));
+        Database direct(u"direct"_s);
+        direct.DB_open(site.ws.target());
+        const QStringList stored = test::stored(direct, u"YNO, KNM"_s);
+        QCOMPARE(stored.size(), 2);
+        // The page's own form, sent as it stands.
+        Form again;
+        for (const auto &[name, value] : sent) {
+            again.append({name, Site::field(unknown.body, name)});
+        }
+        QCOMPARE(again, sent);
+        const Reply done = site.send(u"/book"_s, again);
+        QCOMPARE(done.status, 200);
+        QCOMPARE(QStringList({Site::yno(done), u"山田 花子"_s}), stored);
+        QCOMPARE(site.check(done, Site::code(done)).status, 200);
+        QCOMPARE(test::stored(direct, u"YNO"_s).size(), 1);
+    }
+
+    // The web's own table dropped while it runs: the booking that meets it fails, and the next one is
+    // taken with the table made again.
+    void droppedWebTableIsMadeAgain()
+    {
+        Site site(3);
+        Database other(u"other"_s);
+        other.DB_open(site.ws.target());
+        other.write(u"DROP TABLE WEBYOYAKU"_s);
+        QCOMPARE(site.book(site.typed(u"2009-10-13"_s, u"10"_s)).status, 503);
+        const Reply done = site.book(site.typed(u"2009-10-13"_s, u"10"_s));
+        QCOMPARE(done.status, 200);
+        QCOMPARE(site.check(done, Site::code(done)).status, 200);
+        QCOMPARE(site.rows(), 1);
+    }
+
+    // Deleting the days patients are booking, again and again, beside a running qrb-web: each deletion's
+    // backup holds every reservation it deleted, and every booking the site confirmed is still stored
+    // or in a backup; every one is counted once, deleted or still there.
+    void deletionsBesideTheSiteLoseNoBooking()
+    {
+        test::Workspace ws(1000);
+        // Other seasons' reservations make each backup take a while, as in a clinic's file.
+        ws.db.write(u"INSERT INTO YOYAKU (YNO, KNM, YDATE, YTIME, BIKO) WITH RECURSIVE n(i) AS "
+                    "(SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
+                    "SELECT 100000 + i, '昨季の予約', '2009/10/09', '09', ? FROM n"_s,
+                    {QString(300, u'備')});
+        prepareWebBooking(ws.db);
+        RunningSite site(ws, 6);
+        QVERIFY(site.start());
+        site.book(true);
+        QTRY_VERIFY_WITH_TIMEOUT(site.confirmed.size() >= 6, 30000);
+        QList<Deletion> deletions;
+        QString failure;
+        std::atomic<bool> finished = false;
+        std::thread maintenance([&] {
+            Database db(u"maintenance"_s);
+            try {
+                db.DB_open(ws.target());
+                for (int i = 0; i < 8; ++i) {
+                    deletions << deleteReservationsBetween(db, site.firstDay(), site.lastDay(),
+                                                           QDateTime(QDate(2009, 10, 9), QTime(10, 0, i)));
+                }
+            } catch (const DbError &error) {
+                failure = error.message();
+            }
+            finished = true;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(finished, 240000);
+        maintenance.join();
+        site.book(false);
+        QTRY_VERIFY_WITH_TIMEOUT(site.idle(), 30000);
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        QVERIFY2(site.refused.isEmpty(), qPrintable(site.refused.join(u", "_s)));
+
+        const QString period = u"YDATE >= '%1' AND YDATE <= '%2'"_s.arg(site.firstDay(), site.lastDay());
+        QStringList kept = test::stored(ws.db, u"KNM"_s, period);
+        int deleted = 0;
+        for (const Deletion &d : deletions) {
+            deleted += d.count;
+            QCOMPARE(d.backup.has_value(), !ws.onPostgres());
+            if (d.backup) {
+                Database backup(u"backup"_s);
+                backup.DB_open(*d.backup);
+                const QStringList held = test::stored(backup, u"KNM"_s, period);
+                QCOMPARE(held.size(), d.count);
+                kept += held;
+            }
+        }
+        QCOMPARE(deleted + test::stored(ws.db, u"KNM"_s, period).size(), site.confirmed.size());
+        for (const QString &name : std::as_const(site.confirmed)) {
+            QVERIFY2(ws.onPostgres() || kept.contains(name), qPrintable(name));
+        }
     }
 
     // Every bad value is named, and the server does not start.

@@ -407,7 +407,13 @@ void EntryScreen::registerBooking()
         booked.append({first->dateKey, first->hour, stored->yno});
         updated = !stored->added;
     } catch (const DbError &error) {
-        tellFailure(u"予約を登録できませんでした。入力内容はそのまま残してあります。"_s, error);
+        // An answer lost on its way back leaves the booking perhaps stored: that is what the clerk must
+        // read first, or the patient is booked twice.
+        tellFailure(error.outcomeUnknown()
+                        ? u"予約が登録されたかどうか分かりません。予約状況で確かめてから、必要ならもう一度登録してください。"
+                          u"入力内容はそのまま残してあります。"_s
+                        : u"予約を登録できませんでした。入力内容はそのまま残してあります。"_s,
+                    error);
         return;
     }
     if (pair) {

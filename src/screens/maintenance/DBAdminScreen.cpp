@@ -170,17 +170,8 @@ void DBAdminScreen::deleteAll()
 
 void DBAdminScreen::YOYAKU_all_delete()
 {
-    const std::optional<QString> backup = backUp();
-    if (!backup) {
-        return;
-    }
-    try {
-        m_state.notices.post(deletedNotice(deleteAllReservations(m_state.db), m_backupPath));
-    } catch (const DbError &error) {
-        tellFailure(u"予約データを削除できませんでした。予約データはそのままです。"_s, error.message());
-        return;
-    }
-    m_state.dialogs.tell(u"すべての予約データを削除いたしました。"_s + *backup);
+    runDeletion(u"すべての予約データを削除いたしました。"_s,
+                [this] { return deleteAllReservations(m_state.db, m_state.clock.now()); });
 }
 
 void DBAdminScreen::deletePeriod()
@@ -208,32 +199,30 @@ void DBAdminScreen::deletePeriod()
 
 void DBAdminScreen::YOYAKU_period_delete()
 {
-    const std::optional<QString> backup = backUp();
-    if (!backup) {
-        return;
-    }
+    runDeletion(u"指定期間内の予約データを削除いたしました。"_s, [this] {
+        return deleteReservationsBetween(m_state.db, m_period[0]->text(), m_period[1]->text(), m_state.clock.now());
+    });
+}
+
+void DBAdminScreen::runDeletion(const QString &done, const std::function<Deletion()> &deletion)
+{
+    Deletion deleted;
     try {
-        m_state.notices.post(
-            deletedNotice(deleteReservationsBetween(m_state.db, m_period[0]->text(), m_period[1]->text()), m_backupPath));
+        deleted = deletion();
+    } catch (const BackupError &error) {
+        tellFailure(u"削除の前のバックアップができなかったため、削除を中止しました。予約データはそのままです。"_s,
+                    error.message());
+        return;
     } catch (const DbError &error) {
         tellFailure(u"予約データを削除できませんでした。予約データはそのままです。"_s, error.message());
         return;
     }
-    m_state.dialogs.tell(u"指定期間内の予約データを削除いたしました。"_s + *backup);
-}
-
-std::optional<QString> DBAdminScreen::backUp()
-{
-    try {
-        m_backupPath = backupDatabase(m_state.db, m_state.clock.now()).value_or(QString());
-        // The deletion's message says where the data went, so that it can be restored from there.
-        return m_backupPath.isEmpty() ? QString()
-                                      : u"\r\n\r\n削除前のデータのバックアップ:\r\n"_s + QDir::toNativeSeparators(m_backupPath);
-    } catch (const DbError &error) {
-        tellFailure(u"削除の前のバックアップができなかったため、削除を中止しました。予約データはそのままです。"_s,
-                    error.message());
-        return std::nullopt;
-    }
+    const QString backup = deleted.backup.value_or(QString());
+    m_state.notices.post(deletedNotice(deleted.count, backup));
+    // The deletion's message says where the data went, so that it can be restored from there.
+    m_state.dialogs.tell(done + (backup.isEmpty() ? QString()
+                                                  : u"\r\n\r\n削除前のデータのバックアップ:\r\n"_s
+                                                        + QDir::toNativeSeparators(backup)));
 }
 
 void DBAdminScreen::tellFailure(const QString &doing, const QString &reason)

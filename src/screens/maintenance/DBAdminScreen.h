@@ -1,10 +1,11 @@
 #pragma once
 
+#include "db/Maintenance.h"
+
 #include <QWidget>
 
-#include <optional>
-
 #include <array>
+#include <functional>
 
 class QLabel;
 class QLineEdit;
@@ -33,11 +34,9 @@ private:
     void showDeletionControls(bool visible);
     void deleteAll();
     void deletePeriod();
-    // Copies the database aside before a deletion; false (the user told why) when no copy was made.
-    // The lines the deletion's message adds about the backup (none on PostgreSQL), or nothing when no
-    // backup could be made and the deletion must not go ahead. The copy's path is kept in m_backupPath
-    // for the notice of the deletion.
-    std::optional<QString> backUp();
+    // Runs a deletion (with its backup) and tells `done` and where the backup lies, or why nothing
+    // was deleted.
+    void runDeletion(const QString &done, const std::function<Deletion()> &deletion);
     void tellFailure(const QString &doing, const QString &reason);
 
     ProgramState &m_state;
@@ -47,7 +46,6 @@ private:
     std::array<QLineEdit *, 2> m_period{};      // Text1(0) first date, Text1(1) last date
     QPushButton *m_historyButton = nullptr;     // Command3 "操作履歴"
     HistoryPanel *m_history = nullptr;          // shown by Command3
-    QString m_backupPath;
 };
 
 } // namespace qrb

@@ -1,5 +1,6 @@
 #include "support/Common.h"
 #include "support/Desk.h"
+#include "support/PgProxy.h"
 #include "support/Workspace.h"
 
 #include "config/ClosedDays.h"
@@ -603,6 +604,24 @@ private slots:
         desk.press(u"Command1(0)"_s);
         QCOMPARE(stored(desk.ws.db, u"KNM, YDATE, YTIME, TEL1, BFLG"_s),
                  (QStringList{u"佐藤"_s, u"2009/10/09"_s, u"10"_s, u"03-1234"_s, u"0"_s}));
+    }
+
+    // The server's answer to the booking's COMMIT is lost on its way back: the clerk reads first that
+    // it is not known whether the booking was made (it was), never that it was not.
+    void aLostAnswerIsToldAsNotKnown()
+    {
+        if (!test::testServer()) {
+            QSKIP("an answer lost on the way back from a database server");
+        }
+        Desk desk;
+        test::PgProxy relay(*desk.ws.target().postgres);
+        desk.ws.db.DB_open(DbTarget::server(relay.server()));
+        desk.enterName(u"佐藤"_s);
+        relay.loseNextCommitAnswer();
+        desk.press(u"Command1(0)"_s);
+        QVERIFY(relay.lostOne());
+        QVERIFY2(desk.told().last().startsWith(u"予約が登録されたかどうか分かりません。"_s), qPrintable(desk.told().last()));
+        QCOMPARE(desk.rows(), 1);
     }
 };
 

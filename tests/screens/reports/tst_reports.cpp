@@ -463,27 +463,47 @@ private slots:
         }
     }
 
+    // A setting.ini that cannot be read says which line breaks it, or which keys it lacks, and no
+    // folder is made from a path read wrong.
     void failuresSayWhyAndExitNonZero_data()
     {
-        QTest::addColumn<QString>("settings"); // none, or the database present or gone
+        QTest::addColumn<QString>("settings"); // none, the database present or gone, or a file read wrong
         QTest::addColumn<QStringList>("args");
-        QTest::newRow("no setting.ini") << u"none"_s << QStringList{u"daily"_s, u"2009/10/09"_s};
-        QTest::newRow("missing database") << u"gone"_s << QStringList{u"daily"_s, u"2009/10/09"_s};
-        QTest::newRow("no such day") << u"present"_s << QStringList{u"daily"_s, u"2009/02/30"_s};
-        QTest::newRow("unknown report") << u"present"_s << QStringList{u"weekly"_s, u"2009/10/09"_s};
+        QTest::addColumn<QString>("said");
+        const QStringList daily{u"daily"_s, u"2009/10/09"_s};
+        QTest::newRow("no setting.ini") << u"none"_s << daily << u"setting.ini"_s;
+        QTest::newRow("missing database") << u"gone"_s << daily << u"gone"_s;
+        QTest::newRow("no such day") << u"present"_s << QStringList{u"daily"_s, u"2009/02/30"_s} << u"日付"_s;
+        QTest::newRow("unknown report") << u"present"_s << QStringList{u"weekly"_s, u"2009/10/09"_s} << u"種類"_s;
+        QTest::newRow("UTF-8 with a Shift-JIS line added")
+            << u"mixed"_s << daily << u"Shift-JIS(CP932) で、6 行目までの UTF-8 と"_s;
+        QTest::newRow("empty setting.ini") << u"empty"_s << daily << u"[DATABASE] の SYS0"_s;
+        QTest::newRow("saved as UTF-16") << u"utf-16"_s << daily << u"1 行目に、文字として読めないバイト"_s;
     }
     void failuresSayWhyAndExitNonZero()
     {
         QFETCH(QString, settings);
         QFETCH(QStringList, args);
+        QFETCH(QString, said);
         Workspace ws(2);
+        const QString ini = ws.folder() + u"/setting.ini"_s;
         if (settings != u"none"_s) {
-            writeSettings(ws, settings == u"present"_s);
+            writeSettings(ws, settings != u"gone"_s, u"./帳票/"_s);
+        }
+        if (settings == u"mixed"_s) {
+            QVERIFY(writeFileBytes(ini, fileBytes(ini) + cp932(u"[PROJECT_NAME]\r\nPNM=インフル\r\n"_s)));
+        } else if (settings == u"empty"_s) {
+            QVERIFY(writeFileBytes(ini, {}));
+        } else if (settings == u"utf-16"_s) {
+            const QString text = QString::fromUtf8(fileBytes(ini));
+            QVERIFY(writeFileBytes(ini, "\xFF\xFE" + QByteArray(reinterpret_cast<const char *>(text.utf16()),
+                                                                 text.size() * 2)));
         }
         const Run run = runTool(ws.folder(), args);
         QVERIFY(run.code > 0 && run.out.isEmpty());
-        QVERIFY2(settings == u"gone"_s ? run.err.contains(u"gone"_s) : !run.err.isEmpty(), qPrintable(run.err));
-        QVERIFY(!QFileInfo::exists(ws.folder() + u"/tool"_s) && !QFileInfo::exists(ws.folder() + u"/gone.db"_s));
+        QVERIFY2(run.err.contains(said), qPrintable(run.err));
+        QCOMPARE(QDir(ws.folder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList{});
+        QVERIFY(!QFileInfo::exists(ws.folder() + u"/gone.db"_s));
     }
 
     // A report that does not fit on the disk is reported as not written, and the earlier one stays.
