@@ -30,6 +30,7 @@ struct Link {
     QByteArray pending;    // what the client sent that is not yet a whole message
     bool started = false;  // past the start-up messages, which carry no type byte
     bool losing = false;   // a COMMIT went out whose answer is to be lost
+    bool sentStatement = false; // the transaction under way sent the statement looked for
 };
 
 bool sendAll(int fd, const char *data, qsizetype size)
@@ -46,8 +47,9 @@ bool sendAll(int fd, const char *data, qsizetype size)
 }
 
 // Reads the client's messages as far as they have arrived: whether one of them is a COMMIT sent as a
-// simple query (how QRB ends every write transaction).
-bool sendsCommit(Link &link)
+// simple query (how QRB ends every write transaction) of a transaction that sent `statement`
+// (any transaction when it is empty).
+bool sendsCommit(Link &link, const QByteArray &statement)
 {
     bool commit = false;
     while (true) {
@@ -72,8 +74,14 @@ bool sendsCommit(Link &link)
         if (link.pending.size() < 1 + qsizetype(length)) {
             break;
         }
-        if (data[0] == 'Q' && link.pending.mid(5, length - 4).trimmed().toUpper().startsWith("COMMIT")) {
-            commit = true;
+        const QByteArray message = link.pending.mid(5, length - 4);
+        if (!statement.isEmpty() && message.contains(statement)) {
+            link.sentStatement = true;
+        }
+        const QByteArray upper = message.trimmed().toUpper();
+        if (data[0] == 'Q' && (upper.startsWith("COMMIT") || upper.startsWith("ROLLBACK"))) {
+            commit = commit || (upper.startsWith("COMMIT") && (statement.isEmpty() || link.sentStatement));
+            link.sentStatement = false;
         }
         link.pending.remove(0, 1 + length);
     }
@@ -81,6 +89,15 @@ bool sendsCommit(Link &link)
 }
 
 } // namespace
+
+void PgProxy::loseNextCommitAnswer(const QByteArray &statement)
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_statement = statement;
+    }
+    m_armed = true;
+}
 
 PgProxy::PgProxy(const PgServer &server)
     : m_server(server)
@@ -166,7 +183,11 @@ void PgProxy::run()
                     end(link);
                     continue;
                 }
-                if (sendsCommit(link) && m_armed.exchange(false)) {
+                const QByteArray statement = [&] {
+                    const std::lock_guard lock(m_mutex);
+                    return m_statement;
+                }();
+                if (sendsCommit(link, statement) && m_armed.exchange(false)) {
                     link.losing = true;
                 }
             }

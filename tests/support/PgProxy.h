@@ -3,6 +3,7 @@
 #include "db/Database.h"
 
 #include <atomic>
+#include <mutex>
 #include <thread>
 
 namespace qrb::test {
@@ -21,8 +22,10 @@ public:
 
     // The same database, reached through the relay.
     PgServer server() const;
-    // The answer to the next COMMIT (of any connection) is lost; the ones after it arrive.
-    void loseNextCommitAnswer() { m_armed = true; }
+    // The answer to the next COMMIT (of any connection) is lost; the ones after it arrive. With
+    // `statement`, only the COMMIT of a transaction that sent a statement containing it counts
+    // ("INSERT INTO YOYAKU": the booking's, not the one of the attempt counters before it).
+    void loseNextCommitAnswer(const QByteArray &statement = {});
     // An answer has been lost since the last loseNextCommitAnswer().
     bool lostOne() const { return m_lost; }
 
@@ -34,6 +37,8 @@ private:
     int m_listen = -1;
     int m_wake[2] = {-1, -1};
     quint16 m_port = 0;
+    std::mutex m_mutex;
+    QByteArray m_statement; // under m_mutex
     std::atomic<bool> m_armed = false;
     std::atomic<bool> m_lost = false;
     std::thread m_thread;

@@ -743,7 +743,7 @@ private slots:
                                     u"kno"_s, u"visited"_s, u"kind"_s, u"second"_s, u"remarks"_s, u"nonce"_s}) {
             sent.append({name, Site::field(confirm.body, name)});
         }
-        relay.loseNextCommitAnswer();
+        relay.loseNextCommitAnswer("INSERT INTO YOYAKU");
         const Reply unknown = site.send(u"/book"_s, sent);
         QVERIFY(relay.lostOne());
         QCOMPARE(unknown.status, 503);

@@ -39,6 +39,10 @@ namespace {
 using Headers = QList<std::pair<QByteArray, QByteArray>>;
 using Form = QList<std::pair<QString, QString>>;
 
+// A confirm page's nonce no booking was stored under: a booking attempt that reaches the limits and
+// the form's checks (without one, /book refuses the request before counting it).
+const QString AnyNonce = u"0123456789abcdef0123456789abcdef"_s;
+
 // The answer to one request: status, headers (names in lower case) and body.
 struct Answer {
     int status = 0;
@@ -624,14 +628,14 @@ private slots:
         patient.send(site.port, u"/check"_s);
         const auto attempt = [&](int i, const QString &p) {
             return patient
-                .send(site.port, path, {{u"csrf"_s, patient.csrf}, {u"yno"_s, u"1"_s}},
+                .send(site.port, path, {{u"csrf"_s, patient.csrf}, {u"yno"_s, u"1"_s}, {u"nonce"_s, AnyNonce}},
                       {{"X-Forwarded-For", QString(p).replace(u'%', QString::number(i)).toLatin1()}})
                 .status;
         };
         for (int i = 1; i <= allowed; ++i) {
             QVERIFY2(attempt(i, pattern) != 429, qPrintable(QString::number(i)));
         }
-        const Answer refused = patient.send(site.port, path, {{u"csrf"_s, patient.csrf}},
+        const Answer refused = patient.send(site.port, path, {{u"csrf"_s, patient.csrf}, {u"nonce"_s, AnyNonce}},
                                             {{"X-Forwarded-For", QString(pattern).replace(u'%', u"250"_s).toLatin1()}});
         QCOMPARE(refused.status, 429);
         QVERIFY(refused.headers.value("retry-after").toInt() > 0);
@@ -785,16 +789,16 @@ private slots:
         // 40 booking attempts from one /24, sent to both in turn: the next is refused by either.
         for (int i = 1; i <= 40; ++i) {
             QVERIFY(patient
-                        .send(i % 2 ? first.port : second.port, u"/book"_s, {{u"csrf"_s, patient.csrf}},
+                        .send(i % 2 ? first.port : second.port, u"/book"_s, {{u"csrf"_s, patient.csrf}, {u"nonce"_s, AnyNonce}},
                               {{"X-Forwarded-For", "198.51.100." + QByteArray::number(i)}})
                         .status != 429);
         }
         QCOMPARE(
-            patient.send(first.port, u"/book"_s, {{u"csrf"_s, patient.csrf}}, {{"X-Forwarded-For", "198.51.100.99"}})
+            patient.send(first.port, u"/book"_s, {{u"csrf"_s, patient.csrf}, {u"nonce"_s, AnyNonce}}, {{"X-Forwarded-For", "198.51.100.99"}})
                 .status,
             429);
         QCOMPARE(
-            patient.send(second.port, u"/book"_s, {{u"csrf"_s, patient.csrf}}, {{"X-Forwarded-For", "198.51.100.98"}})
+            patient.send(second.port, u"/book"_s, {{u"csrf"_s, patient.csrf}, {u"nonce"_s, AnyNonce}}, {{"X-Forwarded-For", "198.51.100.98"}})
                 .status,
             429);
     }

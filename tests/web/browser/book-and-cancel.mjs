@@ -117,7 +117,7 @@ try {
   await form.type('#f-yno', yno);
   await form.type('#f-code', code);
   await go(form, () => form.click('button[type=submit]'));
-  assert.match(await form.$eval('h1', (e) => e.textContent), /予約が見つかりません/);
+  assert.match(await form.$eval('h1', (e) => e.textContent), /予約は取り消されています/);
   console.log(`booked ${yno} and cancelled it: 1 passed, 0 failed`);
 } finally {
   await browser.close();
