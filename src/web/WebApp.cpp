@@ -498,12 +498,15 @@ Response WebApp::book(const Request &r)
     if (!stored) {
         throw DbError(u"保存した Web 予約を読み返せません。"_s);
     }
-    return donePage(*stored, nonce);
+    // A deletion at the desk may have taken the rows between the commit and this read: the booking
+    // was still made, and this first answer says so with what was booked.
+    return donePage(*stored, nonce, &*v.booking);
 }
 
-Response WebApp::donePage(const OnlineReservation &stored, const QByteArray &nonce) const
+Response WebApp::donePage(const OnlineReservation &stored, const QByteArray &nonce,
+                          const ValidBooking *justBooked) const
 {
-    if (stored.doses.isEmpty()) {
+    if (stored.doses.isEmpty() && justBooked == nullptr) {
         return message(409, u"予約は取り消されています"_s,
                        u"予約番号 %1 の予約はすでに取り消されています。あらためて予約するときは、日付の一覧から選んでください。"_s
                            .arg(stored.yno),
@@ -528,7 +531,7 @@ Response WebApp::donePage(const OnlineReservation &stored, const QByteArray &non
         c +=
             u"</table><p class=\"warn\">この予約はすでに受け付けています。取消コードは最初に表示された画面をご覧ください。</p>"_s;
     }
-    c += summary(bookingOfRows(stored.doses));
+    c += summary(stored.doses.isEmpty() ? *justBooked : bookingOfRows(stored.doses));
     return html(200, u"予約が完了しました"_s, c);
 }
 

@@ -78,7 +78,9 @@ private:
     QString hiddenFields(const FormInput &input) const;
     QString summary(const ValidBooking &b) const;
     // The page a stored booking answers with, every time its confirm page is sent.
-    Response donePage(const OnlineReservation &stored, const QByteArray &nonce) const;
+    // The page of a stored booking; `justBooked` is given by the send that stored it.
+    Response donePage(const OnlineReservation &stored, const QByteArray &nonce,
+                      const ValidBooking *justBooked = nullptr) const;
     // The booking of a number whose code matches; a wrong pair counts against the address.
     struct Verified;
     std::optional<Verified> verify(const Request &r, Response &refusal);
