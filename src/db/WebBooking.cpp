@@ -93,6 +93,9 @@ OnlineResult bookOnline(Database &db, const OnlineBooking &b)
              {result.yno, b.first.ydate, b.first.ytime, b.first.knm, b.second ? QVariant(result.secondYno) : none,
               b.second ? b.second->ydate : QString(), b.second ? b.second->ytime : QString(),
               QString::fromLatin1(b.codeHash), QString::fromLatin1(b.nonce)});
+    if (b.alsoStore) {
+        b.alsoStore(db, result);
+    }
     transaction.commit();
     return result;
 }
@@ -122,7 +125,7 @@ std::optional<OnlineReservation> onlineReservation(Database &db, int yno)
     return found;
 }
 
-int cancelOnline(Database &db, int yno)
+int cancelOnline(Database &db, int yno, const std::function<void(Database &, int)> &alsoStore)
 {
     Database::WriteTransaction transaction(db);
     QList<int> numbers;
@@ -134,6 +137,9 @@ int cancelOnline(Database &db, int yno)
         recordReservationChange(db, HistoryKind::Cancelled, before, std::nullopt);
     }
     db.write(u"DELETE FROM WEBYOYAKU WHERE YNO = ?"_s, {yno});
+    if (alsoStore) {
+        alsoStore(db, deleted);
+    }
     transaction.commit();
     return deleted;
 }

@@ -9,6 +9,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 namespace qrb {
@@ -26,6 +27,8 @@ void prepareWebBooking(Database &db);
 // YOYAKU_cnt counts them: every row, come or not.
 QHash<QString, int> reservationCountsBetween(Database &db, QDate from, QDate to);
 
+struct OnlineResult;
+
 struct OnlineBooking {
     BookingRecord first;
     std::optional<BookingRecord> second; // the second dose of a 新型 pair
@@ -34,6 +37,9 @@ struct OnlineBooking {
     QDate today;
     QByteArray codeHash; // hex SHA-256 of the cancel code
     QByteArray nonce;    // the confirm page's one-time number
+    // What else belongs to the booking (its confirmation mail), written in the same transaction once
+    // the rows are in, so that neither is stored without the other.
+    std::function<void(Database &, const OnlineResult &)> alsoStore;
 };
 
 enum class OnlineOutcome {
@@ -65,7 +71,8 @@ struct OnlineReservation {
 std::optional<OnlineReservation> onlineReservation(Database &db, int yno);
 
 // Deletes the web booking of a number, both doses of a pair, as one transaction. Returns the rows
-// deleted (0 when the desk had already deleted them).
-int cancelOnline(Database &db, int yno);
+// deleted (0 when the desk had already deleted them). `alsoStore` (the cancellation notice) is
+// written in the same transaction, told how many rows were deleted.
+int cancelOnline(Database &db, int yno, const std::function<void(Database &, int)> &alsoStore = {});
 
 } // namespace qrb

@@ -5,6 +5,7 @@
 #include "config/Clock.h"
 #include "db/Database.h"
 #include "db/WebBooking.h"
+#include "mail/Outbox.h"
 #include "shared/Dates.h"
 
 #include <QDebug>
@@ -277,6 +278,17 @@ QString WebApp::renderForm(const FormInput &in, const QHash<QString, QString> &e
     c += field(u"tel"_s, u"電話番号"_s,
                text(u"tel"_s, in.tel,
                     u"type=\"tel\" autocomplete=\"tel\" maxlength=\"16\" placeholder=\"例: 090-1234-5678\""_s));
+    if (m_outbox) {
+        c += field(u"email"_s, u"メールアドレス"_s,
+                   u"<p class=\"opt\">"_s +
+                       esc(u"入力すると、予約の確認と前日のお知らせをメールでお送りします。アドレスはこのご予約の"
+                           u"ご連絡にだけ使い、予約日の%1日後に削除します。"_s.arg(m_outbox->keepDays())) +
+                       u"</p>"_s +
+                       text(u"email"_s, in.email,
+                            u"type=\"email\" autocomplete=\"email\" inputmode=\"email\" maxlength=\"254\" "
+                            "placeholder=\"例: hanako@example.jp\""_s),
+                   true);
+    }
     c += field(u"kno"_s, u"患者番号（診察券の番号）"_s,
                text(u"kno"_s, in.kno, u"type=\"text\" inputmode=\"numeric\" maxlength=\"20\""_s), true);
 
@@ -343,7 +355,16 @@ Response WebApp::formPage(const Request &r)
 Response WebApp::formAgain(const Request &r)
 {
     const Calendar calendar(m_db, m_settings, m_clock.now());
-    return html(200, u"お名前などの入力"_s, renderForm(FormInput::fromFields(r.form), {}, calendar));
+    return html(200, u"お名前などの入力"_s, renderForm(formOf(r), {}, calendar));
+}
+
+FormInput WebApp::formOf(const Request &r) const
+{
+    FormInput input = FormInput::fromFields(r.form);
+    if (!m_outbox) {
+        input.email.clear();
+    }
+    return input;
 }
 
 QString WebApp::hiddenFields(const FormInput &in) const
@@ -351,7 +372,8 @@ QString WebApp::hiddenFields(const FormInput &in) const
     return hidden(u"date"_s, in.date) + hidden(u"hour"_s, in.hour) + hidden(u"name"_s, in.name) +
            hidden(u"kana"_s, in.kana) + hidden(u"birth"_s, in.birth) + hidden(u"tel"_s, in.tel) +
            hidden(u"kno"_s, in.kno) + hidden(u"visited"_s, in.visited) + hidden(u"kind"_s, in.kind) +
-           hidden(u"second"_s, in.second) + hidden(u"remarks"_s, in.remarks);
+           hidden(u"second"_s, in.second) + hidden(u"remarks"_s, in.remarks) +
+           (m_outbox ? hidden(u"email"_s, in.email) : QString());
 }
 
 QString WebApp::summary(const ValidBooking &b) const
@@ -370,13 +392,16 @@ QString WebApp::summary(const ValidBooking &b) const
     t += row(u"受診歴"_s, b.rflg == 1 ? u"あり"_s : u"なし"_s);
     t += row(u"種別"_s, b.kind == Kind::NewPair ? u"新型（2回接種）"_s : kindText(b.kind));
     t += row(u"備考"_s, b.remarks);
+    if (m_outbox) {
+        t += row(u"メールアドレス"_s, b.email.isEmpty() ? u"（なし）"_s : b.email);
+    }
     return t + u"</table>"_s;
 }
 
 Response WebApp::confirm(const Request &r)
 {
     const Calendar calendar(m_db, m_settings, m_clock.now());
-    FormInput input = FormInput::fromFields(r.form);
+    FormInput input = formOf(r);
     const Validation v = validateForm(input, calendar, m_settings);
     if (!v.booking) {
         return html(422, u"お名前などの入力"_s, renderForm(input, v.errors, calendar));
@@ -403,7 +428,7 @@ Response WebApp::book(const Request &r)
                        u"最初のページへ"_s);
     }
     const Calendar calendar(m_db, m_settings, m_clock.now());
-    const FormInput input = FormInput::fromFields(r.form);
+    const FormInput input = formOf(r);
     const QString code = m_secrets.cancelCode(nonce);
     const Validation v = validateForm(input, calendar, m_settings);
     OnlineResult result;
@@ -413,7 +438,20 @@ Response WebApp::book(const Request &r)
         booking.today = calendar.today();
         booking.codeHash = cancelCodeHash(*normalizedCancelCode(code));
         booking.nonce = nonce;
+        const ValidBooking &b = *v.booking;
+        if (m_outbox && !b.email.isEmpty()) {
+            booking.alsoStore = [&](Database &db, const OnlineResult &stored) {
+                QList<mail::Dose> doses{{stored.yno, b.date, b.hour}};
+                if (stored.secondYno) {
+                    doses.append({stored.secondYno, b.secondDate, b.secondHour});
+                }
+                m_outbox->confirmBooking(db, {b.email, r.client, b.name, doses, code}, m_clock.now());
+            };
+        }
         result = bookOnline(m_db, booking);
+        if (booking.alsoStore && result.outcome == OnlineOutcome::Booked) {
+            m_outbox->wake();
+        }
     } else if (v.errors.contains(u"slot"_s) || v.errors.contains(u"second"_s)) {
         // Filled between the form and now: told as "full", as a full slot in the transaction is.
         result.outcome = v.errors.contains(u"slot"_s) ? OnlineOutcome::SlotFull : OnlineOutcome::SecondSlotFull;
@@ -469,20 +507,31 @@ Response WebApp::book(const Request &r)
         c +=
             u"</table><p class=\"warn\">この予約はすでに受け付けています。取消コードは最初に表示された画面をご覧ください。</p>"_s;
     }
+    if (v.booking && !v.booking->email.isEmpty()) {
+        // The same words whether or not the day's limit let the mail go, so that the page tells no one
+        // how many mails the address has had.
+        c += u"<p>ご入力のメールアドレスに、予約の確認のメールをお送りします。届かないときも、予約番号と取消コードは"
+             u"この画面でご確認ください。</p>"_s;
+    }
     if (v.booking) {
         c += summary(*v.booking);
     }
     return html(200, u"予約が完了しました"_s, c);
 }
 
-Response WebApp::checkPage(const Request &)
+Response WebApp::checkPage(const Request &r)
 {
+    // The link in a mail fills the number in; the code is never part of an address.
+    static const QRegularExpression digits(u"^[0-9]{1,10}$"_s);
+    const QString yno = r.query.value(u"yno"_s);
+    const QString filled = digits.match(yno).hasMatch() ? yno : QString();
     const QString c = u"<p>予約完了の画面に表示された予約番号と取消コードを入力してください。</p>"
                       "<form method=\"post\" action=\"/check\">"_s +
                       hiddenToken() +
                       u"<div class=\"field\"><label for=\"f-yno\">予約番号</label>"
                       "<input id=\"f-yno\" name=\"yno\" type=\"text\" inputmode=\"numeric\" maxlength=\"10\" "
-                      "autocomplete=\"off\"></div>"
+                      "autocomplete=\"off\" value=\""_s +
+                      esc(filled) + u"\"></div>"
                       "<div class=\"field\"><label for=\"f-code\">取消コード</label>"
                       "<input id=\"f-code\" name=\"code\" type=\"text\" maxlength=\"30\" autocomplete=\"off\" "
                       "autocapitalize=\"characters\" placeholder=\"XXXX-XXXX-XXXX-XXXX\"></div>"
@@ -563,7 +612,22 @@ Response WebApp::cancel(const Request &r)
                            u"接種日時を過ぎた予約はWebでは取り消せません。お電話でご連絡ください。"_s);
         }
     }
-    const int deleted = cancelOnline(m_db, found->yno);
+    std::function<void(Database &, int)> notice;
+    QList<mail::Dose> doses;
+    if (m_outbox) {
+        for (const Reservation &dose : found->booking.doses) {
+            doses.append({dose.yno, dateFromKey(dose.ydate).value_or(QDate()), dose.ytime});
+        }
+        // Cancelled at the desk already: the address goes, without a notice.
+        notice = [&](Database &db, int deletedRows) {
+            m_outbox->noticeCancellation(db, found->yno, deletedRows > 0 ? doses : QList<mail::Dose>(), r.client,
+                                         m_clock.now());
+        };
+    }
+    const int deleted = cancelOnline(m_db, found->yno, notice);
+    if (m_outbox && deleted > 0) {
+        m_outbox->wake();
+    }
     qInfo().noquote() << "cancelled online:" << found->yno;
     return message(200, u"予約を取り消しました"_s,
                    deleted > 0 ? u"ご予約を取り消しました。またのご利用をお待ちしております。"_s

@@ -14,6 +14,10 @@ class Clock;
 class Database;
 } // namespace qrb
 
+namespace qrb::mail {
+class Outbox;
+}
+
 namespace qrb::web {
 
 class Calendar;
@@ -55,6 +59,10 @@ public:
 
     Response handle(const Request &request);
 
+    // Where the clinic sends mail: the form asks for an address, and bookings and online cancellations
+    // queue their mail through it. Without one (no [MAIL]) nothing of mail appears.
+    void setOutbox(const mail::Outbox *outbox) { m_outbox = outbox; }
+
 private:
     using Handler = Response (WebApp::*)(const Request &);
     struct Route {
@@ -83,6 +91,8 @@ private:
     QString hiddenToken() const;
     QString renderForm(const FormInput &input, const QHash<QString, QString> &errors, const Calendar &calendar) const;
     QString hiddenFields(const FormInput &input) const;
+    // The form's fields as sent; an address only where the form asks for one.
+    FormInput formOf(const Request &r) const;
     QString summary(const ValidBooking &b) const;
     // The booking of a number whose code matches; a wrong pair counts against the address.
     struct Verified;
@@ -97,6 +107,7 @@ private:
     RateLimiter m_limiter;
     QByteArray m_currentCookie; // the cookie of the request being answered
     bool m_dbBroken = false;
+    const mail::Outbox *m_outbox = nullptr;
 };
 
 } // namespace qrb::web
