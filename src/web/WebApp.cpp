@@ -497,21 +497,21 @@ Response WebApp::book(const Request &r)
     if (result.secondYno) {
         c += u"<tr><th>2回目の予約番号</th><td class=\"big\">"_s + QString::number(result.secondYno) + u"</td></tr>"_s;
     }
+    const bool mailed = v.booking && !v.booking->email.isEmpty();
     if (codeKnown) {
         c += u"<tr><th>取消コード</th><td class=\"big code\" id=\"code\">"_s + esc(code) + u"</td></tr></table>"_s +
-             u"<p "
-             u"class=\"warn\">"
-             u"取消コードはこの画面でしか表示されません。予約番号とともにメモするか、この画面を保存してください。"
-             "予約の確認・取消に必要です。</p>"_s;
+             u"<p class=\"warn\">"_s +
+             (mailed ? u"取消コードは確認のメールにも記載しますが、届かないこともあります。"_s
+                     : u"取消コードはこの画面でしか表示されません。"_s) +
+             u"予約番号とともにメモするか、この画面を保存してください。予約の確認・取消に必要です。</p>"_s;
     } else {
         c +=
             u"</table><p class=\"warn\">この予約はすでに受け付けています。取消コードは最初に表示された画面をご覧ください。</p>"_s;
     }
-    if (v.booking && !v.booking->email.isEmpty()) {
+    if (mailed) {
         // The same words whether or not the day's limit let the mail go, so that the page tells no one
         // how many mails the address has had.
-        c += u"<p>ご入力のメールアドレスに、予約の確認のメールをお送りします。届かないときも、予約番号と取消コードは"
-             u"この画面でご確認ください。</p>"_s;
+        c += u"<p>ご入力のメールアドレスに、予約の確認のメールをお送りします。</p>"_s;
     }
     if (v.booking) {
         c += summary(*v.booking);
