@@ -2,6 +2,7 @@
 
 #include <QCryptographicHash>
 #include <QHostAddress>
+#include <QStringList>
 #include <QUrl>
 
 using namespace Qt::StringLiterals;
@@ -80,6 +81,12 @@ QByteArray addressKey(const QString &address)
         local.truncate(plus);
     }
     return QCryptographicHash::hash((local + address.mid(at)).toLower().toUtf8(), QCryptographicHash::Sha256).toHex();
+}
+
+QByteArray patientKey(const QString &knm, const QString &kknm, const QString &birthday, const QString &tel1)
+{
+    const QString fields = QStringList{knm, kknm, birthday, tel1}.join(QChar(0x1f));
+    return QCryptographicHash::hash(fields.toUtf8(), QCryptographicHash::Sha256).toHex();
 }
 
 QByteArray networkKey(const QString &client)

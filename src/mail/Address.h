@@ -20,6 +20,11 @@ AddressCheck checkAddress(const QString &typed);
 // victim+1@… and Victim@… count as one address and the count keeps no address.
 QByteArray addressKey(const QString &address);
 
+// Who a booking was for, as the desk stores it (name, kana, birth date, telephone), hashed: enough
+// to recognise the same patient booked again at the desk without keeping a copy of her data. Not a
+// secret (the fields are guessable); only a way not to store them twice.
+QByteArray patientKey(const QString &knm, const QString &kknm, const QString &birthday, const QString &tel1);
+
 // What the per-network limit counts: the /24 of an IPv4 client, the /48 of an IPv6 one, hashed.
 QByteArray networkKey(const QString &client);
 

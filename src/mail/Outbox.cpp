@@ -53,7 +53,7 @@ void prepareMail(Database &db)
 {
     Database::WriteTransaction transaction(db);
     db.write(u"CREATE TABLE IF NOT EXISTS WEBMAIL (YNO INTEGER NOT NULL PRIMARY KEY, YNO2 INTEGER, KNM TEXT NOT NULL, "
-             "ADDRESS TEXT NOT NULL, BOOKED BIGINT NOT NULL, REMINDED1 TEXT, REMINDED2 TEXT)"_s);
+             "PATIENT TEXT NOT NULL, ADDRESS TEXT NOT NULL, BOOKED BIGINT NOT NULL, REMINDED1 TEXT, REMINDED2 TEXT)"_s);
     db.write(u"CREATE TABLE IF NOT EXISTS MAILQUEUE (ID TEXT NOT NULL PRIMARY KEY, KIND TEXT NOT NULL, "
              "YNO INTEGER NOT NULL, RCPT TEXT NOT NULL, MESSAGE TEXT NOT NULL, ADDRKEY TEXT NOT NULL, "
              "NETKEY TEXT, QUEUED BIGINT NOT NULL, DUE BIGINT NOT NULL, ATTEMPTS INTEGER NOT NULL, "
@@ -120,9 +120,9 @@ bool Outbox::confirmBooking(Database &db, const BookedMail &b, const QDateTime &
     // An address left behind by an earlier booking of this number, which the desk deleted and the
     // postman has not tidied away yet.
     db.write(u"DELETE FROM WEBMAIL WHERE YNO = ?"_s, {b.doses.first().yno});
-    db.write(u"INSERT INTO WEBMAIL (YNO, YNO2, KNM, ADDRESS, BOOKED) VALUES (?, ?, ?, ?, ?)"_s,
-             {b.doses.first().yno, b.doses.size() > 1 ? QVariant(b.doses.at(1).yno) : none, b.name, b.address,
-              now.toSecsSinceEpoch()});
+    db.write(u"INSERT INTO WEBMAIL (YNO, YNO2, KNM, PATIENT, ADDRESS, BOOKED) VALUES (?, ?, ?, ?, ?, ?)"_s,
+             {b.doses.first().yno, b.doses.size() > 1 ? QVariant(b.doses.at(1).yno) : none, b.name,
+              QString::fromLatin1(b.patient), b.address, now.toSecsSinceEpoch()});
     enqueue(db, m_head, MailKind::Confirmation, b.doses.first().yno, b.address,
             confirmationLetter(m_head, b.doses, b.cancelCode), network, now);
     return true;

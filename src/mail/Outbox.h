@@ -18,9 +18,9 @@ namespace qrb::mail {
 
 // The mail tables, QRB's own, beside the web booking's (the desk reads neither):
 //   WEBMAIL    the address a web booking was made with, by the booking's first number, with the name
-//              it was booked under, when, and which day and hour of each dose were reminded. Removed
-//              when the booking is cancelled (online at once, at the desk on the next round of the
-//              postman) and KEEP_DAYS after its last dose.
+//              it was booked under (and patientKey), when, and which day and hour of each dose were
+//              reminded. Removed when the booking is cancelled (online at once, at the desk on the
+//              next round of the postman) and KEEP_DAYS after its last dose.
 //   MAILQUEUE  every mail from queued to sent. The address and the message (a confirmation holds the
 //              cancel code) are emptied once it is sent or given up; what stays for two days is what
 //              the daily limits count: hashes of the address and of the network, kind and times.
@@ -37,9 +37,10 @@ QString kindName(MailKind kind);
 
 // A booking as the done page shows it, for its confirmation.
 struct BookedMail {
-    QString address; // checked (checkAddress)
-    QString client;  // the address the booking came from, for the per-network limit
-    QString name;    // as booked: a reminder goes only while the reservation still bears it
+    QString address;    // checked (checkAddress)
+    QString client;     // the address the booking came from, for the per-network limit
+    QString name;       // as booked: a reminder goes only while the reservation still bears it
+    QByteArray patient; // patientKey of the booking's rows, to follow a dose the desk moves
     QList<Dose> doses;
     QString cancelCode;
 };

@@ -1,12 +1,15 @@
 #include "Postman.h"
 
+#include "Address.h"
 #include "Outbox.h"
 #include "config/Clock.h"
 #include "db/Database.h"
 #include "shared/Dates.h"
 
 #include <QDebug>
+#include <QHash>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QSqlQuery>
 
 using namespace Qt::StringLiterals;
@@ -65,13 +68,80 @@ Postman::Round Postman::runOnce()
     return round;
 }
 
+QList<Postman::Standing> Postman::standingDoses(QDate from, QDate to, QHash<int, Kept> &kept)
+{
+    kept.clear();
+    QSet<int> ownNumbers;
+    m_db.forEachRow(u"SELECT YNO, YNO2, KNM, PATIENT, ADDRESS, BOOKED, REMINDED1, REMINDED2 FROM WEBMAIL"_s, {},
+                    [&](const QSqlQuery &q) {
+                        Kept k{q.value(0).toInt(),
+                               q.value(1).isNull() ? 0 : q.value(1).toInt(),
+                               q.value(2).toString(),
+                               q.value(3).toString().toLatin1(),
+                               q.value(4).toString(),
+                               q.value(5).toLongLong(),
+                               {q.value(6).toString(), q.value(7).toString()}};
+                        ownNumbers << k.yno << k.yno2;
+                        kept.insert(k.yno, k);
+                    });
+    QList<Standing> standing;
+    QSet<std::pair<int, int>> found; // (booking, dose number) whose own row still stands
+    const auto inRange = [&](const QString &date) { return date >= dateKey(from) && date <= dateKey(to); };
+    const auto doseOf = [](const QSqlQuery &q) {
+        return Dose{q.value(1).toInt(), dateFromKey(q.value(2).toString()).value_or(QDate()), q.value(3).toString()};
+    };
+    m_db.forEachRow(u"SELECT W.YNO, Y.YNO, Y.YDATE, Y.YTIME FROM WEBMAIL W JOIN YOYAKU Y ON Y.KNM = W.KNM "
+                    "AND (Y.YNO = W.YNO OR Y.YNO = W.YNO2) ORDER BY Y.YDATE, Y.YTIME, Y.YNO"_s,
+                    {}, [&](const QSqlQuery &q) {
+                        const int booking = q.value(0).toInt();
+                        const int number = q.value(1).toInt() == booking ? 1 : 2;
+                        found.insert({booking, number});
+                        if (inRange(q.value(2).toString())) {
+                            standing.append({booking, number, doseOf(q)});
+                        }
+                    });
+    // A dose whose own row is gone may have been moved at the desk: booked again there, later, for
+    // the same patient (name, kana, birth date and telephone as the web booking stored them), which
+    // is what the desk's form copies when it loads her. The earliest such reservation is followed.
+    for (const Kept &k : std::as_const(kept)) {
+        for (const int number : k.yno2 ? QList<int>{1, 2} : QList<int>{1}) {
+            if (found.contains({k.yno, number})) {
+                continue;
+            }
+            std::optional<Standing> moved;
+            m_db.forEachRow(u"SELECT KNM, YNO, YDATE, YTIME, KKNM, BIRTHDAY, TEL1, SCNT FROM YOYAKU WHERE KNM = ? "
+                            "AND YNO > ? AND YDATE >= ? AND YDATE <= ? ORDER BY YDATE, YTIME, YNO"_s,
+                            {k.knm, k.yno, dateKey(from), dateKey(to)}, [&](const QSqlQuery &q) {
+                                const bool samePatient =
+                                    patientKey(q.value(0).toString(), q.value(4).toString(), q.value(5).toString(),
+                                               q.value(6).toString()) == k.patient;
+                                const bool sameDose = !k.yno2 || q.value(7).toInt() == number;
+                                if (!moved && samePatient && sameDose && !ownNumbers.contains(q.value(1).toInt())) {
+                                    moved = Standing{k.yno, number, doseOf(q)};
+                                }
+                            });
+            if (moved) {
+                standing.append(*moved);
+            }
+        }
+    }
+    return standing;
+}
+
 void Postman::tidy(const QDateTime &now)
 {
-    // An address is kept while its booking stands, and KEEP_DAYS after its last dose; a booking the
-    // desk deleted (or renamed) no longer finds its rows.
-    m_db.write(u"DELETE FROM WEBMAIL WHERE NOT EXISTS (SELECT 1 FROM YOYAKU Y WHERE Y.KNM = WEBMAIL.KNM "
-               "AND (Y.YNO = WEBMAIL.YNO OR Y.YNO = WEBMAIL.YNO2) AND Y.YDATE >= ?)"_s,
-               {dateKey(now.date().addDays(-m_settings.keepDays))});
+    // An address is kept while its booking stands (where the desk moved it, too), and KEEP_DAYS after
+    // its last dose; a booking the desk deleted no longer finds its rows.
+    QHash<int, Kept> kept;
+    QSet<int> standing;
+    for (const Standing &s : standingDoses(now.date().addDays(-m_settings.keepDays), QDate(9999, 12, 31), kept)) {
+        standing << s.booking;
+    }
+    for (const Kept &k : std::as_const(kept)) {
+        if (!standing.contains(k.yno)) {
+            m_db.write(u"DELETE FROM WEBMAIL WHERE YNO = ?"_s, {k.yno});
+        }
+    }
     // Unsent mail of a booking that is gone would speak of a reservation that no longer stands.
     m_db.write(u"DELETE FROM MAILQUEUE WHERE STATE = 'queued' AND KIND <> 'cancellation' "
                "AND NOT EXISTS (SELECT 1 FROM WEBMAIL W WHERE W.YNO = MAILQUEUE.YNO)"_s);
@@ -81,59 +151,39 @@ void Postman::tidy(const QDateTime &now)
 
 int Postman::queueReminders(const QDateTime &now)
 {
-    struct Due {
-        int booking = 0;
-        bool ofPair = false;
-        QString address;
-        qint64 booked = 0;
-        QString reminded1, reminded2;
-        Dose dose;
-    };
-    QList<Due> candidates;
     const QDate today = now.date();
+    QHash<int, Kept> kept;
     // Today's doses too: a reminder missed the evening before (qrb-web was down) still helps in the
     // morning, until the slot begins.
-    m_db.forEachRow(u"SELECT W.YNO, W.YNO2, W.ADDRESS, W.BOOKED, W.REMINDED1, W.REMINDED2, Y.YNO, Y.YDATE, Y.YTIME "
-                    "FROM WEBMAIL W JOIN YOYAKU Y ON Y.KNM = W.KNM AND (Y.YNO = W.YNO OR Y.YNO = W.YNO2) "
-                    "WHERE Y.YDATE >= ? AND Y.YDATE <= ? ORDER BY Y.YDATE, Y.YTIME, Y.YNO"_s,
-                    {dateKey(today), dateKey(today.addDays(1))}, [&](const QSqlQuery &q) {
-                        Due due{q.value(0).toInt(),
-                                !q.value(1).isNull(),
-                                q.value(2).toString(),
-                                q.value(3).toLongLong(),
-                                q.value(4).toString(),
-                                q.value(5).toString(),
-                                Dose{q.value(6).toInt(), dateFromKey(q.value(7).toString()).value_or(QDate()),
-                                     q.value(8).toString()}};
-                        candidates << due;
-                    });
+    const QList<Standing> doses = standingDoses(today, today.addDays(1), kept);
     int queued = 0;
-    for (const Due &due : candidates) {
-        const bool hourKnown = due.dose.hour.size() == 2 && due.dose.hour.toInt() >= 0 && due.dose.hour.toInt() < 24;
-        if (!due.dose.date.isValid() || !hourKnown) {
+    for (const Standing &s : doses) {
+        const Kept &k = kept[s.booking];
+        const Dose &dose = s.dose;
+        const bool hourKnown = dose.hour.size() == 2 && dose.hour.toInt() >= 0 && dose.hour.toInt() < 24;
+        if (!dose.date.isValid() || !hourKnown) {
             continue;
         }
-        const QDateTime moment = at(now, due.dose.date.addDays(-1), m_settings.remindAt);
-        const QDateTime begins = at(now, due.dose.date, QTime(due.dose.hour.toInt(), 0));
+        const QDateTime moment = at(now, dose.date.addDays(-1), m_settings.remindAt);
+        const QDateTime begins = at(now, dose.date, QTime(dose.hour.toInt(), 0));
         // Booked after the reminder time: the confirmation has only just said it all.
-        if (now < moment || now >= begins || due.booked >= moment.toSecsSinceEpoch()) {
+        if (now < moment || now >= begins || k.booked >= moment.toSecsSinceEpoch()) {
             continue;
         }
-        const bool first = due.dose.yno == due.booking;
-        const QString slot = dateKey(due.dose.date) + u' ' + due.dose.hour;
-        if ((first ? due.reminded1 : due.reminded2) == slot) {
+        const QString slot = dateKey(dose.date) + u' ' + dose.hour;
+        if (k.reminded[s.doseNumber - 1] == slot) {
             continue;
         }
         // The mark and the mail together: of several postmen, the one whose mark lands queues it. A
         // dose the desk moved to another day or hour has a new slot, and is reminded of again.
-        const QString column = first ? u"REMINDED1"_s : u"REMINDED2"_s;
+        const QString column = s.doseNumber == 1 ? u"REMINDED1"_s : u"REMINDED2"_s;
         Database::WriteTransaction transaction(m_db, Database::WriteTransaction::Lock::NoTables);
         const int marked =
             m_db.write(u"UPDATE WEBMAIL SET %1 = ? WHERE YNO = ? AND (%1 IS NULL OR %1 <> ?)"_s.arg(column),
-                       {slot, due.booking, slot});
+                       {slot, s.booking, slot});
         if (marked == 1) {
-            enqueue(m_db, m_head, MailKind::Reminder, due.booking, due.address,
-                    reminderLetter(m_head, due.dose, today, first ? 1 : 2, due.ofPair), QByteArray(), now);
+            enqueue(m_db, m_head, MailKind::Reminder, s.booking, k.address,
+                    reminderLetter(m_head, dose, today, s.doseNumber, k.yno2 != 0), QByteArray(), now);
             ++queued;
         }
         transaction.commit();

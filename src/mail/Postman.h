@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QHash>
 
 #include <atomic>
 
@@ -39,6 +40,25 @@ public:
     void abort();
 
 private:
+    // A row of WEBMAIL.
+    struct Kept {
+        int yno = 0;
+        int yno2 = 0; // 0: not a pair
+        QString knm;
+        QByteArray patient;
+        QString address;
+        qint64 booked = 0;
+        QString reminded[2]; // "YYYY/MM/DD HH" of each dose's last reminder
+    };
+    // A dose of a booking with an address, as the reservation stands now.
+    struct Standing {
+        int booking = 0;
+        int doseNumber = 1;
+        Dose dose;
+    };
+    // The doses between two days (both included) of every booking with an address: its own rows, or
+    // where the desk deleted one, the reservation it moved that dose to. `kept` gets every WEBMAIL row.
+    QList<Standing> standingDoses(QDate from, QDate to, QHash<int, Kept> &kept);
     void tidy(const QDateTime &now);
     int queueReminders(const QDateTime &now);
     void sendDue(const QDateTime &now, Round &round);

@@ -5,6 +5,7 @@
 #include "config/Clock.h"
 #include "db/Database.h"
 #include "db/WebBooking.h"
+#include "mail/Address.h"
 #include "mail/Outbox.h"
 #include "shared/Dates.h"
 
@@ -439,13 +440,15 @@ Response WebApp::book(const Request &r)
         booking.codeHash = cancelCodeHash(*normalizedCancelCode(code));
         booking.nonce = nonce;
         const ValidBooking &b = *v.booking;
+        const QByteArray patient =
+            mail::patientKey(booking.first.knm, booking.first.kknm, booking.first.birthday, booking.first.tel1);
         if (m_outbox && !b.email.isEmpty()) {
             booking.alsoStore = [&](Database &db, const OnlineResult &stored) {
                 QList<mail::Dose> doses{{stored.yno, b.date, b.hour}};
                 if (stored.secondYno) {
                     doses.append({stored.secondYno, b.secondDate, b.secondHour});
                 }
-                m_outbox->confirmBooking(db, {b.email, r.client, b.name, doses, code}, m_clock.now());
+                m_outbox->confirmBooking(db, {b.email, r.client, b.name, patient, doses, code}, m_clock.now());
             };
         }
         result = bookOnline(m_db, booking);

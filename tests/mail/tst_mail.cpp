@@ -41,20 +41,32 @@ struct MailClinic {
     }
     // A web booking with an address, as the booking page stores it: the reservations and the
     // confirmation in one transaction. The first dose is booked at the clock's now.
-    QList<Dose> book(const QString &address, const QList<std::pair<QDate, QString>> &wanted,
-                     const QString &client = u"192.0.2.10"_s, const QString &name = u"山田 花子"_s)
+    QList<Dose> book(const QString &address, const QList<std::pair<QDate, QString>> &wanted, QString client = {},
+                     const QString &name = u"山田 花子"_s)
     {
+        client = client.isEmpty() ? u"192.0.2.10"_s : client;
         QList<Dose> doses;
         Database::WriteTransaction transaction(ws.db);
         for (const auto &[day, hour] : wanted) {
-            BookingRecord r = test::bookingOf(name, dateKey(day), hour);
+            BookingRecord r = patient(name, day, hour);
             std::tie(r.sflg, r.scnt) = wanted.size() > 1 ? std::pair(2, int(doses.size()) + 1) : std::pair(1, 1);
             doses << Dose{registerReservationInTransaction(ws.db, r, WhenFull::Refuse).yno, day, hour};
         }
+        const BookingRecord r = patient(name, {}, {});
         mail::Outbox(settings, head)
-            .confirmBooking(ws.db, {address, client, name, doses, u"ABCD-EFGH-JKMN-PQRS"_s}, ws.clock.now());
+            .confirmBooking(ws.db,
+                            {address, client, name, mail::patientKey(r.knm, r.kknm, r.birthday, r.tel1), doses,
+                             u"ABCD-EFGH-JKMN-PQRS"_s},
+                            ws.clock.now());
         transaction.commit();
         return doses;
+    }
+    // The rows of a patient as the web and the desk store them.
+    static BookingRecord patient(const QString &name, QDate day, const QString &hour)
+    {
+        BookingRecord r = test::bookingOf(name, dateKey(day), hour);
+        std::tie(r.kknm, r.birthday, r.tel1) = std::tuple(u"ﾔﾏﾀﾞ ﾊﾅｺ"_s, u"1985年04月12日"_s, u"090-1234-5678"_s);
+        return r;
     }
     mail::Postman::Round round()
     {
@@ -256,37 +268,47 @@ private slots:
         QVERIFY(head.contains(u"Auto-Submitted: auto-generated"_s));
     }
 
-    // The day before at REMIND_AT, once per dose, for bookings still standing; an address goes when its
-    // booking is cancelled at the desk or KEEP_DAYS after its last dose.
+    // The day before at REMIND_AT, once per dose, for bookings still standing, where the desk moved
+    // them too; an address goes when its booking is cancelled at the desk or KEEP_DAYS after its last
+    // dose.
     void remindersGoTheDayBeforeAndAddressesGoAfterwards()
     {
         MailClinic clinic;
         QVERIFY2(clinic.smtp.start(), qPrintable(clinic.smtp.diagnosis()));
         const QDate tuesday(2009, 10, 13);
-        const int one = clinic.book(u"one@example.jp"_s, {{tuesday, u"10"_s}}).first().yno;
-        const QList<Dose> pair = clinic.book(u"pair@example.jp"_s, {{tuesday, u"14"_s}, {QDate(2009, 11, 4), u"09"_s}});
-        const int gone = clinic.book(u"gone@example.jp"_s, {{tuesday, u"15"_s}}).first().yno;
-        QCOMPARE(clinic.round().sent, 3);
+        const int one = clinic.book(u"one@example.jp"_s, {{tuesday, u"10"_s}}, {}, u"一"_s).first().yno;
+        const QList<Dose> pair =
+            clinic.book(u"pair@example.jp"_s, {{tuesday, u"14"_s}, {QDate(2009, 11, 4), u"09"_s}}, {}, u"二"_s);
+        const int gone = clinic.book(u"gone@example.jp"_s, {{tuesday, u"15"_s}}, {}, u"三"_s).first().yno;
+        const int moved = clinic.book(u"moved@example.jp"_s, {{tuesday, u"09"_s}}, {}, u"四"_s).first().yno;
+        QCOMPARE(clinic.round().sent, 4);
+        // The desk cancels one; another patient of the same name is booked there afterwards.
         QVERIFY(cancelReservationNumbered(clinic.ws.db, gone));
+        clinic.ws.addReservation(dateKey(tuesday), u"16"_s, u"三"_s);
+        // The desk moves one: books the same patient at 13:00, then cancels 9:00.
+        const int movedTo =
+            registerReservation(clinic.ws.db, MailClinic::patient(u"四"_s, tuesday, u"13"_s), WhenFull::Refuse).yno;
+        QVERIFY(cancelReservationNumbered(clinic.ws.db, moved));
 
         clinic.at(tuesday.addDays(-1), QTime(16, 59));
         QCOMPARE(clinic.round().reminders, 0);
         QCOMPARE(clinic.addresses(),
-                 (QStringList{u"%1 one@example.jp"_s.arg(one), u"%1 pair@example.jp"_s.arg(pair.first().yno)}));
+                 (QStringList{u"%1 one@example.jp"_s.arg(one), u"%1 pair@example.jp"_s.arg(pair.first().yno),
+                              u"%1 moved@example.jp"_s.arg(moved)}));
         clinic.at(tuesday.addDays(-1), QTime(17, 0));
-        QCOMPARE(clinic.round().sent, 2);
+        QCOMPARE(clinic.round().sent, 3);
         // Booked after the reminder time: the confirmation is the reminder.
         clinic.at(tuesday.addDays(-1), QTime(18, 0));
-        clinic.book(u"late@example.jp"_s, {{tuesday, u"16"_s}}).first().yno;
+        clinic.book(u"late@example.jp"_s, {{tuesday, u"11"_s}}, {}, u"五"_s);
         QCOMPARE(clinic.round().sent, 1);
-        clinic.at(tuesday, QTime(9, 0));
+        clinic.at(tuesday, QTime(8, 0));
         QCOMPARE(clinic.round().reminders, 0);
 
         // KEEP_DAYS (7) after the last dose: 10/20 keeps the Tuesday bookings' addresses, 10/21 only
         // the pair's, whose second dose is still to come.
         clinic.at(tuesday.addDays(7), QTime(12, 0));
         clinic.round();
-        QCOMPARE(clinic.addresses().size(), 3);
+        QCOMPARE(clinic.addresses().size(), 4);
         clinic.at(tuesday.addDays(8), QTime(12, 0));
         clinic.round();
         QCOMPARE(clinic.addresses(), QStringList{u"%1 pair@example.jp"_s.arg(pair.first().yno)});
@@ -299,10 +321,12 @@ private slots:
                 reminders << m.value(u"to"_s).toArray().first().toString() + u' ' + m.value(u"subject"_s).toString();
             }
         }
+        reminders.sort();
         const QString subject = u"【"_s + Clinic + u"】明日はご予約の日です（予約番号 %1）"_s;
-        QCOMPARE(reminders, (QStringList{u"one@example.jp "_s + subject.arg(one),
-                                         u"pair@example.jp "_s + subject.arg(pair.first().yno),
-                                         u"pair@example.jp "_s + subject.arg(pair.at(1).yno)}));
+        QCOMPARE(reminders,
+                 (QStringList{u"moved@example.jp "_s + subject.arg(movedTo), u"one@example.jp "_s + subject.arg(one),
+                              u"pair@example.jp "_s + subject.arg(pair.first().yno),
+                              u"pair@example.jp "_s + subject.arg(pair.at(1).yno)}));
         const QString second = clinic.smtp.mails().last().value(u"text"_s).toString();
         QVERIFY(second.startsWith(u"明日はインフルエンザ予防接種（2回目）のご予約の日です。\n\n"
                                   "　日時: 2009年11月4日(水) 9:00～10:00（予約番号 %1）\n"_s.arg(pair.at(1).yno)));
