@@ -389,6 +389,33 @@ private slots:
         QCOMPARE(clinic.queue(), QStringList{u"confirmation %1 queued 1"_s.arg(yno)});
     }
 
+    // A clinic that removes [MAIL] keeps no address: qrb-web deletes them at its start and says so.
+    void mailSwitchedOffKeepsNoAddress()
+    {
+        MailClinic clinic;
+        clinic.book(u"hanako@example.jp"_s, {{QDate(2009, 10, 13), u"10"_s}});
+        const Config &config = clinic.ws.state->config;
+        QByteArray ini = "[DATABASE]\r\nSYS0=" + config.SYS0.toUtf8() + "\r\n[SERVER]\r\nSVNM=" + config.SVNM.toUtf8() +
+                         "\r\n[POSTGRESQL]\r\nHOST=" + config.POSTGRESQL.HOST.toUtf8() +
+                         "\r\nPORT=" + config.POSTGRESQL.PORT.toUtf8() +
+                         "\r\nDBNAME=" + config.POSTGRESQL.DBNAME.toUtf8() +
+                         "\r\nUSER=" + config.POSTGRESQL.USER.toUtf8() +
+                         "\r\n[WEB]\r\nPORT=" + QByteArray::number(clinic.smtp.port()) + "\r\n";
+        QVERIFY(test::writeFileBytes(clinic.ws.folder() + u"/setting.ini"_s, ini));
+        QProcess web;
+        web.setWorkingDirectory(clinic.ws.folder());
+        web.start(test::binDir() + u"/tools/qrb-web"_s);
+        QByteArray said;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (said += web.readAllStandardError()).contains("http://") || web.state() == QProcess::NotRunning, 60000);
+        web.kill();
+        web.waitForFinished();
+        QVERIFY2(said.contains(u"保存していたメールアドレス 1 件と未送信のメールを削除しました"_s.toUtf8()),
+                 said.constData());
+        QCOMPARE(test::rowsOf(clinic.ws.db, u"SELECT COUNT(*) FROM WEBMAIL"_s), QStringList{u"0"_s});
+        QCOMPARE(clinic.queue(), QStringList());
+    }
+
     // Three qrb-web processes' postmen let go at the same moment on one queue: each mail once.
     void severalPostmenSendEachMailOnce()
     {

@@ -426,12 +426,15 @@ private slots:
         test::Workspace ws;
         QVERIFY(test::writeFileBytes(
             ws.folder() + u"/setting.ini"_s,
-            encodeCp932(u"[WEB]\r\nPORT=80a\r\nLISTEN=localhost:1\r\nKINDS=季節性,新形\r\nDAYS=0\r\n"_s).bytes));
+            encodeCp932(u"[WEB]\r\nPORT=80a\r\nLISTEN=localhost:1\r\nKINDS=季節性,新形\r\nDAYS=0\r\n"
+                        u"[MAIL]\r\nHOST=mail.example.jp\r\nTLS=OFF\r\nFROM=a@example.jp\r\nURL=https://x.example.jp\r\n"_s)
+                .bytes));
         QCOMPARE(web::readWebSettings(ws.folder()).errors.size(), 4);
         const test::Run server = test::runProgram(test::binDir() + u"/tools/qrb-web"_s, {}, ws.folder());
         QCOMPARE(server.code, 2);
         for (const QString &message : {u"PORT=80a は 1〜65535"_s, u"LISTEN=localhost:1 は IP アドレスではありません"_s,
-                                       u"「新形」は種別ではありません"_s, u"DAYS=0 は 1〜366"_s}) {
+                                       u"「新形」は種別ではありません"_s, u"DAYS=0 は 1〜366"_s,
+                                       u"[MAIL] TLS=OFF は同じコンピュータのメールサーバー"_s}) {
             QVERIFY2(server.err.contains(message), qPrintable(server.err));
         }
     }
