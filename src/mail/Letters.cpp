@@ -56,6 +56,28 @@ QString joined(const QStringList &lines)
     return lines.join(u'\n') + u'\n';
 }
 
+// A header of a text as RFC 2047 encoded words of UTF-8 (base64), folded so that no line is longer
+// than 78 characters and no character is split between two words.
+QByteArray encodedHeader(const QByteArray &name, const QString &text)
+{
+    // Encoded even where it is ASCII: a clinic's name with a comma or quote would otherwise change
+    // what a mail program reads as the sender. 36 bytes of UTF-8 make 48 characters of base64: a word of 60 characters,
+    // which fits on a line after "Subject: " and on every folded line after its leading blank.
+    constexpr qsizetype WordBytes = 36;
+    QByteArrayList words;
+    QByteArray word;
+    for (const char32_t c : text.toUcs4()) {
+        const QByteArray bytes = QString::fromUcs4(&c, 1).toUtf8();
+        if (word.size() + bytes.size() > WordBytes) {
+            words << "=?UTF-8?B?" + word.toBase64() + "?=";
+            word.clear();
+        }
+        word += bytes;
+    }
+    words << "=?UTF-8?B?" + word.toBase64() + "?=";
+    return name + ": " + words.join("\r\n ");
+}
+
 } // namespace
 
 Letter confirmationLetter(const Letterhead &head, const QList<Dose> &doses, const QString &cancelCode)
@@ -94,26 +116,6 @@ Letter cancellationLetter(const Letterhead &head, const QList<Dose> &doses)
     lines << QString() << u"お心当たりのない取消のときは、お電話でご連絡ください。"_s;
     lines << closing(head);
     return {subjectOf(head, u"ご予約を取り消しました（予約番号 %1）"_s.arg(doses.first().yno)), joined(lines)};
-}
-
-QByteArray encodedHeader(const QByteArray &name, const QString &text)
-{
-    // Encoded even where it is ASCII: a clinic's name with a comma or quote would otherwise change
-    // what a mail program reads as the sender. 36 bytes of UTF-8 make 48 characters of base64: a word of 60 characters,
-    // which fits on a line after "Subject: " and on every folded line after its leading blank.
-    constexpr qsizetype WordBytes = 36;
-    QByteArrayList words;
-    QByteArray word;
-    for (const char32_t c : text.toUcs4()) {
-        const QByteArray bytes = QString::fromUcs4(&c, 1).toUtf8();
-        if (word.size() + bytes.size() > WordBytes) {
-            words << "=?UTF-8?B?" + word.toBase64() + "?=";
-            word.clear();
-        }
-        word += bytes;
-    }
-    words << "=?UTF-8?B?" + word.toBase64() + "?=";
-    return name + ": " + words.join("\r\n ");
 }
 
 QByteArray mimeMessage(const Letterhead &head, const QString &to, const Letter &letter, const QDateTime &date,

@@ -46,8 +46,4 @@ Letter cancellationLetter(const Letterhead &head, const QList<Dose> &doses);
 QByteArray mimeMessage(const Letterhead &head, const QString &to, const Letter &letter, const QDateTime &date,
                        const QByteArray &messageId);
 
-// "Subject: " and a text as RFC 2047 encoded words of UTF-8 (base64), folded so that no line is longer
-// than 78 characters and no character is split between two words.
-QByteArray encodedHeader(const QByteArray &name, const QString &text);
-
 } // namespace qrb::mail
