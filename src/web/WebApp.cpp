@@ -440,10 +440,10 @@ Response WebApp::book(const Request &r)
         booking.codeHash = cancelCodeHash(*normalizedCancelCode(code));
         booking.nonce = nonce;
         const ValidBooking &b = *v.booking;
-        const QByteArray patient =
-            mail::patientKey(booking.first.knm, booking.first.kknm, booking.first.birthday, booking.first.tel1);
         if (m_outbox && !b.email.isEmpty()) {
-            booking.alsoStore = [&](Database &db, const OnlineResult &stored) {
+            const QByteArray patient =
+                mail::patientKey(booking.first.knm, booking.first.kknm, booking.first.birthday, booking.first.tel1);
+            booking.alsoStore = [&, patient](Database &db, const OnlineResult &stored) {
                 QList<mail::Dose> doses{{stored.yno, b.date, b.hour}};
                 if (stored.secondYno) {
                     doses.append({stored.secondYno, b.secondDate, b.secondHour});
