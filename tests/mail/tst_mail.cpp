@@ -4,6 +4,7 @@
 
 #include "db/Booking.h"
 #include "mail/Address.h"
+#include "mail/MailService.h"
 #include "mail/MailSettings.h"
 #include "mail/Outbox.h"
 #include "mail/Postman.h"
@@ -387,6 +388,24 @@ private slots:
         QCOMPARE(clinic.smtp.commands(), QStringList());
         QCOMPARE(clinic.smtp.mails().size(), 0);
         QCOMPARE(clinic.queue(), QStringList{u"confirmation %1 queued 1"_s.arg(yno)});
+    }
+
+    // qrb-web's postman: on its own thread and connection, a round at its start and one when woken,
+    // and it stops when it goes away.
+    void serviceSendsOnItsOwnThreadWhenWoken()
+    {
+        MailClinic clinic;
+        QVERIFY2(clinic.smtp.start(), qPrintable(clinic.smtp.diagnosis()));
+        clinic.book(u"first@example.jp"_s, {{QDate(2009, 10, 13), u"10"_s}});
+        {
+            mail::MailService service(clinic.ws.target(), clinic.ws.clock, clinic.settings, clinic.head, 3600 * 1000);
+            service.start();
+            QTRY_COMPARE_WITH_TIMEOUT(clinic.smtp.mails().size(), 1, 30000);
+            clinic.book(u"second@example.jp"_s, {{QDate(2009, 10, 13), u"11"_s}});
+            service.wake();
+            QTRY_COMPARE_WITH_TIMEOUT(clinic.smtp.mails().size(), 2, 30000);
+        }
+        QCOMPARE(clinic.smtp.mails().last().value(u"to"_s).toArray(), QJsonArray{u"second@example.jp"_s});
     }
 
     // A clinic that removes [MAIL] keeps no address: qrb-web deletes them at its start and says so.
