@@ -11,7 +11,8 @@ for every AUTH, MAIL, RCPT and DATA with the TLS state at that moment.
 
 --tls offers STARTTLS and refuses mail before it; without it the server offers no TLS at all.
 --refuse answers 550 to recipients starting with PREFIX. Prints "ready" once it listens; exit code 3
-when the port is taken.
+when the port is taken. Ends on SIGTERM, or when its standard input closes (the test that started it
+ended, however it ended).
 """
 import argparse
 import email
@@ -116,5 +117,14 @@ print('ready', flush=True)
 stop = threading.Event()
 signal.signal(signal.SIGTERM, lambda *_: stop.set())
 signal.signal(signal.SIGINT, lambda *_: stop.set())
+
+
+def watch_parent():
+    # The test holds our standard input open; when it ends, even by a crash, so do we.
+    sys.stdin.read()
+    stop.set()
+
+
+threading.Thread(target=watch_parent, daemon=True).start()
 stop.wait()
 controller.stop()

@@ -31,7 +31,7 @@ execFileSync('openssl', ['req', '-new', '-x509', '-days', '2', '-nodes', '-newke
   '-keyout', join(folder, 'smtp.key'), '-out', join(folder, 'smtp.crt')], { stdio: 'ignore' });
 const smtp = spawn('/usr/bin/python3', [join(dirname(fileURLToPath(import.meta.url)), '../../mail/smtp-server.py'),
   '--port', `${smtpPort}`, '--dir', mails, '--tls', join(folder, 'smtp.crt'), join(folder, 'smtp.key')],
-{ stdio: ['ignore', 'pipe', 'inherit'] });
+{ stdio: ['pipe', 'pipe', 'inherit'] }); // it ends when its input closes, with this script
 await new Promise((resolve, reject) => {
   smtp.stdout.on('data', (chunk) => { if (chunk.toString().includes('ready')) resolve(); });
   smtp.on('exit', (code) => reject(new Error(`smtp-server.py ended with ${code}`)));
