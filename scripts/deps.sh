@@ -10,13 +10,14 @@ source scripts/steps.sh
 # Building and running the desk. qt6-httpserver-dev serves qrb-web (it needs qt6-websockets-dev to be
 # found by CMake); libpq-dev is the bare client qrb-bench compares with. Without fonts-noto-cjk the
 # screens show boxes, without qt6-translations-l10n Qt's own buttons read English; without tzdata
-# qrb-web cannot keep the clinic's time zone.
+# qrb-web cannot keep the clinic's time zone. libcurl4-openssl-dev sends qrb-web's mail.
 run_packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql
               libsqlite3-dev libpq-dev qt6-httpserver-dev qt6-websockets-dev fonts-noto-cjk qt6-translations-l10n
-              tzdata)
+              tzdata libcurl4-openssl-dev)
 # The tests: a throwaway PostgreSQL server, chromium for the browser test, Xvfb with the tools for
-# looking at the desk and taking pictures of it, and strace, which kills a restore at each of its steps.
-test_packages=(postgresql chromium xvfb xdotool x11-apps imagemagick strace)
+# looking at the desk and taking pictures of it, strace, which kills a restore at each of its steps, and
+# python3-aiosmtpd, the mail server qrb-web's mail is sent to.
+test_packages=(postgresql chromium xvfb xdotool x11-apps imagemagick strace python3-aiosmtpd)
 # Node.js may come from elsewhere than Debian (with its own npm); Debian's is taken only when there is none.
 command -v node >/dev/null || test_packages+=(nodejs)
 command -v npm >/dev/null || test_packages+=(npm)

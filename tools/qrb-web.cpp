@@ -3,6 +3,8 @@
 #include "config/Clock.h"
 #include "config/IniFile.h"
 #include "db/WebBooking.h"
+#include "mail/MailService.h"
+#include "mail/Outbox.h"
 #include "web/StopSignals.h"
 #include "web/WebApp.h"
 #include "web/WebServer.h"
@@ -17,6 +19,8 @@
 #include <ctime>
 #include <optional>
 #include <sys/resource.h>
+
+#include <memory>
 
 using namespace Qt::StringLiterals;
 
@@ -51,6 +55,8 @@ int main(int argc, char *argv[])
         u"インフルエンザ予防接種の Web 予約（予約・確認・取消）を提供します。\n"
         "作業フォルダ（setting.ini のあるフォルダ）で起動してください。設定は setting.ini の [WEB]: "
         "LISTEN, PORT, DAYS, CUTOFF, KINDS, PER_PHONE, SHARE, PER_MINUTE, TIMEZONE, CLINIC, TEL, NOTICE。\n"
+        "予約確認と前日のお知らせをメールで送るときは [MAIL]: HOST, PORT, TLS, USER, PASSWORD または "
+        "PASSWORD_FILE, FROM, CAFILE, URL, KEEP_DAYS, REMIND_AT, PER_ADDRESS, PER_NETWORK。\n"
         "インターネットに公開するときは必ず HTTPS のリバースプロキシの後ろで動かしてください。"_s);
     parser.addHelpOption();
     parser.addVersionOption();
@@ -65,8 +71,9 @@ int main(int argc, char *argv[])
         }
     }
     const qrb::web::WebSettingsResult web = qrb::web::readWebSettings(folder);
-    if (!web.errors.isEmpty()) {
-        err << u"setting.ini の設定に誤りがあります:\n"_s << web.errors.join(u'\n') << '\n';
+    const qrb::mail::MailSettingsResult mail = qrb::mail::readMailSettings(folder);
+    if (!web.errors.isEmpty() || !mail.errors.isEmpty()) {
+        err << u"setting.ini の設定に誤りがあります:\n"_s << (web.errors + mail.errors).join(u'\n') << '\n';
         return 2;
     }
     // The clinic's day and hour, whatever zone the machine runs in: every date and time this process
@@ -83,10 +90,26 @@ int main(int argc, char *argv[])
     try {
         db.DB_open(config.databaseTarget());
         qrb::prepareWebBooking(db);
+        if (mail.settings) {
+            qrb::mail::prepareMail(db);
+        } else if (const int forgotten = qrb::mail::forgetMail(db); forgotten > 0) {
+            err << u"[MAIL] がないためメールは送りません。保存していたメールアドレス %1 件と未送信のメールを削除しました。\n"_s
+                       .arg(forgotten);
+        }
         pages.emplace(db, clock, web.settings);
     } catch (const qrb::DbError &error) {
         err << u"データベースを開けません: "_s << error.message() << '\n';
         return 1;
+    }
+    // The postman works on a thread and a connection of its own: no page waits for the mail server.
+    std::unique_ptr<qrb::mail::MailService> postman;
+    std::unique_ptr<qrb::mail::Outbox> outbox;
+    if (mail.settings) {
+        const qrb::mail::Letterhead head{web.settings.clinic, web.settings.tel, web.settings.notice,
+                                         mail.settings->siteUrl, mail.settings->from};
+        postman = std::make_unique<qrb::mail::MailService>(config.databaseTarget(), clock, *mail.settings, head);
+        outbox = std::make_unique<qrb::mail::Outbox>(*mail.settings, head, [&postman] { postman->wake(); });
+        pages->setOutbox(outbox.get());
     }
     qrb::web::WebServer server(*pages, limits);
     QString reason;
@@ -100,6 +123,12 @@ int main(int argc, char *argv[])
     if (!web.settings.listen.isLoopback()) {
         err << u"注意: LISTEN=%1 はこのコンピュータの外から届きます。HTTPS のリバースプロキシを通さずに公開しないでください。\n"_s
                    .arg(web.settings.listen.toString());
+    }
+    if (postman) {
+        postman->start();
+        err << u"メール: %1:%2 経由で %3 から送信します\n"_s.arg(mail.settings->host)
+                   .arg(mail.settings->port)
+                   .arg(mail.settings->from);
     }
     err << u"qrb-web: http://%1:%2/ で受付中（%3）\n"_s.arg(web.settings.listen.toString())
                .arg(port)

@@ -118,6 +118,9 @@ OnlineResult bookOnline(Database &db, const OnlineBooking &b)
              {result.yno, b.first.ydate, b.first.ytime, b.first.knm, b.second ? QVariant(result.secondYno) : none,
               b.second ? b.second->ydate : QString(), b.second ? b.second->ytime : QString(),
               QString::fromLatin1(b.codeHash), QString::fromLatin1(b.nonce)});
+    if (b.alsoStore) {
+        b.alsoStore(db, result);
+    }
     transaction.commit();
     return result;
 }
@@ -178,7 +181,7 @@ QList<Reservation> bookedDoses(Database &db, int yno)
     return doses;
 }
 
-int cancelOnline(Database &db, int yno)
+int cancelOnline(Database &db, int yno, const std::function<void(Database &, int)> &alsoStore)
 {
     Database::WriteTransaction transaction(db);
     QList<int> numbers;
@@ -188,6 +191,9 @@ int cancelOnline(Database &db, int yno)
         const std::optional<Reservation> before = reservationByNumber(db, number);
         deleted += db.write(u"DELETE FROM YOYAKU WHERE YNO = ?"_s, {number});
         recordReservationChange(db, HistoryKind::Cancelled, before, std::nullopt);
+    }
+    if (alsoStore) {
+        alsoStore(db, deleted);
     }
     transaction.commit();
     return deleted;

@@ -9,6 +9,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 namespace qrb {
@@ -30,6 +31,8 @@ QHash<QString, int> reservationCountsBetween(Database &db, QDate from, QDate to)
 // places the clinic keeps for the telephone and the desk are never fewer than it asked for.
 int onlinePlaces(int places, int share);
 
+struct OnlineResult;
+
 struct OnlineBooking {
     BookingRecord first;
     std::optional<BookingRecord> second; // the second dose of a 新型 pair
@@ -39,6 +42,9 @@ struct OnlineBooking {
     QDate today;
     QByteArray codeHash; // hex SHA-256 of the cancel code
     QByteArray nonce;    // the confirm page's one-time number
+    // What else belongs to the booking (its confirmation mail), written in the same transaction once
+    // the rows are in, so that neither is stored without the other.
+    std::function<void(Database &, const OnlineResult &)> alsoStore;
 };
 
 enum class OnlineOutcome {
@@ -82,7 +88,8 @@ QList<Reservation> bookedDoses(Database &db, int yno);
 
 // Deletes the web booking of a number, both doses of a pair, as one transaction. Returns the rows
 // deleted (0 when they were already gone). The booking's code and page stay known, so that the same
-// cancel page, or the confirm page, sent again is told the booking is cancelled.
-int cancelOnline(Database &db, int yno);
+// cancel page, or the confirm page, sent again is told the booking is cancelled. `alsoStore` (the
+// cancellation notice) is written in the same transaction, told how many rows were deleted.
+int cancelOnline(Database &db, int yno, const std::function<void(Database &, int)> &alsoStore = {});
 
 } // namespace qrb

@@ -1,5 +1,6 @@
 #include "BookingForm.h"
 
+#include "mail/Address.h"
 #include "shared/Cp932.h"
 #include "shared/Dates.h"
 #include "shared/Kana.h"
@@ -90,7 +91,7 @@ FormInput FormInput::fromFields(const QHash<QString, QString> &f)
 {
     return {f.value(u"date"_s),  f.value(u"hour"_s),   f.value(u"name"_s),   f.value(u"kana"_s),
             f.value(u"birth"_s), f.value(u"tel"_s),    f.value(u"kno"_s),    f.value(u"visited"_s),
-            f.value(u"kind"_s),  f.value(u"second"_s), f.value(u"remarks"_s)};
+            f.value(u"kind"_s),  f.value(u"second"_s), f.value(u"remarks"_s), f.value(u"email"_s)};
 }
 
 std::optional<QDate> isoDate(const QString &text)
@@ -193,6 +194,12 @@ Validation validateForm(const FormInput &in, const Calendar &calendar, const Web
     if (const auto error = checkedText(b.remarks, MaxRemarksLength, true, u"備考"_s)) {
         errors[u"remarks"_s] = *error;
     }
+
+    const mail::AddressCheck address = mail::checkAddress(in.email);
+    if (!address.error.isEmpty()) {
+        errors[u"email"_s] = address.error;
+    }
+    b.email = address.address;
 
     if (errors.isEmpty()) {
         v.booking = b;

@@ -25,6 +25,7 @@ struct FormInput {
     QString kind;    // index of Kind
     QString second;  // "2009-11-03 13": the second dose of a pair
     QString remarks; // 備考 (optional)
+    QString email;   // メールアドレス (optional; asked only where the clinic sends mail)
 
     static FormInput fromFields(const QHash<QString, QString> &fields);
 };
@@ -44,6 +45,7 @@ struct ValidBooking {
     QDate secondDate; // pairs only
     QString secondHour;
     QString remarks;
+    QString email; // as the mail server takes it; empty without one
 };
 
 struct Validation {

@@ -81,7 +81,7 @@ span.off{color:#888}
 form .field{margin:1em 0}
 label,.label{display:block;font-weight:bold}
 .opt{font-weight:normal;color:#555;font-size:.9em}
-input[type=text],input[type=tel],input[type=date],select,textarea{width:100%;font-size:1em;padding:.55em;border:1px solid #8a97a0;border-radius:4px;background:#fff}
+input[type=text],input[type=tel],input[type=email],input[type=date],select,textarea{width:100%;font-size:1em;padding:.55em;border:1px solid #8a97a0;border-radius:4px;background:#fff}
 textarea{min-height:4.5em}
 fieldset{border:0;padding:0;margin:1em 0}
 fieldset label{display:inline-block;font-weight:normal;margin-right:1.2em;padding:.3em 0}

@@ -5,6 +5,8 @@
 #include "config/Clock.h"
 #include "db/Database.h"
 #include "db/WebBooking.h"
+#include "mail/Address.h"
+#include "mail/Outbox.h"
 #include "shared/Dates.h"
 
 #include <QDebug>
@@ -279,6 +281,17 @@ QString WebApp::renderForm(const FormInput &in, const QHash<QString, QString> &e
     c += field(u"tel"_s, u"電話番号"_s,
                text(u"tel"_s, in.tel,
                     u"type=\"tel\" autocomplete=\"tel\" maxlength=\"16\" placeholder=\"例: 090-1234-5678\""_s));
+    if (m_outbox) {
+        c += field(u"email"_s, u"メールアドレス"_s,
+                   u"<p class=\"opt\">"_s +
+                       esc(u"入力すると、予約の確認と前日のお知らせをメールでお送りします。アドレスはこのご予約の"
+                           u"ご連絡にだけ使い、予約日の%1日後に削除します。"_s.arg(m_outbox->keepDays())) +
+                       u"</p>"_s +
+                       text(u"email"_s, in.email,
+                            u"type=\"email\" autocomplete=\"email\" inputmode=\"email\" maxlength=\"254\" "
+                            "placeholder=\"例: hanako@example.jp\""_s),
+                   true);
+    }
     c += field(u"kno"_s, u"患者番号（診察券の番号）"_s,
                text(u"kno"_s, in.kno, u"type=\"text\" inputmode=\"numeric\" maxlength=\"20\""_s), true);
 
@@ -355,7 +368,16 @@ Response WebApp::formPage(const Request &r)
 Response WebApp::formAgain(const Request &r)
 {
     const Calendar calendar(m_db, m_settings, m_clock.now());
-    return html(200, u"お名前などの入力"_s, renderForm(FormInput::fromFields(r.form), {}, calendar));
+    return html(200, u"お名前などの入力"_s, renderForm(formOf(r), {}, calendar));
+}
+
+FormInput WebApp::formOf(const Request &r) const
+{
+    FormInput input = FormInput::fromFields(r.form);
+    if (!m_outbox) {
+        input.email.clear();
+    }
+    return input;
 }
 
 QString WebApp::hiddenFields(const FormInput &in) const
@@ -363,7 +385,8 @@ QString WebApp::hiddenFields(const FormInput &in) const
     return hidden(u"date"_s, in.date) + hidden(u"hour"_s, in.hour) + hidden(u"name"_s, in.name) +
            hidden(u"kana"_s, in.kana) + hidden(u"birth"_s, in.birth) + hidden(u"tel"_s, in.tel) +
            hidden(u"kno"_s, in.kno) + hidden(u"visited"_s, in.visited) + hidden(u"kind"_s, in.kind) +
-           hidden(u"second"_s, in.second) + hidden(u"remarks"_s, in.remarks);
+           hidden(u"second"_s, in.second) + hidden(u"remarks"_s, in.remarks) +
+           (m_outbox ? hidden(u"email"_s, in.email) : QString());
 }
 
 QString WebApp::summary(const ValidBooking &b) const
@@ -385,13 +408,16 @@ QString WebApp::summary(const ValidBooking &b) const
     t += row(u"受診歴"_s, b.rflg == 1 ? u"あり"_s : u"なし"_s);
     t += row(u"種別"_s, b.kind == Kind::NewPair ? u"新型（2回接種）"_s : kindText(b.kind));
     t += row(u"備考"_s, b.remarks);
+    if (m_outbox) {
+        t += row(u"メールアドレス"_s, b.email.isEmpty() ? u"（なし）"_s : b.email);
+    }
     return t + u"</table>"_s;
 }
 
 Response WebApp::confirm(const Request &r)
 {
     const Calendar calendar(m_db, m_settings, m_clock.now());
-    FormInput input = FormInput::fromFields(r.form);
+    FormInput input = formOf(r);
     const Validation v = validateForm(input, calendar, m_settings);
     if (!v.booking) {
         return html(422, u"お名前などの入力"_s, renderForm(input, v.errors, calendar));
@@ -417,14 +443,17 @@ Response WebApp::book(const Request &r)
     // A page whose booking is stored answers with that booking, whatever became of the slots, the
     // cut-off or the second dose's slot since: a reload or a double tap must show her number and code,
     // never "full". It is no new booking, so it does not count against the address either.
+    // Every send of a page carries the same address, so every answer says the same of the mail.
+    const bool mailed = !formOf(r).email.isEmpty();
     if (const auto stored = onlineBookingOfPage(m_db, nonce)) {
-        return donePage(*stored, nonce);
+        return donePage(*stored, nonce, mailed);
     }
     if (!m_limiter.allow(RateLimiter::Action::Book, r.client)) {
         return tooMany();
     }
     const Calendar calendar(m_db, m_settings, m_clock.now());
-    const FormInput input = FormInput::fromFields(r.form);
+    const FormInput input = formOf(r);
+    const QString code = m_secrets.cancelCode(nonce);
     const Validation v = validateForm(input, calendar, m_settings);
     OnlineResult result;
     if (v.booking) {
@@ -432,8 +461,20 @@ Response WebApp::book(const Request &r)
         booking.perPhone = m_settings.perPhone;
         booking.share = m_settings.share;
         booking.today = calendar.today();
-        booking.codeHash = cancelCodeHash(*normalizedCancelCode(m_secrets.cancelCode(nonce)));
+        booking.codeHash = cancelCodeHash(*normalizedCancelCode(code));
         booking.nonce = nonce;
+        const ValidBooking &b = *v.booking;
+        if (m_outbox && !b.email.isEmpty()) {
+            const QByteArray patient =
+                mail::patientKey(booking.first.knm, booking.first.kknm, booking.first.birthday, booking.first.tel1);
+            booking.alsoStore = [&, patient](Database &db, const OnlineResult &stored) {
+                QList<mail::Dose> doses{{stored.yno, b.date, b.hour}};
+                if (stored.secondYno) {
+                    doses.append({stored.secondYno, b.secondDate, b.secondHour});
+                }
+                m_outbox->confirmBooking(db, {b.email, r.client, b.name, patient, doses, code}, m_clock.now());
+            };
+        }
         try {
             result = bookOnline(m_db, booking);
         } catch (const DbError &error) {
@@ -454,12 +495,15 @@ Response WebApp::book(const Request &r)
         }
         if (result.outcome == OnlineOutcome::Booked) {
             m_limiter.booked();
+            if (booking.alsoStore) {
+                m_outbox->wake();
+            }
         }
     } else if (v.errors.contains(u"slot"_s) || (v.errors.contains(u"second"_s) && !input.second.isEmpty())) {
         // The slot may be full because this very page was just stored by another send of it (another
         // qrb-web on the same database): the counts above were read after that booking, so it is found.
         if (const auto stored = onlineBookingOfPage(m_db, nonce)) {
-            return donePage(*stored, nonce);
+            return donePage(*stored, nonce, mailed);
         }
         // Filled between the form and now: told as "full", as a full slot in the transaction is.
         result.outcome = v.errors.contains(u"slot"_s) ? OnlineOutcome::SlotFull : OnlineOutcome::SecondSlotFull;
@@ -500,10 +544,10 @@ Response WebApp::book(const Request &r)
     }
     // A deletion at the desk may have taken the rows between the commit and this read: the booking
     // was still made, and this first answer says so with what was booked.
-    return donePage(*stored, nonce, &*v.booking);
+    return donePage(*stored, nonce, mailed, &*v.booking);
 }
 
-Response WebApp::donePage(const OnlineReservation &stored, const QByteArray &nonce,
+Response WebApp::donePage(const OnlineReservation &stored, const QByteArray &nonce, bool mailed,
                           const ValidBooking *justBooked) const
 {
     if (stored.doses.isEmpty() && justBooked == nullptr) {
@@ -525,24 +569,36 @@ Response WebApp::donePage(const OnlineReservation &stored, const QByteArray &non
     }
     if (codeKnown) {
         c += u"<tr><th>取消コード</th><td class=\"big code\" id=\"code\">"_s + esc(code) + u"</td></tr></table>"_s +
-             u"<p class=\"warn\">取消コードはこの画面でしか表示されません。予約番号とともにメモするか、この画面を保存してください。"
-             "予約の確認・取消に必要です。</p>"_s;
+             u"<p class=\"warn\">"_s +
+             (mailed ? u"取消コードは確認のメールにも記載しますが、届かないこともあります。"_s
+                     : u"取消コードはこの画面でしか表示されません。"_s) +
+             u"予約番号とともにメモするか、この画面を保存してください。予約の確認・取消に必要です。</p>"_s;
     } else {
         c +=
             u"</table><p class=\"warn\">この予約はすでに受け付けています。取消コードは最初に表示された画面をご覧ください。</p>"_s;
+    }
+    if (mailed) {
+        // The same words whether or not the day's limit let the mail go, so that the page tells no one
+        // how many mails the address has had.
+        c += u"<p>ご入力のメールアドレスに、予約の確認のメールをお送りします。</p>"_s;
     }
     c += summary(stored.doses.isEmpty() ? *justBooked : bookingOfRows(stored.doses));
     return html(200, u"予約が完了しました"_s, c);
 }
 
-Response WebApp::checkPage(const Request &)
+Response WebApp::checkPage(const Request &r)
 {
+    // The link in a mail fills the number in; the code is never part of an address.
+    static const QRegularExpression digits(u"^[0-9]{1,10}$"_s);
+    const QString yno = r.query.value(u"yno"_s);
+    const QString filled = digits.match(yno).hasMatch() ? yno : QString();
     const QString c = u"<p>予約完了の画面に表示された予約番号と取消コードを入力してください。</p>"
                       "<form method=\"post\" action=\"/check\">"_s +
                       hiddenToken() +
                       u"<div class=\"field\"><label for=\"f-yno\">予約番号</label>"
                       "<input id=\"f-yno\" name=\"yno\" type=\"text\" inputmode=\"numeric\" maxlength=\"10\" "
-                      "autocomplete=\"off\"></div>"
+                      "autocomplete=\"off\" value=\""_s +
+                      esc(filled) + u"\"></div>"
                       "<div class=\"field\"><label for=\"f-code\">取消コード</label>"
                       "<input id=\"f-code\" name=\"code\" type=\"text\" maxlength=\"30\" autocomplete=\"off\" "
                       "autocapitalize=\"characters\" placeholder=\"XXXX-XXXX-XXXX-XXXX\"></div>"
@@ -641,11 +697,26 @@ Response WebApp::cancel(const Request &r)
     if (started(found->booking.doses, m_clock.now())) {
         return message(409, u"取り消せません"_s, u"接種日時を過ぎた予約はWebでは取り消せません。お電話でご連絡ください。"_s);
     }
+    std::function<void(Database &, int)> notice;
+    QList<mail::Dose> doses;
+    if (m_outbox) {
+        for (const Reservation &dose : found->booking.doses) {
+            doses.append({dose.yno, dateFromKey(dose.ydate).value_or(QDate()), dose.ytime});
+        }
+        // Cancelled at the desk already: the address goes, without a notice.
+        notice = [&](Database &db, int deletedRows) {
+            m_outbox->noticeCancellation(db, found->yno, deletedRows > 0 ? doses : QList<mail::Dose>(), r.client,
+                                         m_clock.now());
+        };
+    }
     // The same cancel page sent again (a reload, a double tap) finds the booking gone: it is told so,
     // and it is no wrong code.
-    if (found->booking.doses.isEmpty() || cancelOnline(m_db, found->yno) == 0) {
+    if (cancelOnline(m_db, found->yno, notice) == 0) {
         return message(200, u"予約は取り消されています"_s, u"この予約はすでに取り消されています。"_s, u"/"_s,
                        u"予約する日を選ぶ"_s);
+    }
+    if (m_outbox) {
+        m_outbox->wake();
     }
     qInfo().noquote() << "cancelled online:" << found->yno;
     return message(200, u"予約を取り消しました"_s, u"ご予約を取り消しました。またのご利用をお待ちしております。"_s,

@@ -15,6 +15,10 @@ class Database;
 struct OnlineReservation;
 } // namespace qrb
 
+namespace qrb::mail {
+class Outbox;
+}
+
 namespace qrb::web {
 
 class Calendar;
@@ -48,6 +52,10 @@ public:
 
     Response handle(const Request &request);
 
+    // Where the clinic sends mail: the form asks for an address, and bookings and online cancellations
+    // queue their mail through it. Without one (no [MAIL]) nothing of mail appears.
+    void setOutbox(const mail::Outbox *outbox) { m_outbox = outbox; }
+
 private:
     using Handler = Response (WebApp::*)(const Request &);
     struct Route {
@@ -76,10 +84,13 @@ private:
     QString hiddenToken() const;
     QString renderForm(const FormInput &input, const QHash<QString, QString> &errors, const Calendar &calendar) const;
     QString hiddenFields(const FormInput &input) const;
+    // The form's fields as sent; an address only where the form asks for one.
+    FormInput formOf(const Request &r) const;
     QString summary(const ValidBooking &b) const;
     // The page a stored booking answers with, every time its confirm page is sent.
-    // The page of a stored booking; `justBooked` is given by the send that stored it.
-    Response donePage(const OnlineReservation &stored, const QByteArray &nonce,
+    // The page of a stored booking; `mailed` when the page asked for a confirmation by mail, and
+    // `justBooked` given by the send that stored it.
+    Response donePage(const OnlineReservation &stored, const QByteArray &nonce, bool mailed,
                       const ValidBooking *justBooked = nullptr) const;
     // The booking of a number whose code matches; a wrong pair counts against the address.
     struct Verified;
@@ -93,6 +104,7 @@ private:
     RateLimiter m_limiter;
     QByteArray m_currentCookie; // the cookie of the request being answered
     bool m_dbBroken = false;
+    const mail::Outbox *m_outbox = nullptr;
 };
 
 } // namespace qrb::web

@@ -1,10 +1,13 @@
 #include "support/Common.h"
 #include "support/Desk.h"
 #include "support/PgProxy.h"
+#include "support/SmtpServer.h"
 #include "support/Workspace.h"
 
 #include "db/Maintenance.h"
 #include "db/WebBooking.h"
+#include "mail/Outbox.h"
+#include "mail/Postman.h"
 #include "shared/Cp932.h"
 #include "web/WebApp.h"
 #include "web/WebServer.h"
@@ -13,6 +16,7 @@
 #include <QEventLoop>
 #include <QProcess>
 #include <QTcpServer>
+#include <QJsonArray>
 #include <QNetworkAccessManager>
 #include <QNetworkCookieJar>
 #include <QNetworkReply>
@@ -109,7 +113,7 @@ public:
     Form typed(const QString &date, const QString &hour, const QHash<QString, QString> &changes = {})
     {
         Form fields = QUrlQuery(u"date=%1&hour=%2&name=山田 花子&kana=やまだ はなこ&birth=19850412&tel=090-1234-5678&"
-                                "kno=&visited=1&kind=0&second=&remarks="_s.arg(date, hour))
+                                "kno=&visited=1&kind=0&second=&remarks=&email="_s.arg(date, hour))
                           .queryItems(QUrl::FullyDecoded);
         fields.prepend({u"csrf"_s, csrf});
         for (auto &[k, v] : fields) {
@@ -151,8 +155,16 @@ public:
         return send(path, {{u"csrf"_s, csrf}, {u"yno"_s, yno(done)}, {u"code"_s, code}}, address);
     }
     int rows() { return ws.db.scalar(u"SELECT COUNT(*) FROM YOYAKU"_s).toInt(); }
+    // The clinic sends mail: the form asks for an address.
+    void withMail(const mail::MailSettings &settings, const mail::Letterhead &head)
+    {
+        mail::prepareMail(ws.db);
+        outbox.emplace(settings, head);
+        app.setOutbox(&*outbox);
+    }
 
     test::Workspace ws;
+    std::optional<mail::Outbox> outbox;
     web::WebApp app;
     web::WebServer server;
     quint16 port = 0;
@@ -688,6 +700,71 @@ private slots:
                  perSlot);
     }
 
+    // With mail: the form asks for an address; a booking queues its confirmation in its own
+    // transaction (once, however often the page is sent), the mail's link fills the check page's
+    // number in, an online cancel sends its notice and forgets the address, and past the day's limit
+    // the booking stands without mail and the page says nothing different.
+    void mailIsAskedForSentAndForgotten()
+    {
+        Site site(5);
+        QVERIFY(!site.send(u"/form?d=2009-10-13&h=10"_s).body.contains(u"name=\"email\""_s));
+        test::SmtpServer smtp;
+        QVERIFY2(smtp.start(), qPrintable(smtp.diagnosis()));
+        mail::MailSettings settings;
+        std::tie(settings.host, settings.port, settings.caFile) = std::tuple(u"127.0.0.1"_s, smtp.port(), smtp.certificate());
+        settings.from = u"yoyaku@example.jp"_s;
+        settings.siteUrl = u"https://yoyaku.example.jp"_s;
+        settings.perAddress = 2;
+        const mail::Letterhead head{u"<b>内科</b>"_s, u"03-1234-5678"_s, {}, settings.siteUrl, settings.from};
+        site.withMail(settings, head);
+        mail::Postman postman(site.ws.db, site.ws.clock, settings, head);
+        QVERIFY(site.send(u"/form?d=2009-10-13&h=10"_s)
+                    .body.contains(u"name=\"email\" value=\"\" type=\"email\" autocomplete=\"email\""_s));
+
+        const Reply injected = site.send(
+            u"/confirm"_s, site.typed(u"2009-10-13"_s, u"10"_s, {{u"email"_s, u"a@example.jp\r\nBcc: b@example.jp"_s}}));
+        QCOMPARE(injected.status, 422);
+        QVERIFY(injected.body.contains(u"id=\"e-email\""_s));
+
+        const Reply done = site.book(site.typed(
+            u"2009-10-14"_s, u"14"_s,
+            {{u"kind"_s, u"1"_s}, {u"second"_s, u"2009-11-05 09"_s}, {u"email"_s, u"ｈａｎａｋｏ＠example.jp"_s}}));
+        QCOMPARE(done.status, 200);
+        const QString notice = u"ご入力のメールアドレスに、予約の確認のメールをお送りします。"_s;
+        QVERIFY(done.body.contains(notice));
+        QCOMPARE(site.send(u"/book"_s, site.sent).status, 200);
+        QCOMPARE(postman.runOnce().sent, 1);
+        const QString yno = Site::yno(done), second = QString::number(yno.toInt() + 1);
+        QCOMPARE(smtp.mails().size(), 1);
+        const QJsonObject confirmation = smtp.mails().first();
+        QCOMPARE(confirmation.value(u"to"_s).toArray(), QJsonArray{u"hanako@example.jp"_s});
+        const QString text = confirmation.value(u"text"_s).toString();
+        for (const QString &line : QStringList{u"　1回目: 2009年10月14日(水) 14:00～15:00（予約番号 %1）"_s.arg(yno),
+                                    u"　2回目: 2009年11月5日(木) 9:00～10:00（予約番号 %1）"_s.arg(second),
+                                    u"　取消コード: "_s + Site::code(done),
+                                    u"https://yoyaku.example.jp/check?yno="_s + yno}) {
+            QVERIFY2(text.split(u'\n').contains(line), qPrintable(text));
+        }
+        QVERIFY(!text.contains(u"山田"_s));
+        QVERIFY(site.send(u"/check?yno="_s + yno).body.contains(u"name=\"yno\" type=\"text\" inputmode=\"numeric\" "
+                                                                 "maxlength=\"10\" autocomplete=\"off\" value=\""_s +
+                                                                 yno + u"\""_s));
+
+        QCOMPARE(site.check(done, Site::code(done), u"/cancel"_s).status, 200);
+        QCOMPARE(test::rowsOf(site.ws.db, u"SELECT COUNT(*) FROM WEBMAIL"_s), QStringList{u"0"_s});
+        QCOMPARE(postman.runOnce().sent, 1);
+        const QJsonObject cancelled = smtp.mails().last();
+        QCOMPARE(cancelled.value(u"subject"_s).toString(), u"【<b>内科</b>】ご予約を取り消しました（予約番号 %1）"_s.arg(yno));
+        QVERIFY(cancelled.value(u"text"_s).toString().contains(u"（予約番号 %1）"_s.arg(second)));
+
+        // Two mails today already (PER_ADDRESS=2); a +tag makes no other address.
+        const Reply capped = site.book(site.typed(u"2009-10-15"_s, u"10"_s, {{u"email"_s, u"hanako+2@example.jp"_s}}));
+        QCOMPARE(capped.status, 200);
+        QVERIFY(capped.body.contains(notice));
+        QCOMPARE(test::rowsOf(site.ws.db, u"SELECT COUNT(*) FROM WEBMAIL"_s), QStringList{u"0"_s});
+        QCOMPARE(postman.runOnce().sent, 0);
+    }
+
     void wrongCodesLockTheAddressOut()
     {
         Site site(5);
@@ -846,14 +923,16 @@ private slots:
         QVERIFY(test::writeFileBytes(
             ws.folder() + u"/setting.ini"_s,
             encodeCp932(u"[WEB]\r\nPORT=80a\r\nLISTEN=localhost:1\r\nKINDS=季節性,新形\r\nDAYS=0\r\n"
-                        "PER_MINUTE=0\r\nTIMEZONE=Asia/Tokio\r\n"_s)
+                        "PER_MINUTE=0\r\nTIMEZONE=Asia/Tokio\r\n"
+                        u"[MAIL]\r\nHOST=mail.example.jp\r\nTLS=OFF\r\nFROM=a@example.jp\r\nURL=https://x.example.jp\r\n"_s)
                 .bytes));
         QCOMPARE(web::readWebSettings(ws.folder()).errors.size(), 6);
         const test::Run server = test::runProgram(test::binDir() + u"/tools/qrb-web"_s, {}, ws.folder());
         QCOMPARE(server.code, 2);
         for (const QString &message : {u"PORT=80a は 1〜65535"_s, u"LISTEN=localhost:1 は IP アドレスではありません"_s,
                                        u"「新形」は種別ではありません"_s, u"DAYS=0 は 1〜366"_s,
-                                       u"PER_MINUTE=0 は 1〜100000"_s, u"TIMEZONE=Asia/Tokio はタイムゾーンの名前ではありません"_s}) {
+                                       u"PER_MINUTE=0 は 1〜100000"_s, u"TIMEZONE=Asia/Tokio はタイムゾーンの名前ではありません"_s,
+                                       u"[MAIL] TLS=OFF は同じコンピュータのメールサーバー"_s}) {
             QVERIFY2(server.err.contains(message), qPrintable(server.err));
         }
     }

@@ -1,29 +1,58 @@
-// A patient books a seasonal vaccination on a phone-sized screen in Debian's chromium, then checks
-// and cancels it with the number and code the done page showed. qrb-web runs on a new workspace.
+// A patient books a seasonal vaccination on a phone-sized screen in Debian's chromium, giving her
+// e-mail address, then checks and cancels it with the number and code the done page showed; the
+// confirmation and the cancellation notice arrive at a mail server of the test's own
+// (tests/mail/smtp-server.py). qrb-web runs on a new workspace.
 // QRB_BIN_DIR: the build folder; QRB_SCREENSHOTS: a folder to keep a picture of every page, on a
 // phone and on a desktop screen.
 import { spawn, execFileSync } from 'node:child_process';
-import { mkdtempSync, writeFileSync, rmSync, mkdirSync } from 'node:fs';
+import { mkdtempSync, writeFileSync, rmSync, mkdirSync, readdirSync, readFileSync } from 'node:fs';
 import { createServer as createHttpServer } from 'node:http';
 import { createServer } from 'node:net';
 import { tmpdir } from 'node:os';
-import { join } from 'node:path';
+import { join, dirname } from 'node:path';
+import { fileURLToPath } from 'node:url';
 import assert from 'node:assert/strict';
 import puppeteer from 'puppeteer-core';
 
 const bin = process.env.QRB_BIN_DIR;
 const shots = process.env.QRB_SCREENSHOTS;
 const folder = mkdtempSync(join(tmpdir(), 'qrb-web-browser-'));
-const port = await new Promise((resolve) => {
+const freePort = () => new Promise((resolve) => {
   const probe = createServer().listen(0, '127.0.0.1', () => {
     const { port } = probe.address();
     probe.close(() => resolve(port));
   });
 });
+const port = await freePort();
+const smtpPort = await freePort();
+const mails = join(folder, 'mails');
+mkdirSync(mails);
+execFileSync('openssl', ['req', '-new', '-x509', '-days', '2', '-nodes', '-newkey', 'ec', '-pkeyopt',
+  'ec_paramgen_curve:prime256v1', '-subj', '/CN=localhost', '-addext', 'subjectAltName=IP:127.0.0.1',
+  '-keyout', join(folder, 'smtp.key'), '-out', join(folder, 'smtp.crt')], { stdio: 'ignore' });
+const smtp = spawn('/usr/bin/python3', [join(dirname(fileURLToPath(import.meta.url)), '../../mail/smtp-server.py'),
+  '--port', `${smtpPort}`, '--dir', mails, '--tls', join(folder, 'smtp.crt'), join(folder, 'smtp.key')],
+{ stdio: ['pipe', 'pipe', 'inherit'] }); // it ends when its input closes, with this script
+await new Promise((resolve, reject) => {
+  smtp.stdout.on('data', (chunk) => { if (chunk.toString().includes('ready')) resolve(); });
+  smtp.on('exit', (code) => reject(new Error(`smtp-server.py ended with ${code}`)));
+});
 execFileSync(join(bin, 'tools/qrb-initdb'), [join(folder, 'yoyaku.db'), '--places', '3']);
 writeFileSync(join(folder, 'setting.ini'),
   `[DATABASE]\r\nSYS0=yoyaku.db\r\n[SERVER]\r\nSVNM=.\r\n[WEB]\r\nPORT=${port}\r\nTEL=03-1234-5678\r\n` +
-  'KINDS=\x8bG\x90\xdf\x90\xab,\x90V\x8c^\r\nNOTICE=Please bring your insurance card.\r\n', 'latin1'); // 季節性,新型 in CP932
+  'KINDS=\x8bG\x90\xdf\x90\xab,\x90V\x8c^\r\nNOTICE=Please bring your insurance card.\r\n' + // 季節性,新型 in CP932
+  `[MAIL]\r\nHOST=127.0.0.1\r\nPORT=${smtpPort}\r\nFROM=yoyaku@example.jp\r\nURL=https://yoyaku.example.jp\r\n` +
+  'CAFILE=smtp.crt\r\n', 'latin1');
+
+// The mails the server has taken so far, in order, as Python's email package read them.
+async function mailsArrived(count) {
+  for (let i = 0; i < 600; i++) {
+    const names = readdirSync(mails).filter((n) => n.endsWith('.json')).sort();
+    if (names.length >= count) return names.map((n) => JSON.parse(readFileSync(join(mails, n), 'utf8')));
+    await new Promise((resolve) => setTimeout(resolve, 100));
+  }
+  throw new Error(`${count} mails expected, ${readdirSync(mails).length} arrived`);
+}
 
 const server = spawn(join(bin, 'tools/qrb-web'), [], { cwd: folder, stdio: ['ignore', 'ignore', 'pipe'] });
 await new Promise((resolve, reject) => {
@@ -69,6 +98,9 @@ try {
   await page.type('#f-kana', 'やまだ はなこ');
   await page.type('#f-birth', '19850412');
   await page.type('#f-tel', '090-1234-5678');
+  // The address is optional (the six errors above did not name it) and typed as a phone types it.
+  assert.deepEqual(await page.$eval('#f-email', (e) => [e.type, e.autocomplete, e.required]), ['email', 'email', false]);
+  await page.type('#f-email', 'hanako@example.jp');
   await page.type('#f-remarks', '<b>卵アレルギー</b>');
   await page.click('input[name=visited][value="2"]');
   await page.click('input[name=kind][value="0"]');
@@ -81,6 +113,11 @@ try {
   assert.match(code, /^[0-9A-Z]{4}(-[0-9A-Z]{4}){3}$/);
   assert.match(await page.$eval('main', (m) => m.innerText), /<b>卵アレルギー<\/b>/);
   await picture(page, '5-done');
+  const [confirmation] = await mailsArrived(1);
+  assert.deepEqual(confirmation.to, ['hanako@example.jp']);
+  assert.ok(confirmation.tls);
+  assert.match(confirmation.text, new RegExp(`予約番号 ${yno}）[\\s\\S]*取消コード: ${code}`));
+  assert.ok(confirmation.text.includes(`https://yoyaku.example.jp/check?yno=${yno}\r\n`));
 
   await page.goto(`${base}/check`);
   await page.type('#f-yno', yno);
@@ -92,6 +129,8 @@ try {
   await go(page, () => page.click('button.danger'));
   assert.match(await page.$eval('h1', (e) => e.textContent), /予約を取り消しました/);
   await picture(page, '8-cancelled');
+  const cancelled = (await mailsArrived(2))[1];
+  assert.equal(cancelled.subject, `ご予約を取り消しました（予約番号 ${yno}）`);
   // The same number and code again are told the booking is cancelled.
   await page.goto(`${base}/check`);
   await page.type('#f-yno', yno);
@@ -118,9 +157,10 @@ try {
   await form.type('#f-code', code);
   await go(form, () => form.click('button[type=submit]'));
   assert.match(await form.$eval('h1', (e) => e.textContent), /予約は取り消されています/);
-  console.log(`booked ${yno} and cancelled it: 1 passed, 0 failed`);
+  console.log(`booked ${yno} and cancelled it, with both mails: 1 passed, 0 failed`);
 } finally {
   await browser.close();
   server.kill();
+  smtp.kill();
   rmSync(folder, { recursive: true, force: true });
 }
