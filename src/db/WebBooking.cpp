@@ -19,7 +19,21 @@ void prepareWebBooking(Database &db)
              "CODEHASH TEXT NOT NULL, NONCE TEXT NOT NULL UNIQUE)"_s);
     // The second dose's number is checked and cancelled like the first's.
     db.write(u"CREATE INDEX IF NOT EXISTS WEBYOYAKU_YNO2 ON WEBYOYAKU (YNO2)"_s);
+    // Every page asks for the latest change of the places: found in the index, however long the history.
+    db.write(u"CREATE INDEX IF NOT EXISTS RIREKI_HWHAT ON RIREKI (HWHAT, HNO)"_s);
     transaction.commit();
+}
+
+CapacitiesVersion capacitiesVersion(Database &db)
+{
+    CapacitiesVersion version;
+    db.forEachRow(
+        u"SELECT (SELECT MAX(HNO) FROM RIREKI WHERE HWHAT = ?), (SELECT MAX(HNO) FROM RIREKI WHERE HWHAT = ?)"_s,
+        {int(HistoryKind::CapacitiesSaved), int(HistoryKind::Restored)}, [&](const QSqlQuery &q) {
+            version = {q.value(0).isNull() ? -1 : q.value(0).toLongLong(),
+                       q.value(1).isNull() ? -1 : q.value(1).toLongLong()};
+        });
+    return version;
 }
 
 QHash<QString, int> reservationCountsBetween(Database &db, QDate from, QDate to)

@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <optional>
+#include <utility>
 
 namespace qrb {
 
@@ -22,6 +23,11 @@ class Database;
 // one-time number of the confirm page it came from. Made by prepareWebBooking when missing; the desk
 // never reads it.
 void prepareWebBooking(Database &db);
+
+// Where the history of the places stands: the last save of the settings screen and the last restore,
+// whoever made them (a desk, another program). The capacities read at one version hold until it moves.
+using CapacitiesVersion = std::pair<qint64, qint64>;
+CapacitiesVersion capacitiesVersion(Database &db);
 
 // Reservations per slot between two days (both included), keyed "YYYY/MM/DD HH", counted as
 // YOYAKU_cnt counts them: every row, come or not.

@@ -32,11 +32,38 @@ QString dayMark(int left, int places)
     return left <= qMax(2, places / 5) ? u"△"_s : u"○"_s;
 }
 
-Calendar::Calendar(Database &db, const WebSettings &settings, const QDateTime &now)
-    : m_settings(settings)
+CalendarCache::CalendarCache(const ClosedDays &closed)
+    : m_closed(closed)
+{
+}
+
+const CapacityTable &CalendarCache::capacities(Database &db)
+{
+    const CapacitiesVersion version = capacitiesVersion(db);
+    if (version != m_version) {
+        // Read after the version: a change saved in between is seen at the next page, never missed.
+        m_capacities = loadCapacities(db);
+        m_offered.clear();
+        m_version = version;
+    }
+    return m_capacities;
+}
+
+bool CalendarCache::offered(QDate day)
+{
+    auto it = m_offered.constFind(day);
+    if (it == m_offered.cend()) {
+        it = m_offered.insert(day, dayOffered(m_capacities, m_closed, day));
+    }
+    return *it;
+}
+
+Calendar::Calendar(Database &db, CalendarCache &cache, const WebSettings &settings, const QDateTime &now)
+    : m_db(db)
+    , m_cache(cache)
+    , m_capacities(cache.capacities(db))
+    , m_settings(settings)
     , m_now(now)
-    , m_capacities(loadCapacities(db))
-    , m_counts(reservationCountsBetween(db, now.date(), now.date().addDays(settings.days + SecondDoseReachDays)))
 {
     // Worked out once per page: a page asks about hundreds of slots.
     const QDateTime earliest = now.addSecs(qint64(settings.cutoffHours) * 3600);
@@ -44,13 +71,19 @@ Calendar::Calendar(Database &db, const WebSettings &settings, const QDateTime &n
     m_earliestMinute = earliest.time().hour() * 60 + earliest.time().minute() + (earliest.time().second() > 0);
 }
 
-bool Calendar::offered(QDate day) const
+void Calendar::count(QDate from, QDate to) const
 {
-    auto it = m_offered.constFind(day);
-    if (it == m_offered.cend()) {
-        it = m_offered.insert(day, dayOffered(m_capacities, m_settings.closed, day));
+    if (m_countedFrom.isValid() && from >= m_countedFrom && to <= m_countedTo) {
+        return;
     }
-    return *it;
+    // One grouped query for the whole stretch the page shows; a later question outside it widens it.
+    if (m_countedFrom.isValid()) {
+        from = qMin(from, m_countedFrom);
+        to = qMax(to, m_countedTo);
+    }
+    m_counts = reservationCountsBetween(m_db, from, to);
+    m_countedFrom = from;
+    m_countedTo = to;
 }
 
 SlotInfo Calendar::slot(QDate day, int index) const
@@ -59,10 +92,11 @@ SlotInfo Calendar::slot(QDate day, int index) const
     s.date = day;
     s.hour = slotKey(index);
     s.places = onlinePlaces(m_capacities.get_value(weekdayNumber(day), s.hour), m_settings.share);
+    count(day, day);
     s.taken = m_counts.value(dateKey(day) + u' ' + s.hour);
     const bool afterCutoff =
         day > m_earliestDay || (day == m_earliestDay && (FirstSlotHour + index) * 60 >= m_earliestMinute);
-    s.open = s.places > 0 && offered(day) && afterCutoff;
+    s.open = s.places > 0 && m_cache.offered(day) && afterCutoff;
     s.bookable = s.open && s.left() > 0;
     return s;
 }
@@ -84,6 +118,7 @@ QList<SlotInfo> Calendar::slotsOf(QDate day) const
 QList<DayInfo> Calendar::days() const
 {
     QList<DayInfo> list;
+    count(today(), today().addDays(m_settings.days - 1));
     for (int d = 0; d < m_settings.days; ++d) {
         DayInfo info;
         info.date = today().addDays(d);
@@ -108,6 +143,7 @@ bool Calendar::bookable(QDate day, const QString &hour) const
 QList<SlotInfo> Calendar::secondDoseSlots(QDate firstDose) const
 {
     QList<SlotInfo> list;
+    count(firstDose.addDays(1), firstDose.addDays(SecondDoseReachDays));
     for (int d = 1; d <= SecondDoseReachDays; ++d) {
         for (const SlotInfo &s : slotsOf(firstDose.addDays(d))) {
             if (s.bookable) {

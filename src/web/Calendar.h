@@ -3,12 +3,15 @@
 #include "WebSettings.h"
 #include "config/ClosedDays.h"
 #include "db/Capacities.h"
+#include "db/WebBooking.h"
 
 #include <QDate>
 #include <QDateTime>
 #include <QHash>
 #include <QList>
 #include <QString>
+
+#include <optional>
 
 namespace qrb {
 class Database;
@@ -26,9 +29,9 @@ QString dayMark(int left, int places);
 
 struct SlotInfo {
     QDate date;
-    QString hour; // "08" … "17"
-    int places = 0; // offered online: the slot's share
-    int taken = 0;  // every reservation, the desk's too
+    QString hour;          // "08" … "17"
+    int places = 0;        // offered online: the slot's share
+    int taken = 0;         // every reservation, the desk's too
     bool open = false;     // the day is offered and the slot offers places and starts after the cut-off
     bool bookable = false; // open, with places left
     int left() const { return places - taken; }
@@ -41,12 +44,32 @@ struct DayInfo {
     QString mark;
 };
 
-// What the patient may book at one moment: the capacities and the counts of the days in reach, read
-// once per page, counted as the desk counts them.
+// What stays the same from one page to the next: the capacities, until the history says they changed
+// (on the settings screen of any desk, or by a restore), and which days the clinic is open. One per
+// database connection; a page only asks whether the places moved.
+class CalendarCache final
+{
+public:
+    explicit CalendarCache(const ClosedDays &closed);
+
+    // The capacities as they stand now: read again when their history moved since the last look.
+    const CapacityTable &capacities(Database &db);
+    // dayOffered for the capacities last read.
+    bool offered(QDate day);
+
+private:
+    ClosedDays m_closed;
+    std::optional<CapacitiesVersion> m_version;
+    CapacityTable m_capacities;
+    QHash<QDate, bool> m_offered;
+};
+
+// What the patient may book at one moment: the capacities and the counts of the days the page asks
+// about, counted as the desk counts them.
 class Calendar final
 {
 public:
-    Calendar(Database &db, const WebSettings &settings, const QDateTime &now);
+    Calendar(Database &db, CalendarCache &cache, const WebSettings &settings, const QDateTime &now);
 
     // The offered days, today first.
     QList<DayInfo> days() const;
@@ -69,15 +92,19 @@ public:
 
 private:
     SlotInfo slot(QDate day, int index) const;
-    bool offered(QDate day) const;
+    // Reads the counts of the days from `from` to `to` unless the page has them already.
+    void count(QDate from, QDate to) const;
 
+    Database &m_db;
+    CalendarCache &m_cache;
+    const CapacityTable &m_capacities;
     WebSettings m_settings;
     QDateTime m_now;
     QDate m_earliestDay; // a slot must start at or after this day and minute of the day
     int m_earliestMinute = 0;
-    mutable QHash<QDate, bool> m_offered; // dayOffered, asked once per day and page
-    CapacityTable m_capacities;
-    QHash<QString, int> m_counts;
+    mutable QDate m_countedFrom; // the days whose counts the page has read, both ends included
+    mutable QDate m_countedTo;
+    mutable QHash<QString, int> m_counts;
 };
 
 } // namespace qrb::web

@@ -86,6 +86,7 @@ WebApp::WebApp(Database &db, const Clock &clock, const WebSettings &settings, Li
     , m_site{settings.clinic, settings.tel, settings.notice}
     , m_secrets(prepareWebShared(db, [] { return Secrets::randomHex(32); }))
     , m_limiter(db, limits, settings.perMinute)
+    , m_calendar(settings.closed)
 {
 }
 
@@ -201,7 +202,7 @@ Response WebApp::noIcon(const Request &)
 
 Response WebApp::daysPage(const Request &)
 {
-    const Calendar calendar(m_db, m_settings, m_clock.now());
+    const Calendar calendar(m_db, m_calendar, m_settings, m_clock.now());
     QString content = u"<p>接種を希望する日を選んでください。</p>"
                       "<p class=\"legend\">○ 空きあり　△ 残りわずか　× 満員　－ 受付なし</p><ul class=\"days\">"_s;
     for (const DayInfo &day : calendar.days()) {
@@ -219,7 +220,7 @@ Response WebApp::daysPage(const Request &)
 
 Response WebApp::dayPage(const Request &r)
 {
-    const Calendar calendar(m_db, m_settings, m_clock.now());
+    const Calendar calendar(m_db, m_calendar, m_settings, m_clock.now());
     const auto day = isoDate(r.query.value(u"d"_s));
     if (!day || !calendar.inWindow(*day)) {
         return message(404, u"この日は予約できません"_s, u"予約を受け付けている日から選んでください。"_s, u"/"_s,
@@ -352,7 +353,7 @@ QString WebApp::renderForm(const FormInput &in, const QHash<QString, QString> &e
 
 Response WebApp::formPage(const Request &r)
 {
-    const Calendar calendar(m_db, m_settings, m_clock.now());
+    const Calendar calendar(m_db, m_calendar, m_settings, m_clock.now());
     FormInput input;
     input.date = r.query.value(u"d"_s);
     input.hour = r.query.value(u"h"_s);
@@ -367,7 +368,7 @@ Response WebApp::formPage(const Request &r)
 
 Response WebApp::formAgain(const Request &r)
 {
-    const Calendar calendar(m_db, m_settings, m_clock.now());
+    const Calendar calendar(m_db, m_calendar, m_settings, m_clock.now());
     return html(200, u"お名前などの入力"_s, renderForm(formOf(r), {}, calendar));
 }
 
@@ -416,7 +417,7 @@ QString WebApp::summary(const ValidBooking &b) const
 
 Response WebApp::confirm(const Request &r)
 {
-    const Calendar calendar(m_db, m_settings, m_clock.now());
+    const Calendar calendar(m_db, m_calendar, m_settings, m_clock.now());
     FormInput input = formOf(r);
     const Validation v = validateForm(input, calendar, m_settings);
     if (!v.booking) {
@@ -451,7 +452,7 @@ Response WebApp::book(const Request &r)
     if (!m_limiter.allow(RateLimiter::Action::Book, r.client)) {
         return tooMany();
     }
-    const Calendar calendar(m_db, m_settings, m_clock.now());
+    const Calendar calendar(m_db, m_calendar, m_settings, m_clock.now());
     const FormInput input = formOf(r);
     const QString code = m_secrets.cancelCode(nonce);
     const Validation v = validateForm(input, calendar, m_settings);

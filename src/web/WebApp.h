@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Calendar.h"
 #include "Html.h"
 #include "Security.h"
 #include "WebSettings.h"
@@ -21,7 +22,6 @@ class Outbox;
 
 namespace qrb::web {
 
-class Calendar;
 struct FormInput;
 struct ValidBooking;
 
@@ -102,6 +102,7 @@ private:
     Site m_site;
     Secrets m_secrets;
     RateLimiter m_limiter;
+    CalendarCache m_calendar;
     QByteArray m_currentCookie; // the cookie of the request being answered
     bool m_dbBroken = false;
     const mail::Outbox *m_outbox = nullptr;
