@@ -9,6 +9,7 @@
 #include "web/WebApp.h"
 #include "web/WebServer.h"
 #include "web/WebSettings.h"
+#include "web/Workers.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -17,7 +18,6 @@
 #include <QTimer>
 
 #include <ctime>
-#include <optional>
 #include <sys/resource.h>
 
 #include <memory>
@@ -54,7 +54,7 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(
         u"インフルエンザ予防接種の Web 予約（予約・確認・取消）を提供します。\n"
         "作業フォルダ（setting.ini のあるフォルダ）で起動してください。設定は setting.ini の [WEB]: "
-        "LISTEN, PORT, DAYS, CUTOFF, KINDS, PER_PHONE, SHARE, PER_MINUTE, TIMEZONE, CLINIC, TEL, NOTICE。\n"
+        "LISTEN, PORT, DAYS, CUTOFF, KINDS, PER_PHONE, SHARE, PER_MINUTE, WORKERS, TIMEZONE, CLINIC, TEL, NOTICE。\n"
         "予約確認と前日のお知らせをメールで送るときは [MAIL]: HOST, PORT, TLS, USER, PASSWORD または "
         "PASSWORD_FILE, FROM, CAFILE, URL, KEEP_DAYS, REMIND_AT, PER_ADDRESS, PER_NETWORK。\n"
         "インターネットに公開するときは必ず HTTPS のリバースプロキシの後ろで動かしてください。"_s);
@@ -86,7 +86,6 @@ int main(int argc, char *argv[])
     const qrb::Config config = qrb::ini_read_all(folder);
     qrb::Database db(u"qrb-web"_s);
     const qrb::SystemClock clock;
-    std::optional<qrb::web::WebApp> pages;
     try {
         db.DB_open(config.databaseTarget());
         qrb::prepareWebBooking(db);
@@ -96,7 +95,6 @@ int main(int argc, char *argv[])
             err << u"[MAIL] がないためメールは送りません。保存していたメールアドレス %1 件と未送信のメールを削除しました。\n"_s
                        .arg(forgotten);
         }
-        pages.emplace(db, clock, web.settings);
     } catch (const qrb::DbError &error) {
         err << u"データベースを開けません: "_s << error.message() << '\n';
         return 1;
@@ -109,9 +107,15 @@ int main(int argc, char *argv[])
                                          mail.settings->siteUrl, mail.settings->from};
         postman = std::make_unique<qrb::mail::MailService>(config.databaseTarget(), clock, *mail.settings, head);
         outbox = std::make_unique<qrb::mail::Outbox>(*mail.settings, head, [&postman] { postman->wake(); });
-        pages->setOutbox(outbox.get());
     }
-    qrb::web::WebServer server(*pages, limits);
+    // The pages are answered by workers, each on a thread with a database connection of its own.
+    qrb::web::Workers server(limits);
+    try {
+        server.start(web.settings.workers, config.databaseTarget(), clock, web.settings, outbox.get());
+    } catch (const qrb::DbError &error) {
+        err << u"データベースを開けません: "_s << error.message() << '\n';
+        return 1;
+    }
     QString reason;
     const quint16 port = server.listenOn(web.settings.listen, web.settings.port, &reason);
     if (port == 0) {
@@ -130,9 +134,10 @@ int main(int argc, char *argv[])
                    .arg(mail.settings->port)
                    .arg(mail.settings->from);
     }
-    err << u"qrb-web: http://%1:%2/ で受付中（%3）\n"_s.arg(web.settings.listen.toString())
+    err << u"qrb-web: http://%1:%2/ で受付中（%3、ワーカー %4）\n"_s.arg(web.settings.listen.toString())
                .arg(port)
-               .arg(config.databaseTarget().displayName());
+               .arg(config.databaseTarget().displayName())
+               .arg(server.count());
     err.flush();
 
     // Stopping (systemctl stop, Ctrl+C): no new connection is taken, the requests under way are
@@ -150,9 +155,9 @@ int main(int argc, char *argv[])
         server.drain();
         qInfo().noquote() << "stopping on signal" << number;
     });
-    QObject::connect(&server, &qrb::web::WebServer::drained, &app, &QCoreApplication::quit);
+    QObject::connect(&server, &qrb::web::Workers::drained, &app, &QCoreApplication::quit);
     QCoreApplication::exec();
-    pages.reset();
+    server.stop();
     db.DB_close();
     qInfo().noquote() << "stopped";
     return 0;

@@ -149,7 +149,7 @@ public:
     }
     ~Connection() override
     {
-        m_server.release(m_heldForLife);
+        m_server.closed(m_heldForLife);
         for (const RequestHead &head : m_heads) {
             m_server.release(head.held);
         }
@@ -383,25 +383,9 @@ private:
     QList<RequestHead> m_heads; // complete heads whose requests have not been answered yet
 };
 
-GuardedTcpServer::GuardedTcpServer(ConnectionLimits limits, QObject *parent)
-    : QTcpServer(parent)
-    , m_limits(limits)
+bool ConnectionBudget::hold(const QStringList &keys)
 {
-    setListenBacklogSize(m_limits.listenBacklog);
-}
-
-GuardedTcpServer::~GuardedTcpServer()
-{
-    for (const QPointer<QTcpSocket> &socket : std::as_const(m_open)) {
-        if (socket) {
-            disconnect(socket, nullptr, this, nullptr);
-            delete socket.data();
-        }
-    }
-}
-
-bool GuardedTcpServer::hold(const QStringList &keys)
-{
+    const QMutexLocker lock(&m_mutex);
     for (const QString &key : keys) {
         const int limit = key.startsWith(u"a "_s) ? m_limits.perAddress : m_limits.perNetwork;
         if (m_held.value(key) >= limit) {
@@ -414,8 +398,9 @@ bool GuardedTcpServer::hold(const QStringList &keys)
     return true;
 }
 
-void GuardedTcpServer::release(const QStringList &keys)
+void ConnectionBudget::release(const QStringList &keys)
 {
+    const QMutexLocker lock(&m_mutex);
     for (const QString &key : keys) {
         if (--m_held[key] <= 0) {
             m_held.remove(key);
@@ -423,11 +408,104 @@ void GuardedTcpServer::release(const QStringList &keys)
     }
 }
 
+bool ConnectionBudget::open(const QStringList &keys)
+{
+    {
+        const QMutexLocker lock(&m_mutex);
+        if (m_open >= m_limits.maxConnections) {
+            return false;
+        }
+        ++m_open;
+    }
+    if (!hold(keys)) {
+        const QMutexLocker lock(&m_mutex);
+        --m_open;
+        return false;
+    }
+    return true;
+}
+
+void ConnectionBudget::close(const QStringList &keys)
+{
+    release(keys);
+    const QMutexLocker lock(&m_mutex);
+    --m_open;
+}
+
+void ListenerGroup::add(GuardedTcpServer *listener)
+{
+    const QMutexLocker lock(&m_mutex);
+    m_listeners << listener;
+}
+
+void ListenerGroup::remove(GuardedTcpServer *listener)
+{
+    const QMutexLocker lock(&m_mutex);
+    m_listeners.removeAll(listener);
+}
+
+GuardedTcpServer *ListenerGroup::assign(GuardedTcpServer *self)
+{
+    const QMutexLocker lock(&m_mutex);
+    GuardedTcpServer *least = self;
+    for (GuardedTcpServer *listener : std::as_const(m_listeners)) {
+        if (listener->load() < least->load() && !listener->draining()) {
+            least = listener;
+        }
+    }
+    ++least->m_load;
+    return least;
+}
+
+GuardedTcpServer::GuardedTcpServer(ConnectionLimits limits, std::shared_ptr<ConnectionBudget> budget,
+                                   ListenerGroup *group, QObject *parent)
+    : QTcpServer(parent)
+    , m_limits(limits)
+    , m_budget(budget ? std::move(budget) : std::make_shared<ConnectionBudget>(limits))
+    , m_group(group)
+{
+    setListenBacklogSize(m_limits.listenBacklog);
+    if (m_group) {
+        m_group->add(this);
+    }
+}
+
+GuardedTcpServer::~GuardedTcpServer()
+{
+    if (m_group) {
+        m_group->remove(this);
+    }
+    for (const QPointer<QTcpSocket> &socket : std::as_const(m_open)) {
+        if (socket) {
+            disconnect(socket, nullptr, this, nullptr);
+            delete socket.data();
+        }
+    }
+}
+
 void GuardedTcpServer::incomingConnection(qintptr socketDescriptor)
+{
+    GuardedTcpServer *target = this;
+    if (m_group) {
+        target = m_group->assign(this);
+    } else {
+        ++m_load;
+    }
+    if (target == this) {
+        serve(socketDescriptor);
+    } else {
+        // Sockets belong to the thread that serves them: the descriptor crosses, the socket is made there.
+        QMetaObject::invokeMethod(
+            target, [target, socketDescriptor] { target->serve(socketDescriptor); }, Qt::QueuedConnection);
+    }
+}
+
+void GuardedTcpServer::serve(qintptr socketDescriptor)
 {
     m_open.removeIf([](const QPointer<QTcpSocket> &s) { return s.isNull(); });
     auto *socket = new QTcpSocket;
     if (!socket->setSocketDescriptor(socketDescriptor)) {
+        --m_load;
         delete socket;
         return;
     }
@@ -438,7 +516,8 @@ void GuardedTcpServer::incomingConnection(qintptr socketDescriptor)
         const ClientNetworks networks = clientNetworks(socket->peerAddress().toString());
         keys = {u"a "_s + networks.address, u"n "_s + networks.network};
     }
-    if (m_draining || m_open.size() >= m_limits.maxConnections || !hold(keys)) {
+    if (m_draining || !m_budget->open(keys)) {
+        --m_load;
         socket->abort();
         delete socket;
         return;
@@ -448,7 +527,10 @@ void GuardedTcpServer::incomingConnection(qintptr socketDescriptor)
     socket->setReadBufferSize(2 * (m_limits.maxHeadBytes + m_limits.maxRequestBytes));
     auto *connection = new Connection(socket, *this, keys);
     connect(socket, &QTcpSocket::readyRead, connection, &Connection::beforeParser);
-    connect(socket, &QObject::destroyed, this, &GuardedTcpServer::connectionGone);
+    connect(socket, &QObject::destroyed, this, [this] {
+        --m_load;
+        connectionGone();
+    });
     addPendingConnection(socket);
     // Qt's HTTP server has taken the connection and reads from it now; this runs after it.
     connect(socket, &QTcpSocket::readyRead, connection, &Connection::afterParser);
@@ -480,16 +562,19 @@ void GuardedTcpServer::connectionGone()
     }
 }
 
-WebServer::WebServer(WebApp &app, ConnectionLimits limits, QObject *parent)
+WebServer::WebServer(WebApp &app, ConnectionLimits limits, std::shared_ptr<ConnectionBudget> budget,
+                     ListenerGroup *group, QObject *parent)
     : QAbstractHttpServer(parent)
     , m_app(app)
     , m_limits(limits)
+    , m_budget(budget ? std::move(budget) : std::make_shared<ConnectionBudget>(limits))
+    , m_group(group)
 {
 }
 
 quint16 WebServer::listenOn(const QHostAddress &address, quint16 port, QString *error)
 {
-    auto *tcp = new GuardedTcpServer(m_limits, this);
+    auto *tcp = new GuardedTcpServer(m_limits, m_budget, m_group, this);
     if (!tcp->listen(address, port)) {
         if (error) {
             *error = tcp->errorString();
@@ -497,6 +582,26 @@ quint16 WebServer::listenOn(const QHostAddress &address, quint16 port, QString *
         delete tcp;
         return 0;
     }
+    addListener(tcp);
+    return tcp->serverPort();
+}
+
+bool WebServer::listenOnSocket(qintptr socketDescriptor, QString *error)
+{
+    auto *tcp = new GuardedTcpServer(m_limits, m_budget, m_group, this);
+    if (!tcp->setSocketDescriptor(socketDescriptor)) {
+        if (error) {
+            *error = tcp->errorString();
+        }
+        delete tcp;
+        return false;
+    }
+    addListener(tcp);
+    return true;
+}
+
+void WebServer::addListener(GuardedTcpServer *tcp)
+{
     bind(tcp);
     m_listeners << tcp;
     connect(tcp, &GuardedTcpServer::drained, this, [this] {
@@ -504,7 +609,6 @@ quint16 WebServer::listenOn(const QHostAddress &address, quint16 port, QString *
             emit drained();
         }
     });
-    return tcp->serverPort();
 }
 
 void WebServer::drain()

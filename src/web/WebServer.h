@@ -5,8 +5,12 @@
 #include <QAbstractHttpServer>
 #include <QHash>
 #include <QHostAddress>
+#include <QMutex>
 #include <QPointer>
 #include <QTcpServer>
+
+#include <atomic>
+#include <memory>
 
 namespace qrb::web {
 
@@ -29,6 +33,48 @@ struct ConnectionLimits {
 };
 
 class Connection;
+class GuardedTcpServer;
+
+// The connections open at once, for every listener of one qrb-web together (its workers run on
+// several threads): in all, and held per client address and network.
+class ConnectionBudget final
+{
+public:
+    explicit ConnectionBudget(ConnectionLimits limits)
+        : m_limits(limits)
+    {
+    }
+
+    // Takes one more connection from each of `keys` (addresses and networks); false, taking none,
+    // when one of them is at its limit.
+    bool hold(const QStringList &keys);
+    void release(const QStringList &keys);
+    // One more connection open, held by `keys`; false, taking nothing, when every place is taken.
+    bool open(const QStringList &keys);
+    void close(const QStringList &keys);
+
+private:
+    ConnectionLimits m_limits;
+    QMutex m_mutex;
+    int m_open = 0;
+    QHash<QString, int> m_held; // connections per address and per network
+};
+
+// The listeners of the workers of one qrb-web, each on a copy of one listening socket: whichever
+// accepts a connection, the one with the fewest connections serves it, so that a crowd arriving at
+// once spreads over every worker instead of staying with the first one awake.
+class ListenerGroup final
+{
+public:
+    void add(GuardedTcpServer *listener);
+    void remove(GuardedTcpServer *listener);
+    // The least busy listener, counting on it a connection about to be handed to it; `self` on a tie.
+    GuardedTcpServer *assign(GuardedTcpServer *self);
+
+private:
+    QMutex m_mutex;
+    QList<GuardedTcpServer *> m_listeners;
+};
 
 // Accepts connections within ConnectionLimits, watches the requests arriving on each before Qt's HTTP
 // server reads them (refusing what the two might read differently), and hands them on.
@@ -36,14 +82,19 @@ class GuardedTcpServer final : public QTcpServer
 {
     Q_OBJECT
 public:
-    explicit GuardedTcpServer(ConnectionLimits limits, QObject *parent = nullptr);
+    // `budget` counts the connections of every listener it is shared by; `group`, when given, shares
+    // out what this one accepts.
+    GuardedTcpServer(ConnectionLimits limits, std::shared_ptr<ConnectionBudget> budget, ListenerGroup *group = nullptr,
+                     QObject *parent = nullptr);
     // Ends the connections still open: they count against this server and are served by no other.
     ~GuardedTcpServer() override;
 
-    // Takes one more connection from each of `keys` (addresses and networks); false, taking none,
-    // when one of them is at its limit.
-    bool hold(const QStringList &keys);
-    void release(const QStringList &keys);
+    bool hold(const QStringList &keys) { return m_budget->hold(keys); }
+    void release(const QStringList &keys) { m_budget->release(keys); }
+    // A connection served here has ended; `keys` held it.
+    void closed(const QStringList &keys) { m_budget->close(keys); }
+    // Connections this listener serves or is about to be handed.
+    int load() const { return m_load; }
     // Stops accepting and lets each connection end after the request it is receiving (an idle one at
     // once); emits drained() when none is left.
     void drain();
@@ -57,11 +108,16 @@ protected:
     void incomingConnection(qintptr socketDescriptor) override;
 
 private:
+    friend class ListenerGroup;
+    // Serves a connection accepted here or by another listener of the group.
+    void serve(qintptr socketDescriptor);
     void connectionGone();
 
     ConnectionLimits m_limits;
+    std::shared_ptr<ConnectionBudget> m_budget;
+    ListenerGroup *m_group;
+    std::atomic<int> m_load = 0;
     QList<QPointer<QTcpSocket>> m_open;
-    QHash<QString, int> m_held; // connections per address and per network
     bool m_draining = false;
     bool m_drained = false;
 };
@@ -72,10 +128,15 @@ class WebServer final : public QAbstractHttpServer
 {
     Q_OBJECT
 public:
-    WebServer(WebApp &app, ConnectionLimits limits = {}, QObject *parent = nullptr);
+    // `budget`, when given, is shared with the servers of the other workers, and `group` with their listeners.
+    WebServer(WebApp &app, ConnectionLimits limits = {}, std::shared_ptr<ConnectionBudget> budget = {},
+              ListenerGroup *group = nullptr, QObject *parent = nullptr);
 
     // Listens on the address and port (0: any free port); returns the port, or 0 with the reason.
     quint16 listenOn(const QHostAddress &address, quint16 port, QString *error);
+    // Serves the connections of a socket already listening (a worker's copy of the program's one);
+    // false with the reason when it cannot.
+    bool listenOnSocket(qintptr socketDescriptor, QString *error);
     // Stops taking connections and finishes the requests under way; emits drained() when every
     // connection has ended.
     void drain();
@@ -88,8 +149,12 @@ protected:
     void missingHandler(const QHttpServerRequest &request, QTcpSocket *socket) override;
 
 private:
+    void addListener(GuardedTcpServer *tcp);
+
     WebApp &m_app;
     ConnectionLimits m_limits;
+    std::shared_ptr<ConnectionBudget> m_budget;
+    ListenerGroup *m_group;
     QList<GuardedTcpServer *> m_listeners;
     int m_drainingListeners = 0;
 };

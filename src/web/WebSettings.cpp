@@ -4,6 +4,7 @@
 
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QThread>
 #include <QTimeZone>
 
 using namespace Qt::StringLiterals;
@@ -95,6 +96,8 @@ WebSettingsResult readWebSettings(const QString &startDir)
     number(u"PER_PHONE"_s, 1, 1000, s.perPhone);
     number(u"SHARE"_s, 1, 100, s.share);
     number(u"PER_MINUTE"_s, 1, 100000, s.perMinute);
+    s.workers = qMax(1, QThread::idealThreadCount());
+    number(u"WORKERS"_s, 1, 64, s.workers);
     if (const QString kinds = read(u"KINDS"_s); !kinds.isEmpty()) {
         s.kinds.clear();
         const QStringList parts = QString(kinds).replace(u'、', u',').replace(u'，', u',').split(u',');

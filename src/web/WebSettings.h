@@ -28,6 +28,9 @@ struct WebSettings {
     int perPhone = 8; // bookings from today on that one telephone number may hold
     int share = 100;  // percent of each slot's places offered online; the rest stays for the desk
     int perMinute = 60; // web bookings the whole site takes in one minute, whoever sends them
+    // Requests answered at once, each by a worker with a database connection of its own; one per core
+    // when setting.ini does not say.
+    int workers = 1;
     // The clinic's time zone (an IANA name): it decides today, the days offered and the cut-off,
     // whatever zone the machine itself runs in.
     QByteArray timeZone = "Asia/Tokyo";
