@@ -3,6 +3,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QThread>
 
 using namespace Qt::StringLiterals;
 
@@ -21,7 +22,10 @@ int main(int argc, char *argv[])
     const QCommandLineOption pg(u"pg"_s, u"PostgreSQL server to run on (a database is made and dropped)"_s,
                                 u"CONNINFO"_s);
     const QCommandLineOption json(u"json"_s, u"write the figures to FILE"_s, u"FILE"_s);
-    parser.addOptions({clients, days, places, pg, json});
+    const QCommandLineOption workers(
+        u"workers"_s, u"qrb-web's WORKERS for the second run, after one with a single worker (default: one per core)"_s,
+        u"N"_s, QString::number(QThread::idealThreadCount()));
+    parser.addOptions({clients, days, places, pg, json, workers});
     parser.process(app);
     qrb::rush::Options o;
     o.clients = qMax(1, parser.value(clients).toInt());
@@ -29,6 +33,7 @@ int main(int argc, char *argv[])
     o.places = qMax(1, parser.value(places).toInt());
     o.pg = parser.value(pg);
     o.json = parser.value(json);
+    o.workers = qBound(1, parser.value(workers).toInt(), 64);
     const int breaks = qrb::rush::runRush(o);
     return breaks == 0 ? 0 : breaks < 0 ? 2 : 1;
 }

@@ -29,6 +29,8 @@
 #include <map>
 #include <thread>
 
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 
 namespace qrb::rush {
@@ -211,8 +213,8 @@ private:
     void book(const QString &day, const QString &hour, const QString &name,
               const QList<std::pair<QString, QString>> &fields)
     {
-        auto told = std::make_shared<Told>(Told{dateKey(QDate::fromString(day, Qt::ISODate)), hour, name,
-                                                fields.last().second, {}});
+        auto told = std::make_shared<Told>(
+            Told{dateKey(QDate::fromString(day, Qt::ISODate)), hour, name, fields.last().second, {}});
         const int taps = m_sent % 3 == 0 ? 2 : 1;
         const bool reload = m_sent % 4 == 0;
         m_figures.doubleTaps += taps - 1;
@@ -347,15 +349,39 @@ quint16 freePort()
     return probe.serverPort();
 }
 
-} // namespace
+// Seconds of processor time a process has used, its own and the kernel's on its behalf.
+double cpuSeconds(qint64 pid)
+{
+    QFile stat(u"/proc/%1/stat"_s.arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    // The name in parentheses may hold blanks: the fields are counted after its closing one.
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13) {
+        return -1;
+    }
+    return double(fields.at(11).toLongLong() + fields.at(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
+}
 
-int runRush(const Options &o)
+// What one rush measured, for the table that sets the runs side by side.
+struct RunSummary {
+    int workers = 0;
+    double requestsPerSecond = 0;
+    double cpuMsPerRequest = 0;
+    std::map<QString, double> p99; // page → milliseconds
+    int breaks = 0;
+};
+
+int rushWith(const Options &o, int workers, RunSummary &run, QJsonArray &operations, QJsonArray &summaries)
 {
     const QString engine = o.pg.isEmpty() ? u"sqlite"_s : u"postgresql"_s;
+    run.workers = workers;
     try {
-        Scratch rush(o.pg, u"rush"_s, o.places);
+        Scratch rush(o.pg, u"rush%1"_s.arg(workers), o.places);
         const quint16 port = freePort();
-        QByteArray ini = "[DATABASE]\r\nSYS0=rush.db\r\n[SERVER]\r\nSVNM=.\r\n";
+        QByteArray ini = "[DATABASE]\r\nSYS0=rush" + QByteArray::number(workers) + ".db\r\n[SERVER]\r\nSVNM=.\r\n";
         if (rush.target.isPostgres()) {
             const PgServer &s = *rush.target.postgres;
             ini = "[POSTGRESQL]\r\nHOST=" + s.host.toUtf8() + "\r\nPORT=" + QByteArray::number(s.port) +
@@ -363,7 +389,7 @@ int runRush(const Options &o)
                   "\r\nPASSWORD=" + s.password.toUtf8() + "\r\n";
         }
         ini += "[WEB]\r\nPORT=" + QByteArray::number(port) + "\r\nDAYS=" + QByteArray::number(o.days + 1) +
-               "\r\nCUTOFF=0\r\nPER_PHONE=1000\r\nPER_MINUTE=100000\r\n";
+               "\r\nCUTOFF=0\r\nPER_PHONE=1000\r\nPER_MINUTE=100000\r\nWORKERS=" + QByteArray::number(workers) + "\r\n";
         QFile file(rush.dir.path() + u"/setting.ini"_s);
         if (!file.open(QIODevice::WriteOnly) || file.write(ini) != ini.size()) {
             out << "cannot write " << file.fileName() << Qt::endl;
@@ -376,9 +402,13 @@ int runRush(const Options &o)
         server.setStandardOutputFile(QProcess::nullDevice());
         server.setReadChannel(QProcess::StandardError);
         server.start(QCoreApplication::applicationDirPath() + u"/qrb-web"_s, {});
-        // The server logs every request; only its first line matters here.
-        if (!server.waitForStarted() || !server.waitForReadyRead(10000)) {
-            out << "qrb-web did not start: " << server.readAllStandardError() << Qt::endl;
+        // The server logs every request; only the line saying it listens matters here.
+        QByteArray said;
+        while (server.waitForStarted() && !said.contains("受付中") && server.waitForReadyRead(10000)) {
+            said += server.readAllStandardError();
+        }
+        if (!said.contains("受付中")) {
+            out << "qrb-web did not start: " << QString::fromUtf8(said) << Qt::endl;
             return -1;
         }
         QObject::connect(&server, &QProcess::readyReadStandardError, [&] { server.readAllStandardError(); });
@@ -413,6 +443,7 @@ int runRush(const Options &o)
         if (getloadavg(load, 3) != 3) {
             load[0] = load[1] = load[2] = -1;
         }
+        const double cpu = cpuSeconds(server.processId());
         stop = true;
         desk1.join();
         desk2.join();
@@ -435,8 +466,8 @@ int runRush(const Options &o)
             // A page whose booking is stored answers every send with that booking's number and code.
             const QVariant stored = db.scalar(u"SELECT YNO FROM WEBYOYAKU WHERE NONCE = ?"_s, {t.nonce});
             for (const Answer &a : t.answers) {
-                const bool herOwn = a.status == 200 && a.yno == stored.toInt() && done && a.code == done->code &&
-                                    !a.code.isEmpty();
+                const bool herOwn =
+                    a.status == 200 && a.yno == stored.toInt() && done && a.code == done->code && !a.code.isEmpty();
                 notHerDonePage += stored.isNull() ? a.status == 200 : !herOwn;
             }
         }
@@ -494,11 +525,15 @@ int runRush(const Options &o)
         for (const Told &t : figures.told) {
             told += !t.done();
         }
-        out << "rush on " << engine << ": " << o.clients << " clients, " << o.days << " days x " << SlotCount
-            << " slots x " << o.places << " places, " << seconds << " s, load average " << load[0] << " "
-            << load[1] << " " << load[2] << "\n";
+        run.requestsPerSecond = figures.requests / seconds;
+        run.cpuMsPerRequest = cpu * 1000 / double(qMax<qint64>(1, figures.requests));
+        run.breaks = breaks;
+        out << "rush on " << engine << " with " << workers << (workers == 1 ? " worker: " : " workers: ") << o.clients
+            << " clients, " << o.days << " days x " << SlotCount << " slots x " << o.places << " places, " << seconds
+            << " s, load average " << load[0] << " " << load[1] << " " << load[2] << "\n";
         out << "  requests " << figures.requests << " (" << figures.requests / seconds << "/s), errors "
-            << figures.errors << "\n";
+            << figures.errors << "; qrb-web used " << cpu << " s of processor time, " << run.cpuMsPerRequest
+            << " ms a request\n";
         out << "  web bookings " << webBooked << " (" << webRate << "/s), told full " << told << ", full at confirm "
             << figures.fullAtConfirm << "\n";
         out << "  re-sent pages: " << figures.doubleTaps << " double taps, " << figures.reloads
@@ -506,56 +541,104 @@ int runRush(const Options &o)
         out << "  desks booked " << desks[0].booked + desks[1].booked << ", forced " << desks[1].forced << ", refused "
             << desks[0].refused + desks[1].refused << ", errors " << desks[0].errors + desks[1].errors << "\n";
         out << "  floor (db code alone) " << floorRate << " bookings/s; web/floor " << webRate / floorRate << "\n";
-        QJsonArray operations;
         for (const auto &[page, ms] : figures.latencies) {
             const double p50 = percentile(ms, 0.5);
             const double p99 = percentile(ms, 0.99);
+            run.p99[page] = p99;
             out << "  " << page.leftJustified(8) << " n=" << ms.size() << " p50 " << p50 << " ms, p99 " << p99
                 << " ms, max " << percentile(ms, 1.0) << " ms\n";
-            operations.append(QJsonObject{{u"operation"_s, u"rush %1 page (%2)"_s.arg(page, engine)},
-                                          {u"rows"_s, qint64(ms.size())},
-                                          {u"median_ms"_s, p50},
-                                          {u"p99_ms"_s, p99},
-                                          {u"max_ms"_s, percentile(ms, 1.0)},
-                                          {u"floor_ms"_s, QJsonValue()},
-                                          {u"ratio"_s, QJsonValue()}});
+            operations.append(
+                QJsonObject{{u"operation"_s, u"rush %1 page (%2, %3 workers)"_s.arg(page, engine).arg(workers)},
+                            {u"rows"_s, qint64(ms.size())},
+                            {u"median_ms"_s, p50},
+                            {u"p99_ms"_s, p99},
+                            {u"max_ms"_s, percentile(ms, 1.0)},
+                            {u"floor_ms"_s, QJsonValue()},
+                            {u"ratio"_s, QJsonValue()}});
         }
-        operations.append(QJsonObject{{u"operation"_s, u"rush web booking (%1)"_s.arg(engine)},
+        operations.append(QJsonObject{{u"operation"_s, u"rush web booking (%1, %2 workers)"_s.arg(engine).arg(workers)},
                                       {u"rows"_s, webBooked},
                                       {u"median_ms"_s, 1000 / webRate},
                                       {u"max_ms"_s, QJsonValue()},
                                       {u"floor_ms"_s, 1000 / floorRate},
                                       {u"ratio"_s, floorRate / webRate}});
         out << "  invariant breaks " << breaks << Qt::endl;
-        if (!o.json.isEmpty()) {
-            QFile json(o.json);
-            const QJsonObject summary{{u"engine"_s, engine},
-                                      {u"clients"_s, o.clients},
-                                      {u"seconds"_s, seconds},
-                                      {u"load_average_1min"_s, load[0]},
-                                      {u"requests_per_s"_s, figures.requests / seconds},
-                                      {u"web_bookings"_s, webBooked},
-                                      {u"web_bookings_per_s"_s, webRate},
-                                      {u"floor_bookings_per_s"_s, floorRate},
-                                      {u"told_full"_s, told},
-                                      {u"double_taps"_s, figures.doubleTaps},
-                                      {u"reloads"_s, figures.reloads},
-                                      {u"not_her_done_page"_s, notHerDonePage},
-                                      {u"desk_bookings"_s, desks[0].booked + desks[1].booked + desks[1].forced},
-                                      {u"errors"_s, figures.errors + desks[0].errors + desks[1].errors},
-                                      {u"invariant_breaks"_s, breaks}};
-            if (!json.open(QIODevice::WriteOnly) ||
-                json.write(QJsonDocument(QJsonObject{{u"operations"_s, operations}, {u"rush"_s, summary}}).toJson()) <
-                    0) {
-                out << "cannot write " << o.json << Qt::endl;
-                return -1;
-            }
-        }
+        summaries.append(QJsonObject{{u"engine"_s, engine},
+                                     {u"workers"_s, workers},
+                                     {u"clients"_s, o.clients},
+                                     {u"seconds"_s, seconds},
+                                     {u"load_average_1min"_s, load[0]},
+                                     {u"requests_per_s"_s, run.requestsPerSecond},
+                                     {u"cpu_s"_s, cpu},
+                                     {u"cpu_ms_per_request"_s, run.cpuMsPerRequest},
+                                     {u"web_bookings"_s, webBooked},
+                                     {u"web_bookings_per_s"_s, webRate},
+                                     {u"floor_bookings_per_s"_s, floorRate},
+                                     {u"told_full"_s, told},
+                                     {u"double_taps"_s, figures.doubleTaps},
+                                     {u"reloads"_s, figures.reloads},
+                                     {u"not_her_done_page"_s, notHerDonePage},
+                                     {u"desk_bookings"_s, desks[0].booked + desks[1].booked + desks[1].forced},
+                                     {u"errors"_s, figures.errors + desks[0].errors + desks[1].errors},
+                                     {u"invariant_breaks"_s, breaks}});
         return breaks;
     } catch (const DbError &error) {
         out << error.message() << Qt::endl;
         return -1;
     }
+}
+
+} // namespace
+
+int runRush(const Options &o)
+{
+    // One worker, then one per core (the default), each on a database of its own: the same rush twice.
+    QList<int> counts{1};
+    if (o.workers > 1) {
+        counts << o.workers;
+    }
+    QList<RunSummary> runs;
+    QJsonArray operations;
+    QJsonArray summaries;
+    int breaks = 0;
+    for (const int workers : counts) {
+        RunSummary run;
+        const int broken = rushWith(o, workers, run, operations, summaries);
+        if (broken < 0) {
+            return broken;
+        }
+        breaks += broken;
+        runs << run;
+    }
+    // The runs side by side, as the README shows them.
+    out << "\n| WORKERS | requests/s | CPU ms/request |";
+    for (const auto &[page, p99] : runs.first().p99) {
+        out << " p99 " << page << " ms |";
+    }
+    out << " breaks |\n|---|---|---|" << QString(u"---|"_s).repeated(int(runs.first().p99.size())) << "---|\n";
+    for (const RunSummary &run : runs) {
+        out << "| " << run.workers << " | " << qRound(run.requestsPerSecond) << " | "
+            << QString::number(run.cpuMsPerRequest, 'f', 2) << " |";
+        for (const auto &[page, p99] : run.p99) {
+            out << " " << qRound(p99) << " |";
+        }
+        out << " " << run.breaks << " |\n";
+    }
+    if (runs.size() > 1) {
+        out << "requests/s " << QString::number(runs.last().requestsPerSecond / runs.first().requestsPerSecond, 'f', 2)
+            << "x with " << runs.last().workers << " workers\n";
+    }
+    out.flush();
+    if (!o.json.isEmpty()) {
+        QFile json(o.json);
+        if (!json.open(QIODevice::WriteOnly) ||
+            json.write(QJsonDocument(QJsonObject{{u"operations"_s, operations}, {u"rush"_s, summaries}}).toJson()) <
+                0) {
+            out << "cannot write " << o.json << Qt::endl;
+            return -1;
+        }
+    }
+    return breaks;
 }
 
 } // namespace qrb::rush
