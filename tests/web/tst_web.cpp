@@ -4,6 +4,7 @@
 #include "support/SmtpServer.h"
 #include "support/Workspace.h"
 
+#include "db/Capacities.h"
 #include "db/Maintenance.h"
 #include "db/WebBooking.h"
 #include "mail/Outbox.h"
@@ -12,6 +13,7 @@
 #include "web/WebApp.h"
 #include "web/WebServer.h"
 #include "web/WebSettings.h"
+#include "web/Workers.h"
 
 #include <QEventLoop>
 #include <QProcess>
@@ -43,25 +45,35 @@ struct Reply {
 using Form = QList<std::pair<QString, QString>>;
 
 // A running qrb-web on the workspace's database, on a free port, and a browser of one patient (its
-// own cookies) talking HTTP to it. The clock stands at 2009/10/09 (Friday) 10:30.
+// own cookies) talking HTTP to it. The clock stands at 2009/10/09 (Friday) 10:30. With `workers`, the
+// pages are answered by that many workers, each on a thread and a database connection of its own.
 class Site
 {
 public:
-    explicit Site(int places, int perPhone = 8, web::ConnectionLimits limits = {}, int share = 100)
+    explicit Site(int places, int perPhone = 8, web::ConnectionLimits limits = {}, int share = 100, int workers = 0)
         : ws(places)
-        , app(ws.db, ws.clock,
-              {.kinds = {web::Kind::Seasonal, web::Kind::NewPair},
-               .perPhone = perPhone,
-               .share = share,
-               .clinic = u"<b>内科</b>"_s,
-               .tel = {},
-               .notice = {},
-               .closed = {}})
+        , app(ws.db, ws.clock, settings(perPhone, share))
         , server(app, limits)
     {
         prepareWebBooking(ws.db);
-        port = server.listenOn(QHostAddress::LocalHost, 0, nullptr);
+        if (workers > 0) {
+            threads = std::make_unique<web::Workers>(limits);
+            threads->start(workers, ws.target(), ws.clock, settings(perPhone, share));
+            port = threads->listenOn(QHostAddress::LocalHost, 0, nullptr);
+        } else {
+            port = server.listenOn(QHostAddress::LocalHost, 0, nullptr);
+        }
         csrf = field(send(u"/check"_s).body, u"csrf"_s); // the browser's form token
+    }
+    static web::WebSettings settings(int perPhone, int share)
+    {
+        return {.kinds = {web::Kind::Seasonal, web::Kind::NewPair},
+                .perPhone = perPhone,
+                .share = share,
+                .clinic = u"<b>内科</b>"_s,
+                .tel = {},
+                .notice = {},
+                .closed = {}};
     }
     // A GET, or a form POSTed when there is one.
     Reply send(const QString &path, const Form &form = {}, const QByteArray &forwardedFor = {})
@@ -98,6 +110,41 @@ public:
                             QString::fromUtf8(reply->readAll()), reply});
         }
         return replies;
+    }
+    // Every page sent to /book `taps` times, all before any answer comes, each patient from an address
+    // of her own: the answers per page.
+    QList<QList<Reply>> bookAllAtOnce(const QList<Form> &pages, int taps)
+    {
+        QList<QList<std::shared_ptr<QNetworkReply>>> pending;
+        for (qsizetype i = 0; i < pages.size(); ++i) {
+            QNetworkRequest request(QUrl(u"http://127.0.0.1:%1/book"_s.arg(port)));
+            request.setRawHeader("X-Forwarded-For", "198.51.100." + QByteArray::number(i + 1));
+            request.setHeader(QNetworkRequest::ContentTypeHeader, "application/x-www-form-urlencoded");
+            QUrlQuery query;
+            for (const auto &[k, v] : pages.at(i)) {
+                query.addQueryItem(k, QString::fromLatin1(QUrl::toPercentEncoding(v)));
+            }
+            pending.emplaceBack();
+            for (int t = 0; t < taps; ++t) {
+                pending.last().append(std::shared_ptr<QNetworkReply>(
+                    browser.post(request, query.query(QUrl::FullyEncoded).toLatin1()),
+                    [](QNetworkReply *r) { r->deleteLater(); }));
+            }
+        }
+        QList<QList<Reply>> answers;
+        for (const auto &page : pending) {
+            answers.emplaceBack();
+            for (const auto &reply : page) {
+                if (!reply->isFinished()) {
+                    QEventLoop loop;
+                    QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
+                    loop.exec();
+                }
+                answers.last().append({reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
+                                       QString::fromUtf8(reply->readAll()), reply});
+            }
+        }
+        return answers;
     }
     static QString field(const QString &html, const QString &name)
     {
@@ -167,6 +214,7 @@ public:
     std::optional<mail::Outbox> outbox;
     web::WebApp app;
     web::WebServer server;
+    std::unique_ptr<web::Workers> threads;
     quint16 port = 0;
     QNetworkAccessManager browser;
     QString csrf;
@@ -479,6 +527,82 @@ private slots:
         QCOMPARE(site.rows(), 4);
     }
 
+    // The places a desk saves on the settings screen (its own connection, as another PC) are those of
+    // the very next page, whichever worker answers it: the kept capacities last only until then.
+    void aDesksNewPlacesShowAtTheNextPage_data()
+    {
+        QTest::addColumn<int>("places"); // saved for Tuesdays 10:00
+        QTest::addColumn<QString>("left");
+        QTest::newRow("more places") << 9 << u"残り9人"_s;
+        QTest::newRow("fewer places") << 2 << u"残り2人"_s;
+        QTest::newRow("slot closed") << 0 << QString();
+    }
+    void aDesksNewPlacesShowAtTheNextPage()
+    {
+        QFETCH(int, places);
+        QFETCH(QString, left);
+        Site site(5, 8, {}, 100, 2);
+        const auto shown = [&] {
+            return QRegularExpression(u"10:00～11:00</span><span>(残り\\d人)"_s)
+                .match(site.send(u"/day?d=2009-10-13"_s).body)
+                .captured(1);
+        };
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(shown(), u"残り5人"_s);
+        }
+        Database desk(u"desk"_s);
+        desk.DB_open(site.ws.target());
+        CapacityTable capacities = loadCapacities(desk);
+        capacities.set_value(2, u"10"_s, places);
+        saveCapacities(desk, capacities);
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(shown(), left);
+        }
+        // The days list counts the same places: the day's mark follows as well.
+        const Reply days = site.send(u"/"_s);
+        QVERIFY(days.body.contains(u"href=\"/day?d=2009-10-13\""_s));
+        QCOMPARE(site.send(u"/form?d=2009-10-13&h=10"_s).status, places > 0 ? 200 : 409);
+    }
+
+    // A crowd taps "book" for one slot at the same moment on several workers: the slot takes as many
+    // as it has places and not one more, every patient's taps all get the same answer, and every
+    // patient told "booked" has her row.
+    void workersNeverOverbook()
+    {
+        constexpr int Places = 3;
+        constexpr int Patients = 10;
+        Site site(Places, 100, {}, 100, 4);
+        QList<Form> pages;
+        for (int i = 0; i < Patients; ++i) {
+            const Reply confirm = site.send(
+                u"/confirm"_s,
+                site.typed(u"2009-10-14"_s, u"11"_s,
+                           {{u"name"_s, u"患者%1"_s.arg(i)}, {u"tel"_s, u"090-0000-%1"_s.arg(i, 4, 10, QChar(u'0'))}}),
+                "198.51.100." + QByteArray::number(i + 1));
+            QCOMPARE(confirm.status, 200);
+            pages << site.confirmed(confirm);
+        }
+        const QList<QList<Reply>> taps = site.bookAllAtOnce(pages, 2);
+        int booked = 0;
+        for (int i = 0; i < Patients; ++i) {
+            const QList<Reply> &mine = taps.at(i);
+            for (const Reply &tap : mine) {
+                QCOMPARE(tap.status, mine.first().status);
+                QCOMPARE(Site::yno(tap) + Site::code(tap), Site::yno(mine.first()) + Site::code(mine.first()));
+            }
+            if (mine.first().status == 200) {
+                ++booked;
+                QCOMPARE(site.ws.db.scalar(u"SELECT KNM FROM YOYAKU WHERE YNO = ?"_s, {Site::yno(mine.first()).toInt()})
+                             .toString(),
+                         u"患者%1"_s.arg(i));
+            } else {
+                QCOMPARE(mine.first().status, 409);
+            }
+        }
+        QCOMPARE(booked, Places);
+        QCOMPARE(site.rows(), Places);
+    }
+
     void onlyBookableSlotsAreOffered_data()
     {
         QTest::addColumn<QString>("date");
@@ -577,14 +701,19 @@ private slots:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("second");
-        QTest::newRow("one dose") << u"0"_s << QString();
-        QTest::newRow("pair") << u"1"_s << u"2009-11-04 10"_s;
+        QTest::addColumn<int>("workers"); // 0: one server on the test's thread
+        QTest::newRow("one dose") << u"0"_s << QString() << 0;
+        QTest::newRow("pair") << u"1"_s << u"2009-11-04 10"_s << 0;
+        // The two taps reach two workers, each answering on its own connection at the same moment.
+        QTest::newRow("one dose, 4 workers") << u"0"_s << QString() << 4;
+        QTest::newRow("pair, 4 workers") << u"1"_s << u"2009-11-04 10"_s << 4;
     }
     void resentPagesShowTheStoredBooking()
     {
         QFETCH(QString, kind);
         QFETCH(QString, second);
-        Site site(1);
+        QFETCH(int, workers);
+        Site site(1, 8, {}, 100, workers);
         const QList<Reply> taps =
             site.sendAtOnce(u"/book"_s,
                             site.confirmed(site.send(u"/confirm"_s, site.typed(u"2009-10-14"_s, u"10"_s,

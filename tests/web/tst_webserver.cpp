@@ -7,6 +7,7 @@
 #include "db/WebBooking.h"
 #include "web/WebApp.h"
 #include "web/WebServer.h"
+#include "web/Workers.h"
 #include "web/WebSettings.h"
 
 #include <QDir>
@@ -188,28 +189,39 @@ public:
     QString csrf;
 };
 
-// qrb-web in this process, on the workspace's database, its clock at 2009/10/09 (Friday) 10:30.
+// qrb-web in this process, on the workspace's database, its clock at 2009/10/09 (Friday) 10:30; with
+// `workers`, answered by that many workers on threads of their own.
 class Served
 {
 public:
     explicit Served(web::ConnectionLimits limits = {}, int perMinute = 60,
-                    const QHostAddress &address = QHostAddress::LocalHost)
+                    const QHostAddress &address = QHostAddress::LocalHost, int workers = 0)
         : ws(5)
-        , app(ws.db, ws.clock,
-              {.kinds = {web::Kind::Seasonal},
-               .perMinute = perMinute,
-               .clinic = {},
-               .tel = {},
-               .notice = {},
-               .closed = {}})
+        , app(ws.db, ws.clock, settings(perMinute))
         , server(app, limits)
     {
         prepareWebBooking(ws.db);
-        port = server.listenOn(address, 0, nullptr);
+        if (workers > 0) {
+            threads = std::make_unique<web::Workers>(limits);
+            threads->start(workers, ws.target(), ws.clock, settings(perMinute));
+            port = threads->listenOn(address, 0, nullptr);
+        } else {
+            port = server.listenOn(address, 0, nullptr);
+        }
+    }
+    static web::WebSettings settings(int perMinute)
+    {
+        return {.kinds = {web::Kind::Seasonal},
+                .perMinute = perMinute,
+                .clinic = {},
+                .tel = {},
+                .notice = {},
+                .closed = {}};
     }
     test::Workspace ws;
     web::WebApp app;
     web::WebServer server;
+    std::unique_ptr<web::Workers> threads;
     quint16 port = 0;
 };
 
@@ -419,6 +431,7 @@ private slots:
     {
         QTest::addColumn<QByteArrayList>("attackers"); // the address each half-sent request comes from
         QTest::addColumn<int>("held");                 // how many of them the server keeps waiting
+        QTest::addColumn<int>("workers");              // 0: one server on the test's thread
         const auto many = [](const char *pattern, int n) {
             QByteArrayList list;
             for (int i = 1; i <= n; ++i) {
@@ -426,18 +439,23 @@ private slots:
             }
             return list;
         };
-        QTest::newRow("one address") << many("203.0.113.7", 8) << 4;
-        QTest::newRow("one IPv4 /24") << many("203.0.113.%", 10) << 6;
-        QTest::newRow("one IPv6 /64") << many("2001:db8:1:2::%", 8) << 4;
-        QTest::newRow("one IPv6 /48") << many("2001:db8:1:%::1", 10) << 6;
-        QTest::newRow("IPv4 written as IPv6") << many("::ffff:203.0.113.%", 10) << 6;
-        QTest::newRow("different networks") << many("198.51.%.1", 12) << 12;
+        QTest::newRow("one address") << many("203.0.113.7", 8) << 4 << 0;
+        QTest::newRow("one IPv4 /24") << many("203.0.113.%", 10) << 6 << 0;
+        QTest::newRow("one IPv6 /64") << many("2001:db8:1:2::%", 8) << 4 << 0;
+        QTest::newRow("one IPv6 /48") << many("2001:db8:1:%::1", 10) << 6 << 0;
+        QTest::newRow("IPv4 written as IPv6") << many("::ffff:203.0.113.%", 10) << 6 << 0;
+        QTest::newRow("different networks") << many("198.51.%.1", 12) << 12 << 0;
+        // The connections spread over the workers; the limits count them all together.
+        QTest::newRow("one address, 3 workers") << many("203.0.113.7", 8) << 4 << 3;
+        QTest::newRow("one IPv4 /24, 3 workers") << many("203.0.113.%", 10) << 6 << 3;
+        QTest::newRow("different networks, 3 workers") << many("198.51.%.1", 12) << 12 << 3;
     }
     void slowClientsTakeOnlyTheirNetworksShare()
     {
         QFETCH(QByteArrayList, attackers);
         QFETCH(int, held);
-        Served site({.maxConnections = 20, .perAddress = 4, .perNetwork = 6});
+        QFETCH(int, workers);
+        Served site({.maxConnections = 20, .perAddress = 4, .perNetwork = 6}, 60, QHostAddress::LocalHost, workers);
         std::vector<std::unique_ptr<Raw>> slow;
         int refused = 0;
         for (const QByteArray &address : attackers) {
@@ -674,7 +692,8 @@ private slots:
         QFETCH(int, signal);
         test::Workspace ws(5);
         ws.db.DB_close(); // the program's connection is the file's last one
-        Program web(ws);
+        // Three workers: the connections below are spread over them, and every one drains.
+        Program web(ws, "WORKERS=3\r\n");
         QVERIFY2(web.started, qPrintable(web.log));
         Browser patient;
         const Answer done = patient.bookFirstSlot(web.port);
