@@ -118,7 +118,7 @@ private:
     ListenerGroup *m_group;
     std::atomic<int> m_load = 0;
     QList<QPointer<QTcpSocket>> m_open;
-    bool m_draining = false;
+    std::atomic<bool> m_draining = false; // read by the other listeners of the group
     bool m_drained = false;
 };
 

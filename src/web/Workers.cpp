@@ -125,6 +125,16 @@ void Workers::drain()
 
 void Workers::stop()
 {
+    // No worker accepts any more before the first one ends: none hands a connection to one gone.
+    for (const auto &w : m_workers) {
+        w->run([w = w.get()] {
+            if (w->server) {
+                for (GuardedTcpServer *listener : w->server->findChildren<GuardedTcpServer *>()) {
+                    listener->close();
+                }
+            }
+        });
+    }
     for (const auto &w : m_workers) {
         // The server first (its connections end), then the pages, then the database they used.
         w->run([w = w.get()] {
