@@ -57,7 +57,8 @@ void Workers::start(int count, const DbTarget &target, const Clock &clock, const
         std::exception_ptr failure;
         w->run([&, w, i] {
             try {
-                w->db = std::make_unique<Database>(u"qrb-web-%1"_s.arg(i + 1));
+                // Named apart from those of any other Workers in the process, as Qt SQL requires.
+                w->db = std::make_unique<Database>(u"qrb-web-%1-%2"_s.arg(quintptr(this), 0, 16).arg(i + 1));
                 w->db->DB_open(target);
                 w->app.emplace(*w->db, clock, settings);
                 w->app->setOutbox(outbox);
