@@ -117,10 +117,9 @@ void Workers::drain()
     if (m_draining == 0) {
         emit drained();
     }
+    // Waited for: once this returns no worker listens, and a new connection is refused.
     for (const auto &w : m_workers) {
-        WebServer *server = w->server.get();
-        QMetaObject::invokeMethod(
-            server, [server] { server->drain(); }, Qt::QueuedConnection);
+        w->run([server = w->server.get()] { server->drain(); });
     }
 }
 

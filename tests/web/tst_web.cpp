@@ -1052,15 +1052,16 @@ private slots:
         QVERIFY(test::writeFileBytes(
             ws.folder() + u"/setting.ini"_s,
             encodeCp932(u"[WEB]\r\nPORT=80a\r\nLISTEN=localhost:1\r\nKINDS=季節性,新形\r\nDAYS=0\r\n"
-                        "PER_MINUTE=0\r\nTIMEZONE=Asia/Tokio\r\n"
+                        "PER_MINUTE=0\r\nWORKERS=65\r\nTIMEZONE=Asia/Tokio\r\n"
                         u"[MAIL]\r\nHOST=mail.example.jp\r\nTLS=OFF\r\nFROM=a@example.jp\r\nURL=https://x.example.jp\r\n"_s)
                 .bytes));
-        QCOMPARE(web::readWebSettings(ws.folder()).errors.size(), 6);
+        QCOMPARE(web::readWebSettings(ws.folder()).errors.size(), 7);
         const test::Run server = test::runProgram(test::binDir() + u"/tools/qrb-web"_s, {}, ws.folder());
         QCOMPARE(server.code, 2);
         for (const QString &message : {u"PORT=80a は 1〜65535"_s, u"LISTEN=localhost:1 は IP アドレスではありません"_s,
                                        u"「新形」は種別ではありません"_s, u"DAYS=0 は 1〜366"_s,
-                                       u"PER_MINUTE=0 は 1〜100000"_s, u"TIMEZONE=Asia/Tokio はタイムゾーンの名前ではありません"_s,
+                                       u"PER_MINUTE=0 は 1〜100000"_s, u"WORKERS=65 は 1〜64"_s,
+                                       u"TIMEZONE=Asia/Tokio はタイムゾーンの名前ではありません"_s,
                                        u"[MAIL] TLS=OFF は同じコンピュータのメールサーバー"_s}) {
             QVERIFY2(server.err.contains(message), qPrintable(server.err));
         }
