@@ -68,6 +68,11 @@ bool Secrets::csrfValid(const QByteArray &cookie, const QByteArray &token) const
     return cookieValid(cookie) && sameBytes(csrfToken(cookie), token);
 }
 
+QByteArray Secrets::resultSignature(const QByteArray &cookie, const QByteArray &result) const
+{
+    return hmac("result:" + cookie + ':' + result).toHex();
+}
+
 QString Secrets::cancelCode(const QByteArray &nonce) const
 {
     const QByteArray mac = hmac("code:" + nonce);

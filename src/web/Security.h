@@ -34,6 +34,10 @@ public:
     // groups "XXXX-XXXX-XXXX-XXXX" of letters and digits that cannot be mistaken for each other.
     QString cancelCode(const QByteArray &nonce) const;
 
+    // The signature of a result page's address for the browser holding `cookie`: the page a form's
+    // send was answered with is shown again to that browser only.
+    QByteArray resultSignature(const QByteArray &cookie, const QByteArray &result) const;
+
 private:
     QByteArray hmac(const QByteArray &message) const;
     QByteArray m_key;

@@ -66,6 +66,8 @@ private:
     Response checkPage(const Request &r);
     Response check(const Request &r);
     Response cancel(const Request &r);
+    Response donePageAgain(const Request &r);
+    Response cancelledPage(const Request &r);
     Response style(const Request &r);
     Response noIcon(const Request &r);
 
@@ -73,6 +75,12 @@ private:
     Response message(int status, const QString &title, const QString &text, const QString &link = {},
                      const QString &linkText = {}) const;
     Response tooMany() const;
+    // A form's send answered with the address of its result, so that Back and reload never send it
+    // again; the address shows the result to this browser only, for ResultSeconds.
+    Response seeResult(const QString &path, const QByteArray &subject) const;
+    // The subject of a result address the browser of `r` was sent to, while it is valid.
+    std::optional<QByteArray> resultSubject(const Request &r, const QString &path) const;
+    static constexpr qint64 ResultSeconds = 15 * 60;
     QString hiddenToken() const;
     QString renderForm(const FormInput &input, const QHash<QString, QString> &errors, const Calendar &calendar) const;
     QString hiddenFields(const FormInput &input) const;

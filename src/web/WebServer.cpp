@@ -54,6 +54,8 @@ QByteArray reasonPhrase(int status)
         return "OK";
     case 204:
         return "No Content";
+    case 303:
+        return "See Other";
     case 400:
         return "Bad Request";
     case 403:
