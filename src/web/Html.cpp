@@ -51,7 +51,7 @@ QString page(const Site &site, const QString &title, const QString &content)
         html += u"<p>お電話でのご予約・お問い合わせ: <a href=\"tel:"_s + esc(QString(site.tel).remove(u'-')) +
                 u"\">"_s + esc(site.tel) + u"</a></p>"_s;
     }
-    html += u"<p><a href=\"/\">予約する日を選ぶ</a> ・ <a href=\"/check\">予約の確認・取消</a></p>"
+    html += u"<p><a href=\"/\">予約する日を選ぶ</a> <a href=\"/check\">予約の確認・取消</a></p>"
             "</footer></body></html>\n"_s;
     return html;
 }
@@ -77,7 +77,9 @@ a{color:#0b5d7a}
 ul.days,ul.slots{list-style:none;padding:0;margin:0}
 ul.days li,ul.slots li{border-bottom:1px solid #dde3e8}
 ul.days a,ul.days span.off,ul.slots a,ul.slots span.off{display:flex;justify-content:space-between;align-items:center;gap:.5em;min-height:44px;padding:.75em .5em;text-decoration:none;color:inherit}
-.why{margin-left:auto;font-size:.9em}
+ul.days a>span:first-child,ul.days span.off>span:first-child{white-space:nowrap}
+.why{margin-left:auto;font-size:.9em;text-align:right;word-break:keep-all}
+.slot strong{white-space:nowrap}
 .why-day{font-size:1.05em}
 ul.days a:hover,ul.slots a:hover{background:#eef6f9}
 span.off{color:#5c5c5c}
@@ -103,6 +105,7 @@ button.danger{background:#b00020}
 table.summary{border-collapse:collapse;width:100%}
 table.summary th,table.summary td{text-align:left;padding:.45em .3em;border-bottom:1px solid #dde3e8;vertical-align:top}
 table.summary th{width:7em;color:#444;font-weight:normal}
+@media (max-width:24em){table.summary th,table.summary td{display:block;width:auto}table.summary th{border-bottom:0;padding-bottom:0}}
 .big{font-size:1.6em;font-weight:bold;letter-spacing:.05em}
 dl.numbers{margin:.5em 0}dl.numbers dt{color:#444;margin-top:.6em}dl.numbers dd{margin:0}
 .code{font-family:"Noto Sans Mono CJK JP",monospace;background:#eef6f9;padding:.2em .3em;border-radius:4px;white-space:nowrap;font-size:.9em;display:inline-block}

@@ -313,6 +313,7 @@ Response WebApp::style(const Request &)
 {
     Response response;
     response.contentType = "text/css; charset=utf-8";
+    response.cacheControl = "max-age=3600";
     response.body = stylesheet();
     return response;
 }
@@ -329,8 +330,10 @@ Response WebApp::daysPage(const Request &)
     const Calendar calendar(m_db, m_settings, m_clock.now());
     QString content = u"<p>接種を希望する日を選んでください。</p>"_s + legend() + u"<ul class=\"days\">"_s;
     for (const DayInfo &day : calendar.days()) {
+        // The reason, where there is one, stands in for the mark: both do not fit a 320 px phone.
+        const QString why = whySpan(day);
         const QString label = u"<span"_s + weekdayClass(day.date) + u">"_s + esc(dayText(day.date)) + u"</span>"_s +
-                              whySpan(day) + markSpan(day.mark);
+                              (why.isEmpty() ? markSpan(day.mark) : why);
         if (day.left > 0) {
             content += u"<li><a href=\"/day?d="_s + day.date.toString(Qt::ISODate) + u"\">"_s + label + u"</a></li>"_s;
         } else {
@@ -543,7 +546,11 @@ Response WebApp::confirm(const Request &r)
          hidden(u"nonce"_s, QString::fromLatin1(Secrets::randomHex(16))) +
          u"<button type=\"submit\">予約する</button>"
          "<button type=\"submit\" class=\"secondary\" formaction=\"/form\">修正する</button></form>"_s;
-    return html(200, u"予約内容の確認"_s, c);
+    Response response = html(200, u"予約内容の確認"_s, c);
+    // Back from the done page comes here: kept in her own browser's cache, it is shown again without
+    // asking to send the form once more (sending this page again would only show the same booking).
+    response.cacheControl = "private, max-age=0";
+    return response;
 }
 
 Response WebApp::book(const Request &r)

@@ -38,6 +38,8 @@ struct Response {
     QByteArray contentType = "text/html; charset=utf-8";
     QByteArray body;
     QList<std::pair<QByteArray, QByteArray>> headers;
+    // Pages hold patient data and one-time tokens: kept by no cache unless a page says otherwise.
+    QByteArray cacheControl = "no-store";
 };
 
 // The pages of online booking: reads a request's plain values, asks the database, renders HTML.
