@@ -237,7 +237,7 @@ bool RateLimiter::allow(Action action, const QString &client)
 bool RateLimiter::fail(Action action, const QString &client)
 {
     const ClientNetworks networks = clientNetworks(client);
-    countFailure(m_db, tallies(m_limits.wrongCodes, u"wrong"_s, networks), m_limits.lockoutMs, nowMs());
+    m_failuresLeft = countFailure(m_db, tallies(m_limits.wrongCodes, u"wrong"_s, networks), m_limits.lockoutMs, nowMs());
     m_waitMs = lockedFor(m_db, lockKeys(action, networks), nowMs());
     m_siteBusy = false;
     return m_waitMs > 0;

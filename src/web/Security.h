@@ -104,6 +104,9 @@ public:
     bool allow(Action action, const QString &client);
     // Counts a wrong code; true when it locked the client out.
     bool fail(Action action, const QString &client);
+    // After fail(): the wrong codes the client may still send before it is locked out.
+    int failuresLeft() const { return m_failuresLeft; }
+    int lockoutMinutes() const { return int(m_limits.lockoutMs / 60000); }
     // A web booking stored: one of the site's bookings of the minute.
     void booked();
     // How long the client refused last must wait, in seconds (at least 1), and whether it was refused
@@ -120,6 +123,7 @@ private:
     int m_sitePerMinute = 0;
     qint64 m_waitMs = 0;
     bool m_siteBusy = false;
+    int m_failuresLeft = 0;
 };
 
 } // namespace qrb::web

@@ -444,8 +444,9 @@ QString WebApp::renderForm(const FormInput &in, const QHash<QString, QString> &e
         const QString chosen = !in.second.isEmpty() ? in.second
                                : usualOpen          ? usual.toString(Qt::ISODate) + u' ' + in.hour
                                                     : QString();
-        QString select = u"<select id=\"f-second\" name=\"second\" aria-describedby=\"second-note\""_s +
-                         (errors.contains(u"second"_s) ? u" aria-invalid=\"true\""_s : QString()) +
+        QString select = u"<select id=\"f-second\" name=\"second\""_s +
+                         (errors.contains(u"second"_s) ? invalidAttributes(errors, u"second"_s, u"second-note"_s)
+                                                        : u" aria-describedby=\"second-note\""_s) +
                          u"><option value=\"\""_s +
                          (chosen.isEmpty() ? u" selected"_s : QString()) + u">選んでください</option>"_s;
         QDate group;
@@ -470,7 +471,8 @@ QString WebApp::renderForm(const FormInput &in, const QHash<QString, QString> &e
              u"</div>"_s;
     }
     c += field(u"remarks"_s, u"備考"_s,
-               u"<textarea id=\"f-remarks\" name=\"remarks\" maxlength=\"200\">"_s + esc(in.remarks) + u"</textarea>"_s,
+               u"<textarea id=\"f-remarks\" name=\"remarks\" maxlength=\"200\""_s +
+                   invalidAttributes(errors, u"remarks"_s) + u">"_s + esc(in.remarks) + u"</textarea>"_s,
                true);
     c += u"<button type=\"submit\">確認画面へ進む</button></form>"_s;
     c += u"<p><a href=\"/day?d="_s + esc(in.date) + u"\">時間を選び直す</a></p>"_s;
@@ -741,12 +743,14 @@ std::optional<WebApp::Verified> WebApp::verify(const Request &r, Response &refus
     static const QByteArray NoHash(64, '-');
     const bool matches = sameBytes(booking ? booking->codeHash : NoHash, cancelCodeHash(code.value_or(QByteArray())));
     if (!booking || !code || !matches) {
+        QString text = u"予約番号または取消コードが違います。お確かめのうえもう一度入力してください。"_s;
         if (m_limiter.fail(RateLimiter::Action::Check, r.client)) {
             qWarning().noquote() << "wrong cancel codes: check and cancel locked for" << logText(r.client);
+        } else if (m_limiter.failuresLeft() == 1) {
+            // Told before the last try, not after it: she may rather phone than be locked out.
+            text += u"あと1回間違えると、%1分間は予約の確認・取消ができなくなります。"_s.arg(m_limiter.lockoutMinutes());
         }
-        refusal = message(403, u"予約が見つかりません"_s,
-                          u"予約番号または取消コードが違います。お確かめのうえもう一度入力してください。"_s,
-                          u"/check"_s, u"入力し直す"_s);
+        refusal = message(403, u"予約が見つかりません"_s, text, u"/check"_s, u"入力し直す"_s);
         return std::nullopt;
     }
     Verified found{booking->yno, *code, *booking};

@@ -591,6 +591,9 @@ private slots:
         const Reply reply = site.send(u"/confirm"_s, site.typed(u"2009-10-13"_s, u"10"_s, changes));
         QCOMPARE(reply.status, 422);
         QVERIFY2(reply.body.contains(u"<p class=\"error\" id=\"e-"_s + field), qPrintable(reply.body));
+        // Tied to its field for a screen reader, and listed at the top with a link to the field.
+        QVERIFY(reply.body.contains(u"aria-describedby=\"e-"_s + field));
+        QVERIFY(reply.body.contains(u"<li><a href=\"#f-"_s + field + u"\">"_s));
         QVERIFY(reply.body.contains(error));
         QVERIFY(reply.body.contains(u"value=\"山田 花子\""_s) || field == u"name"_s);
         QVERIFY(reply.body.contains(u"value=\"０９０１２３４５６７８\""_s) || field == u"tel"_s);
@@ -854,7 +857,10 @@ private slots:
         Site site(5);
         const Reply done = site.book(site.typed(u"2009-10-13"_s, u"10"_s));
         for (int i = 0; i < 5; ++i) {
-            QCOMPARE(site.check(done, u"AAAA-AAAA-AAAA-AAAA"_s, u"/check"_s, "203.0.113.7").status, 403);
+            const Reply wrong = site.check(done, u"AAAA-AAAA-AAAA-AAAA"_s, u"/check"_s, "203.0.113.7");
+            QCOMPARE(wrong.status, 403);
+            // Warned once, before the try that locks.
+            QCOMPARE(wrong.body.contains(u"あと1回間違えると、30分間は予約の確認・取消ができなくなります。"_s), i == 3);
         }
         const Reply locked = site.check(done, Site::code(done), u"/check"_s, "203.0.113.7");
         QCOMPARE(locked.status, 429);
