@@ -660,10 +660,14 @@ private slots:
         site.followRedirects = false;
         const Reply sent = site.book(site.typed(u"2009-10-13"_s, u"10"_s));
         QCOMPARE(sent.status, 303);
+        // The confirm page Back returns to is kept by her browser alone; the done page by none.
+        QCOMPARE(site.send(u"/confirm"_s, site.typed(u"2009-10-13"_s, u"10"_s)).headers->rawHeader("cache-control"),
+                 "private, max-age=0");
         const QString done = QString::fromLatin1(sent.headers->rawHeader("location"));
         QVERIFY2(done.startsWith(u"/done?s="_s), qPrintable(done));
         const Reply shown = site.send(done);
         QCOMPARE(shown.status, 200);
+        QCOMPARE(shown.headers->rawHeader("cache-control"), "no-store");
         QVERIFY(!Site::code(shown).isEmpty());
         const Reply reload = site.send(done);
         QCOMPARE(Site::yno(reload), Site::yno(shown));
