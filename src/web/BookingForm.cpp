@@ -129,7 +129,8 @@ BirthReading readBirthDate(const QString &typed, int chosenEra, QDate today)
         date = QDate(m.captured(1).toInt(), number(m, 2, 4), number(m, 3, 5));
     } else if (const auto e = era.match(text); e.hasMatch()) {
         code = e.captured(1).isEmpty() ? chosenEra : eraOfPrefix(e.captured(1)).value_or(Seireki);
-        if (code == Seireki) {
+        // An era the form never offered (a value sent by hand) is no era either.
+        if (code == Seireki || !eraName(code)) {
             return {std::nullopt, u"和暦のときは元号（昭和など）を選ぶか、S60.4.12 のように頭に付けて入力してください。"_s};
         }
         const QString year = e.captured(2).isEmpty() ? e.captured(5) : e.captured(2);
