@@ -27,6 +27,7 @@ const WebApp::Route WebApp::Routes[] = {
     {"POST", "/book", &WebApp::book},       // the booking itself
     {"GET", "/check", &WebApp::checkPage},  // number and cancel code
     {"POST", "/check", &WebApp::check},     // the booking they name
+    {"GET", "/booking", &WebApp::bookingPage},    // where /check sent the browser: the booking, to cancel
     {"POST", "/cancel", &WebApp::cancel},   // its cancellation
     {"GET", "/done", &WebApp::donePageAgain},     // a booking's number and code, where /book sent the browser
     {"GET", "/cancelled", &WebApp::cancelledPage}, // where /cancel sent it
@@ -171,7 +172,6 @@ QString whySpan(const DayInfo &day)
 
 struct WebApp::Verified {
     int yno = 0;
-    QByteArray code;
     OnlineReservation booking;
 };
 
@@ -286,11 +286,11 @@ Response WebApp::seeResult(const QString &path, const QByteArray &subject) const
     return response;
 }
 
-std::optional<QByteArray> WebApp::resultSubject(const Request &r, const QString &path) const
+std::optional<QByteArray> WebApp::resultSubject(const QHash<QString, QString> &fields, const QString &path) const
 {
     static const QRegularExpression plain(u"^[0-9a-f]{1,64}$"_s);
-    const QString subject = r.query.value(u"s"_s);
-    const QString expires = r.query.value(u"e"_s);
+    const QString subject = fields.value(u"s"_s);
+    const QString expires = fields.value(u"e"_s);
     bool ok = false;
     const qint64 until = expires.toLongLong(&ok);
     if (!plain.match(subject).hasMatch() || !ok || m_clock.now().toSecsSinceEpoch() >= until) {
@@ -298,7 +298,7 @@ std::optional<QByteArray> WebApp::resultSubject(const Request &r, const QString 
     }
     const QByteArray expected =
         m_secrets.resultSignature(m_currentCookie, path.toLatin1() + ':' + subject.toLatin1() + ':' + expires.toLatin1());
-    if (!sameBytes(expected, r.query.value(u"t"_s).toLatin1())) {
+    if (!sameBytes(expected, fields.value(u"t"_s).toLatin1())) {
         return std::nullopt;
     }
     return subject.toLatin1();
@@ -658,7 +658,7 @@ Response WebApp::book(const Request &r)
 
 Response WebApp::donePageAgain(const Request &r)
 {
-    const auto nonce = resultSubject(r, u"/done"_s);
+    const auto nonce = resultSubject(r.query, u"/done"_s);
     const auto stored = nonce && isCookieValue(*nonce) ? onlineBookingOfPage(m_db, *nonce) : std::nullopt;
     if (!stored) {
         return message(404, u"この画面は表示できません"_s,
@@ -753,7 +753,7 @@ std::optional<WebApp::Verified> WebApp::verify(const Request &r, Response &refus
         refusal = message(403, u"予約が見つかりません"_s, text, u"/check"_s, u"入力し直す"_s);
         return std::nullopt;
     }
-    Verified found{booking->yno, *code, *booking};
+    Verified found{booking->yno, *booking};
     found.booking.doses = bookedDoses(m_db, booking->yno);
     return found;
 }
@@ -780,16 +780,34 @@ Response WebApp::check(const Request &r)
     if (!found) {
         return refusal;
     }
-    const QList<Reservation> &doses = found->booking.doses;
+    if (found->booking.doses.isEmpty()) {
+        return message(404, u"予約は取り消されています"_s,
+                       u"この予約はすでに取り消されています。ご不明な点はお電話でお問い合わせください。"_s);
+    }
+    return seeResult(u"/booking"_s, QByteArray::number(found->yno));
+}
+
+Response WebApp::bookingPage(const Request &r)
+{
+    const auto subject = resultSubject(r.query, u"/booking"_s);
+    bool ok = false;
+    const int yno = subject ? subject->toInt(&ok) : 0;
+    const auto booking = ok ? onlineBookingOfNumber(m_db, yno) : std::nullopt;
+    if (!booking) {
+        return message(404, u"この画面は表示できません"_s,
+                       u"予約の内容は、予約番号と取消コードで「予約の確認・取消」から確かめられます。"_s, u"/check"_s,
+                       u"予約の確認・取消へ"_s);
+    }
+    const QList<Reservation> doses = bookedDoses(m_db, booking->yno);
     if (doses.isEmpty()) {
         return message(404, u"予約は取り消されています"_s,
                        u"この予約はすでに取り消されています。ご不明な点はお電話でお問い合わせください。"_s);
     }
     const ValidBooking b = bookingOfRows(doses);
     const bool pair = b.kind == Kind::NewPair;
-    QString c = u"<table class=\"summary\"><tr><th>予約番号</th><td>"_s + QString::number(found->yno);
-    if (found->booking.secondYno) {
-        c += u"（2回目 "_s + QString::number(found->booking.secondYno) + u"）"_s;
+    QString c = u"<table class=\"summary\"><tr><th>予約番号</th><td>"_s + QString::number(booking->yno);
+    if (booking->secondYno) {
+        c += u"（2回目 "_s + QString::number(booking->secondYno) + u"）"_s;
     }
     c += u"</td></tr>"_s;
     for (const Reservation &dose : doses) {
@@ -802,18 +820,42 @@ Response WebApp::check(const Request &r)
     if (started(doses, m_clock.now())) {
         c += u"<p>接種日時を過ぎた予約はWebでは取り消せません。お電話でご連絡ください。</p>"_s;
     } else {
+        // The page's own signed address stands for the code: this browser proved it moments ago, and the
+        // code is kept in no page the browser may store.
         c += u"<form method=\"post\" action=\"/cancel\">"_s + hiddenToken() +
-             hidden(u"yno"_s, QString::number(found->yno)) + hidden(u"code"_s, QString::fromLatin1(found->code)) +
-             u"<p>取り消すと元に戻せません。"_s + (doses.size() > 1 ? u"1回目と2回目の両方が取り消されます。"_s : QString()) +
+             hidden(u"s"_s, r.query.value(u"s"_s)) + hidden(u"e"_s, r.query.value(u"e"_s)) +
+             hidden(u"t"_s, r.query.value(u"t"_s)) + u"<p>取り消すと元に戻せません。"_s +
+             (doses.size() > 1 ? u"1回目と2回目の両方が取り消されます。"_s : QString()) +
              u"</p><button type=\"submit\" class=\"danger\">この予約を取り消す</button></form>"_s;
     }
     return html(200, u"ご予約の内容"_s, c);
 }
 
+std::optional<WebApp::Verified> WebApp::fromBookingPage(const Request &r, Response &refusal)
+{
+    if (!m_limiter.allow(RateLimiter::Action::Check, r.client)) {
+        refusal = tooMany();
+        return std::nullopt;
+    }
+    const auto subject = resultSubject(r.form, u"/booking"_s);
+    bool ok = false;
+    const int yno = subject ? subject->toInt(&ok) : 0;
+    const auto booking = ok ? onlineBookingOfNumber(m_db, yno) : std::nullopt;
+    if (!booking) {
+        refusal = message(403, u"もう一度お試しください"_s,
+                          u"画面の有効期限が切れました。お手数ですが、予約番号と取消コードをもう一度入力してください。"_s,
+                          u"/check"_s, u"予約の確認・取消へ"_s);
+        return std::nullopt;
+    }
+    Verified found{booking->yno, *booking};
+    found.booking.doses = bookedDoses(m_db, booking->yno);
+    return found;
+}
+
 Response WebApp::cancel(const Request &r)
 {
     Response refusal;
-    const auto found = verify(r, refusal);
+    const auto found = r.form.contains(u"t"_s) ? fromBookingPage(r, refusal) : verify(r, refusal);
     if (!found) {
         return refusal;
     }
@@ -832,7 +874,7 @@ Response WebApp::cancel(const Request &r)
 
 Response WebApp::cancelledPage(const Request &r)
 {
-    if (!resultSubject(r, u"/cancelled"_s)) {
+    if (!resultSubject(r.query, u"/cancelled"_s)) {
         return message(404, u"この画面は表示できません"_s,
                        u"予約の内容は、予約番号と取消コードで「予約の確認・取消」から確かめられます。"_s, u"/check"_s,
                        u"予約の確認・取消へ"_s);

@@ -67,6 +67,7 @@ private:
     Response book(const Request &r);
     Response checkPage(const Request &r);
     Response check(const Request &r);
+    Response bookingPage(const Request &r);
     Response cancel(const Request &r);
     Response donePageAgain(const Request &r);
     Response cancelledPage(const Request &r);
@@ -80,8 +81,8 @@ private:
     // A form's send answered with the address of its result, so that Back and reload never send it
     // again; the address shows the result to this browser only, for ResultSeconds.
     Response seeResult(const QString &path, const QByteArray &subject) const;
-    // The subject of a result address the browser of `r` was sent to, while it is valid.
-    std::optional<QByteArray> resultSubject(const Request &r, const QString &path) const;
+    // The subject of a result address (its fields s, e and t) this browser was sent to, while it is valid.
+    std::optional<QByteArray> resultSubject(const QHash<QString, QString> &fields, const QString &path) const;
     static constexpr qint64 ResultSeconds = 15 * 60;
     QString hiddenToken() const;
     QString renderForm(const FormInput &input, const QHash<QString, QString> &errors, const Calendar &calendar) const;
@@ -94,6 +95,8 @@ private:
     // The booking of a number whose code matches; a wrong pair counts against the address.
     struct Verified;
     std::optional<Verified> verify(const Request &r, Response &refusal);
+    // The booking of the booking page a cancel was sent from, while its address is valid.
+    std::optional<Verified> fromBookingPage(const Request &r, Response &refusal);
 
     Database &m_db;
     const Clock &m_clock;

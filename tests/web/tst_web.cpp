@@ -342,7 +342,13 @@ private slots:
         const Reply shown = site.check(done, Site::code(done).toLower());
         QCOMPARE(shown.status, 200);
         QVERIFY(shown.body.contains(u"10月13日(火) 10:00～11:00"_s));
-        QCOMPARE(site.check(done, Site::field(shown.body, u"code"_s), u"/cancel"_s).status, 200);
+        QVERIFY(!shown.body.contains(Site::code(done))); // the booking page keeps no code
+        QCOMPARE(site.send(u"/cancel"_s, {{u"csrf"_s, site.csrf},
+                                          {u"s"_s, Site::field(shown.body, u"s"_s)},
+                                          {u"e"_s, Site::field(shown.body, u"e"_s)},
+                                          {u"t"_s, Site::field(shown.body, u"t"_s)}})
+                     .status,
+                 200);
         QCOMPARE(site.rows(), 0);
 
         // A 新型 pair. Three weeks after 10/13 is 文化の日, a closed day never offered: the first dose is a day later.
@@ -697,7 +703,23 @@ private slots:
         QVERIFY(!stranger.body.contains(Site::code(shown)));
 
         site.csrf = Site::field(site.send(u"/check"_s).body, u"csrf"_s);
-        const Reply cancel = site.check(shown, Site::code(shown), u"/cancel"_s);
+        // The check, too, sends her on to the booking's page; its cancel button needs no code, only
+        // that page's address, which is hers alone.
+        const Reply checked = site.check(shown, Site::code(shown));
+        QCOMPARE(checked.status, 303);
+        const QString booking = QString::fromLatin1(checked.headers->rawHeader("location"));
+        QVERIFY2(booking.startsWith(u"/booking?s="_s), qPrintable(booking));
+        const Reply page = site.send(booking);
+        QVERIFY(page.body.contains(u"この予約を取り消す"_s) && !page.body.contains(Site::code(shown)));
+        Form cancelForm{{u"csrf"_s, site.csrf}};
+        for (const QString &name : {u"s"_s, u"e"_s, u"t"_s}) {
+            cancelForm.append({name, Site::field(page.body, name)});
+        }
+        Form forgedForm = cancelForm;
+        forgedForm[2].second += u"9"_s; // a later expiry than the one signed
+        QCOMPARE(site.send(u"/cancel"_s, forgedForm).status, 403);
+        QCOMPARE(site.rows(), 1);
+        const Reply cancel = site.send(u"/cancel"_s, cancelForm);
         QCOMPARE(cancel.status, 303);
         const QString cancelled = QString::fromLatin1(cancel.headers->rawHeader("location"));
         QVERIFY(cancelled.startsWith(u"/cancelled?s="_s));

@@ -152,6 +152,10 @@ try {
   await go(page, () => page.click('button.danger'));
   assert.match(await page.$eval('h1', (e) => e.textContent), /予約を取り消しました/);
   await check(page, '11-cancelled');
+  // Back shows the booking's page again, now cancelled, without asking to send anything again.
+  await page.goBack();
+  assert.match(page.url(), /\/booking\?s=/);
+  assert.match(await page.$eval('h1', (e) => e.textContent), /予約は取り消されています/);
   // The same number and code again are told the booking is cancelled.
   await page.goto(`${base}/check`);
   await page.type('#f-yno', yno);
