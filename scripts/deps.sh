@@ -60,7 +60,7 @@ fi
 
 # The browser test's driver, exactly as locked: only the tests need it, and it comes from the npm
 # registry, so neither running the desk nor packaging ever waits for that registry.
-if [ "$1" = test ] && [ ! -d tests/web/browser/node_modules/puppeteer-core ]; then
+if [ "$1" = test ] && { [ ! -d tests/web/browser/node_modules/puppeteer-core ] || [ ! -d tests/web/browser/node_modules/axe-core ]; }; then
     step "npm ci in tests/web/browser" \
         "check that the npm registry is reachable (npm config get registry), then run bash scripts/deps.sh test again" \
         env -C tests/web/browser npm ci --no-audit --no-fund --silent >&2

@@ -1,5 +1,7 @@
 #include "WebShared.h"
 
+#include <limits>
+
 #include "Database.h"
 
 #include <QRandomGenerator>
@@ -125,16 +127,20 @@ void countDone(Database &db, const Tally &tally, qint64 nowMs)
     transaction.commit();
 }
 
-void countFailure(Database &db, const QList<Tally> &tallies, qint64 lockMs, qint64 nowMs)
+int countFailure(Database &db, const QList<Tally> &tallies, qint64 lockMs, qint64 nowMs)
 {
     Database::WriteTransaction transaction(db, Database::WriteTransaction::Lock::NoTables);
+    int left = std::numeric_limits<int>::max();
     for (const Tally &tally : tallies) {
-        if (count(db, tally, nowMs).count >= tally.allowed) {
+        const int counted = count(db, tally, nowMs).count;
+        if (counted >= tally.allowed) {
             db.write(u"UPDATE WEBLIMIT SET LOCKED = ?, WSTART = ?, CNT = 0 WHERE LKEY = ?"_s,
                      {nowMs + lockMs, nowMs, tally.key});
         }
+        left = qMin(left, qMax(0, tally.allowed - counted));
     }
     transaction.commit();
+    return left;
 }
 
 qint64 lockedFor(Database &db, const QStringList &lockKeys, qint64 nowMs)

@@ -42,7 +42,8 @@ qint64 countAttempt(Database &db, const QList<Tally> &tallies, const QStringList
 void countDone(Database &db, const Tally &tally, qint64 nowMs);
 
 // Counts a failure on every tally; the `allowed`-th within a tally's window locks its key for `lockMs`.
-void countFailure(Database &db, const QList<Tally> &tallies, qint64 lockMs, qint64 nowMs);
+// Returns how many more failures the tallies allow before the first of them locks (0: one locked now).
+int countFailure(Database &db, const QList<Tally> &tallies, qint64 lockMs, qint64 nowMs);
 
 // The milliseconds until the last of `lockKeys` is unlocked (0 when none is locked).
 qint64 lockedFor(Database &db, const QStringList &lockKeys, qint64 nowMs);

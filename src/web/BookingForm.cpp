@@ -3,6 +3,7 @@
 #include "mail/Address.h"
 #include "shared/Cp932.h"
 #include "shared/Dates.h"
+#include "shared/Eras.h"
 #include "shared/Kana.h"
 
 #include <QRegularExpression>
@@ -29,6 +30,31 @@ bool hasControl(const QString &text, bool allowLineBreaks)
     return false;
 }
 
+// The common forms of characters the clinic's files (CP932) cannot hold, as patients know them from
+// their own forms: 𠮷 (つちよし) is written 吉 there.
+QString commonForm(const QString &character)
+{
+    static const QHash<QString, QString> forms{
+        {u"𠮷"_s, u"吉"_s}, {u"𡈽"_s, u"土"_s}, {u"𠮟"_s, u"叱"_s}, {u"剝"_s, u"剥"_s}, {u"頰"_s, u"頬"_s},
+        {u"鷗"_s, u"鴎"_s}, {u"㐂"_s, u"喜"_s}, {u"塡"_s, u"填"_s}, {u"俱"_s, u"倶"_s}, {u"繫"_s, u"繋"_s},
+        {u"𣘺"_s, u"橋"_s}, {u"𨺉"_s, u"隆"_s}};
+    return forms.value(character);
+}
+
+// The first character of a text that CP932 cannot hold, whole even when it lies outside the BMP.
+QString firstUnencodable(const QString &text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const qsizetype length = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        const QString character = text.mid(i, length);
+        if (encodeCp932(character).replaced > 0) {
+            return character;
+        }
+        i += length - 1;
+    }
+    return {};
+}
+
 // Text the desk's reports (CP932) can hold, without control characters.
 std::optional<QString> checkedText(const QString &text, qsizetype maxLength, bool allowLineBreaks, const QString &label)
 {
@@ -38,8 +64,13 @@ std::optional<QString> checkedText(const QString &text, qsizetype maxLength, boo
     if (hasControl(text, allowLineBreaks)) {
         return u"%1に使えない文字が含まれています。"_s.arg(label);
     }
-    if (encodeCp932(text).replaced > 0) {
-        return u"%1に使えない文字（絵文字や一部の旧字体など）が含まれています。"_s.arg(label);
+    if (const QString character = firstUnencodable(text); !character.isEmpty()) {
+        const QString common = commonForm(character);
+        return common.isEmpty()
+                   ? u"%1の「%2」は当院の記録に使えない文字です（絵文字や一部の旧字体など）。ほかの文字に置き換えてください。"_s
+                         .arg(label, character)
+                   : u"%1の「%2」は当院の記録に使えない文字です。「%3」に置き換えて入力してください。"_s.arg(
+                         label, character, common);
     }
     return std::nullopt;
 }
@@ -66,16 +97,56 @@ std::optional<QString> telephoneProblem(const QString &digits)
     return std::nullopt;
 }
 
-std::optional<QDate> birthDate(const QString &typed)
+// The era a birth date names by its name or its letter (S60.4.12), as written on Japanese forms.
+std::optional<int> eraOfPrefix(const QString &prefix)
 {
-    static const QRegularExpression pattern(u"^(\\d{4})[-/年]?(\\d{1,2})[-/月]?(\\d{1,2})日?$"_s);
-    const QString text = halfWidth(typed).remove(u' ');
-    const auto match = pattern.match(text);
-    if (!match.hasMatch()) {
-        return std::nullopt;
+    static const QHash<QString, int> letters{
+        {u"M"_s, Meiji}, {u"T"_s, Taisho}, {u"S"_s, Showa}, {u"H"_s, Heisei}, {u"R"_s, Reiwa}};
+    return letters.contains(prefix) ? std::optional(letters.value(prefix)) : eraCode(prefix);
+}
+
+struct BirthReading {
+    std::optional<QDate> date;
+    QString error; // why it is no birth date, when it is not
+};
+
+const QString BirthFormsHint = u"19850412、1985/4/12、昭和60年4月12日、S60.4.12 のように入力してください。"_s;
+
+// The birth date as elderly patients write it: a western date (19850412, 1985-4-12, 1985/4/12,
+// 1985.4.12, 1985年4月12日) or an era date (昭和60年4月12日, S60.4.12, and 60.4.12 or 600412 with the
+// era chosen beside the box). `chosenEra` is the BFLG code of that choice.
+BirthReading readBirthDate(const QString &typed, int chosenEra, QDate today)
+{
+    static const QRegularExpression western(u"^(\\d{4})(?:(\\d{2})(\\d{2})|[-/.年](\\d{1,2})[-/.月](\\d{1,2})日?)$"_s);
+    static const QRegularExpression era(
+        u"^(明治|大正|昭和|平成|令和|[MTSHR])?(?:(\\d{2})(\\d{2})(\\d{2})|(\\d{1,2}|元)[-/.年](\\d{1,2})[-/.月](\\d{1,2})日?)$"_s);
+    const QString text = halfWidth(typed).remove(u' ').toUpper();
+    const auto number = [](const QRegularExpressionMatch &m, int compact, int separated) {
+        return (m.captured(compact).isEmpty() ? m.captured(separated) : m.captured(compact)).toInt();
+    };
+    std::optional<QDate> date;
+    int code = Seireki;
+    if (const auto m = western.match(text); m.hasMatch()) {
+        date = QDate(m.captured(1).toInt(), number(m, 2, 4), number(m, 3, 5));
+    } else if (const auto e = era.match(text); e.hasMatch()) {
+        code = e.captured(1).isEmpty() ? chosenEra : eraOfPrefix(e.captured(1)).value_or(Seireki);
+        // An era the form never offered (a value sent by hand) is no era either.
+        if (code == Seireki || !eraName(code)) {
+            return {std::nullopt, u"和暦のときは元号（昭和など）を選ぶか、S60.4.12 のように頭に付けて入力してください。"_s};
+        }
+        const QString year = e.captured(2).isEmpty() ? e.captured(5) : e.captured(2);
+        const int eraYear = year == u"元"_s ? 1 : year.toInt();
+        if (eraYear >= 1) {
+            date = QDate(*westernYear(code, eraYear), number(e, 3, 6), number(e, 4, 7));
+        }
     }
-    const QDate date(match.captured(1).toInt(), match.captured(2).toInt(), match.captured(3).toInt());
-    return date.isValid() ? std::optional(date) : std::nullopt;
+    if (!date || !date->isValid() || date->year() < 1900 || *date > today) {
+        return {std::nullopt, u"生年月日は "_s + BirthFormsHint};
+    }
+    if (!withinEra(code, *date)) {
+        return {std::nullopt, u"%1にはその日付がありません。元号をお確かめください。"_s.arg(*eraName(code))};
+    }
+    return {date, {}};
 }
 
 } // namespace
@@ -89,9 +160,10 @@ QString halfWidth(const QString &text)
 
 FormInput FormInput::fromFields(const QHash<QString, QString> &f)
 {
-    return {f.value(u"date"_s),  f.value(u"hour"_s),   f.value(u"name"_s),   f.value(u"kana"_s),
-            f.value(u"birth"_s), f.value(u"tel"_s),    f.value(u"kno"_s),    f.value(u"visited"_s),
-            f.value(u"kind"_s),  f.value(u"second"_s), f.value(u"remarks"_s), f.value(u"email"_s)};
+    return {f.value(u"date"_s),  f.value(u"hour"_s),   f.value(u"name"_s),    f.value(u"kana"_s),
+            f.value(u"birth"_s), f.value(u"tel"_s),    f.value(u"kno"_s),     f.value(u"visited"_s),
+            f.value(u"kind"_s),  f.value(u"second"_s), f.value(u"remarks"_s), f.value(u"email"_s),
+            f.value(u"era"_s)};
 }
 
 std::optional<QDate> isoDate(const QString &text)
@@ -136,13 +208,14 @@ Validation validateForm(const FormInput &in, const Calendar &calendar, const Web
         b.kana = toHalfwidthKatakana(kana);
     }
 
-    const auto birth = birthDate(in.birth);
     if (in.birth.trimmed().isEmpty()) {
         errors[u"birth"_s] = u"生年月日を入力してください。"_s;
-    } else if (!birth || birth->year() < 1900 || *birth > calendar.today()) {
-        errors[u"birth"_s] = u"生年月日は 2002-01-01 のように西暦で入力してください。"_s;
+    } else if (const BirthReading birth = readBirthDate(in.birth, in.era.toInt(), calendar.today()); !birth.date) {
+        errors[u"birth"_s] = birth.error;
     } else {
-        b.birthday = birth->toString(u"yyyy年MM月dd日"_s);
+        // Stored as the desk stores eight typed digits, whatever the calendar she wrote it in.
+        b.birth = *birth.date;
+        b.birthday = b.birth.toString(u"yyyy年MM月dd日"_s);
     }
 
     b.tel = halfWidth(in.tel).remove(u' ');
@@ -207,6 +280,19 @@ Validation validateForm(const FormInput &in, const Calendar &calendar, const Web
     return v;
 }
 
+QString birthDateShown(QDate birth)
+{
+    QString text = u"%1年%2月%3日"_s.arg(birth.year()).arg(birth.month()).arg(birth.day());
+    for (const int code : {Reiwa, Heisei, Showa, Taisho, Meiji}) {
+        if (withinEra(code, birth)) {
+            const int year = birth.year() - *westernYear(code, 1) + 1;
+            text += u"・"_s + *eraName(code) + (year == 1 ? u"元"_s : QString::number(year)) + u"年"_s;
+            break;
+        }
+    }
+    return text;
+}
+
 OnlineBooking recordsOf(const ValidBooking &b)
 {
     BookingRecord first;
@@ -257,6 +343,10 @@ ValidBooking bookingOfRows(const QList<Reservation> &doses)
     b.name = r.knm;
     b.kana = r.kknm;
     b.birthday = r.birthday;
+    static const QRegularExpression western(u"^(\\d{4})年(\\d{2})月(\\d{2})日$"_s);
+    if (const auto m = western.match(r.birthday); m.hasMatch() && r.bflg.value_or(Seireki) == Seireki) {
+        b.birth = QDate(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
+    }
     b.tel = r.tel1;
     b.kno = r.kno;
     b.rflg = r.rflg.value_or(0);

@@ -26,6 +26,7 @@ struct FormInput {
     QString second;  // "2009-11-03 13": the second dose of a pair
     QString remarks; // 備考 (optional)
     QString email;   // メールアドレス (optional; asked only where the clinic sends mail)
+    QString era;     // the era chosen beside the birth date: its BFLG code, "0" for 西暦
 
     static FormInput fromFields(const QHash<QString, QString> &fields);
 };
@@ -36,7 +37,8 @@ struct ValidBooking {
     QString hour;
     QString name;
     QString kana;     // half-width katakana
-    QString birthday; // "2002年01月01日"
+    QString birthday; // "2002年01月01日", as the desk writes a western birth date (BFLG 0)
+    QDate birth;      // the date it names; invalid for a text the desk typed some other way
     QString tel;      // as typed, in half-width characters
     QString telDigits;
     QString kno;
@@ -66,6 +68,9 @@ ValidBooking bookingOfRows(const QList<Reservation> &doses);
 // Full-width digits, letters and hyphens as a phone keyboard may send them (ー, −, ‐, ― too), made
 // half-width: how typed numbers and codes are read.
 QString halfWidth(const QString &text);
+
+// A birth date as the patient reads it back: "1985年4月12日・昭和60年".
+QString birthDateShown(QDate birth);
 
 // "2009-10-13" → the date; nothing for any other text.
 std::optional<QDate> isoDate(const QString &text);

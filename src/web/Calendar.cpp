@@ -98,6 +98,7 @@ SlotInfo Calendar::slot(QDate day, int index) const
         day > m_earliestDay || (day == m_earliestDay && (FirstSlotHour + index) * 60 >= m_earliestMinute);
     s.open = s.places > 0 && m_cache.offered(day) && afterCutoff;
     s.bookable = s.open && s.left() > 0;
+    s.late = s.places > 0 && m_cache.offered(day) && !afterCutoff;
     return s;
 }
 
@@ -129,6 +130,9 @@ QList<DayInfo> Calendar::days() const
             }
         }
         info.mark = dayMark(info.left, info.places);
+        if (info.left <= 0) {
+            info.why = dayClosedBecause(info.date);
+        }
         list << info;
     }
     return list;
@@ -159,6 +163,23 @@ bool Calendar::secondDoseBookable(QDate firstDose, QDate day, const QString &hou
     const auto index = hour.size() == 2 ? hour.toInt() - FirstSlotHour : -1;
     return day > firstDose && day <= firstDose.addDays(SecondDoseReachDays) && index >= 0 && index < SlotCount &&
            slotKey(index) == hour && slot(day, index).bookable;
+}
+
+QString Calendar::dayClosedBecause(QDate day) const
+{
+    if (const auto note = m_settings.closed.closedNote(day)) {
+        return *note;
+    }
+    bool full = false;
+    bool late = false;
+    for (const SlotInfo &s : slotsOf(day)) {
+        if (s.bookable) {
+            return {};
+        }
+        full = full || s.open;
+        late = late || s.late;
+    }
+    return full ? u"満員"_s : late ? u"受付終了"_s : u"受付なし"_s;
 }
 
 QString Calendar::unavailableBecause(QDate day) const

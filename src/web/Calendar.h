@@ -33,6 +33,7 @@ struct SlotInfo {
     int places = 0;        // offered online: the slot's share
     int taken = 0;         // every reservation, the desk's too
     bool open = false;     // the day is offered and the slot offers places and starts after the cut-off
+    bool late = false;     // the slot offers places on an offered day, but starts before the cut-off
     bool bookable = false; // open, with places left
     int left() const { return places - taken; }
 };
@@ -42,6 +43,7 @@ struct DayInfo {
     int places = 0; // of the slots still open to booking
     int left = 0;
     QString mark;
+    QString why; // why the day offers nothing (dayClosedBecause); empty while a place is left
 };
 
 // What stays the same from one page to the next: the capacities, until the history says they changed
@@ -84,6 +86,10 @@ public:
     bool secondDoseBookable(QDate firstDose, QDate day, const QString &hour) const;
     // Why a slot in reach cannot be booked: "休診日（元日）" on a closed day, "満員" otherwise.
     QString unavailableBecause(QDate day) const;
+    // Why a day in reach offers no slot: "休診日（元日）" or the clinic's closure by its name on a closed
+    // day; "満員" when slots still open to booking are all taken; "受付終了" when the cut-off has passed
+    // them; "受付なし" on a weekday without places. Empty while a slot can be booked.
+    QString dayClosedBecause(QDate day) const;
     // Three weeks after the first dose, at the same hour, as the desk proposes it.
     static QDate proposedSecondDose(QDate firstDose) { return firstDose.addDays(21); }
     static constexpr int SecondDoseReachDays = 35;

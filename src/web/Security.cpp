@@ -68,6 +68,11 @@ bool Secrets::csrfValid(const QByteArray &cookie, const QByteArray &token) const
     return cookieValid(cookie) && sameBytes(csrfToken(cookie), token);
 }
 
+QByteArray Secrets::resultSignature(const QByteArray &cookie, const QByteArray &result) const
+{
+    return hmac("result:" + cookie + ':' + result).toHex();
+}
+
 QString Secrets::cancelCode(const QByteArray &nonce) const
 {
     const QByteArray mac = hmac("code:" + nonce);
@@ -232,7 +237,7 @@ bool RateLimiter::allow(Action action, const QString &client)
 bool RateLimiter::fail(Action action, const QString &client)
 {
     const ClientNetworks networks = clientNetworks(client);
-    countFailure(m_db, tallies(m_limits.wrongCodes, u"wrong"_s, networks), m_limits.lockoutMs, nowMs());
+    m_failuresLeft = countFailure(m_db, tallies(m_limits.wrongCodes, u"wrong"_s, networks), m_limits.lockoutMs, nowMs());
     m_waitMs = lockedFor(m_db, lockKeys(action, networks), nowMs());
     m_siteBusy = false;
     return m_waitMs > 0;

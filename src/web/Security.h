@@ -34,6 +34,10 @@ public:
     // groups "XXXX-XXXX-XXXX-XXXX" of letters and digits that cannot be mistaken for each other.
     QString cancelCode(const QByteArray &nonce) const;
 
+    // The signature of a result page's address for the browser holding `cookie`: the page a form's
+    // send was answered with is shown again to that browser only.
+    QByteArray resultSignature(const QByteArray &cookie, const QByteArray &result) const;
+
 private:
     QByteArray hmac(const QByteArray &message) const;
     QByteArray m_key;
@@ -100,6 +104,9 @@ public:
     bool allow(Action action, const QString &client);
     // Counts a wrong code; true when it locked the client out.
     bool fail(Action action, const QString &client);
+    // After fail(): the wrong codes the client may still send before it is locked out.
+    int failuresLeft() const { return m_failuresLeft; }
+    int lockoutMinutes() const { return int(m_limits.lockoutMs / 60000); }
     // A web booking stored: one of the site's bookings of the minute.
     void booked();
     // How long the client refused last must wait, in seconds (at least 1), and whether it was refused
@@ -116,6 +123,7 @@ private:
     int m_sitePerMinute = 0;
     qint64 m_waitMs = 0;
     bool m_siteBusy = false;
+    int m_failuresLeft = 0;
 };
 
 } // namespace qrb::web

@@ -42,6 +42,8 @@ struct Response {
     QByteArray contentType = "text/html; charset=utf-8";
     QByteArray body;
     QList<std::pair<QByteArray, QByteArray>> headers;
+    // Pages hold patient data and one-time tokens: kept by no cache unless a page says otherwise.
+    QByteArray cacheControl = "no-store";
 };
 
 // The pages of online booking: reads a request's plain values, asks the database, renders HTML.
@@ -73,7 +75,10 @@ private:
     Response book(const Request &r);
     Response checkPage(const Request &r);
     Response check(const Request &r);
+    Response bookingPage(const Request &r);
     Response cancel(const Request &r);
+    Response donePageAgain(const Request &r);
+    Response cancelledPage(const Request &r);
     Response style(const Request &r);
     Response noIcon(const Request &r);
 
@@ -81,6 +86,13 @@ private:
     Response message(int status, const QString &title, const QString &text, const QString &link = {},
                      const QString &linkText = {}) const;
     Response tooMany() const;
+    // A form's send answered with the address of its result, so that Back and reload never send it
+    // again; the address shows the result to this browser only, for ResultSeconds, and carries (signed)
+    // whether the page asked for mail.
+    Response seeResult(const QString &path, const QByteArray &subject, bool mailed = false) const;
+    // The subject of a result address (its fields s, e, m and t) this browser was sent to, while it is valid.
+    std::optional<QByteArray> resultSubject(const QHash<QString, QString> &fields, const QString &path) const;
+    static constexpr qint64 ResultSeconds = 15 * 60;
     QString hiddenToken() const;
     QString renderForm(const FormInput &input, const QHash<QString, QString> &errors, const Calendar &calendar) const;
     QString hiddenFields(const FormInput &input) const;
@@ -95,6 +107,8 @@ private:
     // The booking of a number whose code matches; a wrong pair counts against the address.
     struct Verified;
     std::optional<Verified> verify(const Request &r, Response &refusal);
+    // The booking of the booking page a cancel was sent from, while its address is valid.
+    std::optional<Verified> fromBookingPage(const Request &r, Response &refusal);
 
     Database &m_db;
     const Clock &m_clock;

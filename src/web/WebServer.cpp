@@ -54,6 +54,8 @@ QByteArray reasonPhrase(int status)
         return "OK";
     case 204:
         return "No Content";
+    case 303:
+        return "See Other";
     case 400:
         return "Bad Request";
     case 403:
@@ -709,8 +711,7 @@ bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *soc
                         "\r\nContent-Security-Policy: default-src 'none'; style-src 'self'; img-src 'self'; "
                         "form-action 'self'; base-uri 'none'; frame-ancestors 'none'"
                         "\r\nX-Frame-Options: DENY\r\nReferrer-Policy: same-origin\r\nX-Content-Type-Options: nosniff"
-                        "\r\nCache-Control: " +
-                        (r.path == u"/style.css"_s ? "max-age=3600" : "no-store") + "\r\n";
+                        "\r\nCache-Control: " + response.cacheControl + "\r\n";
     if (close) {
         answer += "Connection: close\r\n";
     }

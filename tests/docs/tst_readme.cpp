@@ -100,12 +100,12 @@ private slots:
     // A new example of setting.ini in the README belongs in the tests below as well.
     void theExamplesAreFound()
     {
-        QCOMPARE(iniExamples().keys(), (QStringList{u"CLOSED"_s, u"DATABASE"_s, u"POSTGRESQL"_s, u"WEB"_s}));
+        QCOMPARE(iniExamples().keys(), (QStringList{u"CLOSED"_s, u"DATABASE"_s, u"MAIL"_s, u"POSTGRESQL"_s, u"WEB"_s}));
     }
 
-    // The desk's example with the clinic's closed days and the [WEB] section, in one folder with a
-    // database: the report runs, the closed days are read without a complaint, and qrb-web answers
-    // with the clinic's name and telephone number exactly as written.
+    // The desk's example with the clinic's closed days and the [WEB] and [MAIL] sections, in one folder
+    // with a database: the report runs, the closed days are read without a complaint, and qrb-web
+    // takes every setting and answers with the clinic's name and telephone number exactly as written.
     void theProgramsRunOnTheExamples()
     {
         const QMap<QString, QString> examples = iniExamples();
@@ -120,7 +120,10 @@ private slots:
         QVERIFY(web.contains(u"\r\nPORT=8080\r\n"_s));
         web.replace(u"\r\nPORT=8080\r\n"_s, u"\r\nPORT=%1\r\n"_s.arg(port));
         QVERIFY(test::writeFileBytes(folder.filePath(u"setting.ini"_s),
-                                     (examples.value(u"DATABASE"_s) + examples.value(u"CLOSED"_s) + web).toUtf8()));
+                                     (examples.value(u"DATABASE"_s) + examples.value(u"CLOSED"_s) + web
+                                      + examples.value(u"MAIL"_s))
+                                         .toUtf8()));
+        QVERIFY(test::writeFileBytes(folder.filePath(u"mail-password"_s), "secret\n"));
 
         const Config config = ini_read_all(folder.path());
         QCOMPARE(config.CLOSED.problems(), QStringList());

@@ -6,10 +6,12 @@
 
 #include "db/Capacities.h"
 #include "db/Maintenance.h"
+#include "config/ClosedDays.h"
 #include "db/WebBooking.h"
 #include "mail/Outbox.h"
 #include "mail/Postman.h"
 #include "shared/Cp932.h"
+#include "shared/Eras.h"
 #include "web/WebApp.h"
 #include "web/WebServer.h"
 #include "web/WebSettings.h"
@@ -24,6 +26,7 @@
 #include <QNetworkReply>
 #include <QRegularExpression>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QUrlQuery>
 
@@ -50,22 +53,23 @@ using Form = QList<std::pair<QString, QString>>;
 class Site
 {
 public:
-    explicit Site(int places, int perPhone = 8, web::ConnectionLimits limits = {}, int share = 100, int workers = 0)
+    explicit Site(int places, int perPhone = 8, web::ConnectionLimits limits = {}, int share = 100,
+                  const ClosedDays &closed = {}, int workers = 0)
         : ws(places)
-        , app(ws.db, ws.clock, settings(perPhone, share))
+        , app(ws.db, ws.clock, settings(perPhone, share, closed))
         , server(app, limits)
     {
         prepareWebBooking(ws.db);
         if (workers > 0) {
             threads = std::make_unique<web::Workers>(limits);
-            threads->start(workers, ws.target(), ws.clock, settings(perPhone, share));
+            threads->start(workers, ws.target(), ws.clock, settings(perPhone, share, closed));
             port = threads->listenOn(QHostAddress::LocalHost, 0, nullptr);
         } else {
             port = server.listenOn(QHostAddress::LocalHost, 0, nullptr);
         }
         csrf = field(send(u"/check"_s).body, u"csrf"_s); // the browser's form token
     }
-    static web::WebSettings settings(int perPhone, int share)
+    static web::WebSettings settings(int perPhone, int share, const ClosedDays &closed)
     {
         return {.kinds = {web::Kind::Seasonal, web::Kind::NewPair},
                 .perPhone = perPhone,
@@ -73,7 +77,7 @@ public:
                 .clinic = u"<b>内科</b>"_s,
                 .tel = {},
                 .notice = {},
-                .closed = {}};
+                .closed = closed};
     }
     // A GET, or a form POSTed when there is one.
     Reply send(const QString &path, const Form &form = {}, const QByteArray &forwardedFor = {})
@@ -84,6 +88,9 @@ public:
     QList<Reply> sendAtOnce(const QString &path, const Form &form, int times, const QByteArray &forwardedFor = {})
     {
         QNetworkRequest request(QUrl(u"http://127.0.0.1:%1%2"_s.arg(port).arg(path)));
+        if (!followRedirects) {
+            request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+        }
         if (!forwardedFor.isEmpty()) {
             request.setRawHeader("X-Forwarded-For", forwardedFor);
         }
@@ -219,6 +226,7 @@ public:
     QNetworkAccessManager browser;
     QString csrf;
     Form sent;
+    bool followRedirects = true; // as a browser does; off to see the redirect itself
 };
 
 // qrb-web itself, started in the workspace's folder with a setting.ini naming the workspace's database
@@ -380,6 +388,8 @@ private slots:
 
         const Reply done = site.book(site.typed(u"2009-10-13"_s, u"10"_s, {{u"remarks"_s, u"卵アレルギー"_s}}));
         QCOMPARE(done.status, 200);
+        // The kana is stored half-width as the desk stores it, and shown back as she typed it, full-width.
+        QVERIFY(done.body.contains(u"<th>カナ氏名</th><td>ヤマダ ハナコ</td>"_s));
         QCOMPARE(test::stored(site.ws.db, u"YNO, YDATE, YTIME, KNM, KKNM, BIRTHDAY, BFLG, TEL1, RFLG, SFLG, SCNT, "
                                           "CFLG, Category, BIKO"_s),
                  (QStringList{Site::yno(done), u"2009/10/13"_s, u"10"_s, u"山田 花子"_s, u"ﾔﾏﾀﾞ ﾊﾅｺ"_s,
@@ -392,7 +402,13 @@ private slots:
         const Reply shown = site.check(done, Site::code(done).toLower());
         QCOMPARE(shown.status, 200);
         QVERIFY(shown.body.contains(u"10月13日(火) 10:00～11:00"_s));
-        QCOMPARE(site.check(done, Site::field(shown.body, u"code"_s), u"/cancel"_s).status, 200);
+        QVERIFY(!shown.body.contains(Site::code(done))); // the booking page keeps no code
+        QCOMPARE(site.send(u"/cancel"_s, {{u"csrf"_s, site.csrf},
+                                          {u"s"_s, Site::field(shown.body, u"s"_s)},
+                                          {u"e"_s, Site::field(shown.body, u"e"_s)},
+                                          {u"t"_s, Site::field(shown.body, u"t"_s)}})
+                     .status,
+                 200);
         QCOMPARE(site.rows(), 0);
 
         // A 新型 pair. Three weeks after 10/13 is 文化の日, a closed day never offered: the first dose is a day later.
@@ -541,7 +557,7 @@ private slots:
     {
         QFETCH(int, places);
         QFETCH(QString, left);
-        Site site(5, 8, {}, 100, 2);
+        Site site(5, 8, {}, 100, {}, 2);
         const auto shown = [&] {
             return QRegularExpression(u"10:00～11:00</span><span>(残り\\d人)"_s)
                 .match(site.send(u"/day?d=2009-10-13"_s).body)
@@ -571,7 +587,7 @@ private slots:
     {
         constexpr int Places = 3;
         constexpr int Patients = 10;
-        Site site(Places, 100, {}, 100, 4);
+        Site site(Places, 100, {}, 100, {}, 4);
         QList<Form> pages;
         for (int i = 0; i < Patients; ++i) {
             const Reply confirm = site.send(
@@ -601,6 +617,59 @@ private slots:
         }
         QCOMPARE(booked, Places);
         QCOMPARE(site.rows(), Places);
+    }
+
+    // A day that offers nothing says why, in the list of days and on the day itself; taken slots keep
+    // their place, marked ×.
+    void aDayOfferingNothingSaysWhy_data()
+    {
+        QTest::addColumn<QString>("date");
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<QTime>("now");
+        QTest::addColumn<QStringList>("deskTakes");
+        QTest::addColumn<QString>("why");
+        QTest::addColumn<int>("fullShown");
+        const QStringList allDay{u"08"_s, u"09"_s, u"10"_s, u"11"_s, u"12"_s, u"13"_s, u"14"_s, u"15"_s, u"16"_s, u"17"_s};
+        QTest::newRow("national holiday") << u"2009-10-12"_s << u"<span class=\"sun\">10月12日(月)"_s << QTime(10, 30)
+                                          << QStringList() << u"休診日（体育の日）"_s << 0;
+        QTest::newRow("the clinic's closure") << u"2009-10-20"_s << u"<span>10月20日(火)"_s << QTime(10, 30)
+                                              << QStringList() << u"休診日（院長学会）"_s << 0;
+        QTest::newRow("every slot taken") << u"2009-10-13"_s << u"<span>10月13日(火)"_s << QTime(10, 30) << allDay
+                                          << u"満員"_s << 10;
+        QTest::newRow("today, the afternoon taken") << u"2009-10-09"_s << u"<span>10月9日(金)"_s << QTime(10, 30)
+                                                    << allDay.mid(5) << u"満員"_s << 5;
+        QTest::newRow("today, past the cut-off") << u"2009-10-09"_s << u"<span>10月9日(金)"_s << QTime(16, 30)
+                                                 << QStringList() << u"受付終了"_s << 0;
+        QTest::newRow("one place left") << u"2009-10-13"_s << u"<span>10月13日(火)"_s << QTime(10, 30)
+                                        << allDay.mid(0, 9) << QString() << 9;
+    }
+    void aDayOfferingNothingSaysWhy()
+    {
+        QFETCH(QString, date);
+        QFETCH(QString, label);
+        QFETCH(QTime, now);
+        QFETCH(QStringList, deskTakes);
+        QFETCH(QString, why);
+        QFETCH(int, fullShown);
+        QTemporaryDir folder;
+        test::writeFileBytes(folder.path() + u"/setting.ini"_s, encodeCp932(u"[CLOSED]\r\n院長学会=2009/10/20\r\n"_s).bytes);
+        Site site(1, 8, {}, 100, ClosedDays::read(folder.path()));
+        site.ws.clock.at.setTime(now);
+        for (const QString &hour : deskTakes) {
+            site.ws.addReservation(QString(date).replace(u'-', u'/'), hour, u"窓口の患者"_s);
+        }
+        const QString day = site.send(u"/day?d="_s + date).body;
+        QCOMPARE(day.contains(u"<strong>"_s + why + u"</strong>のため、この日は予約できません。"_s), !why.isEmpty());
+        QCOMPARE(day.count(u"×</span>満員"_s), fullShown);
+        QCOMPARE(day.count(u"<a href=\"/form?"_s), why.isEmpty() ? 1 : 0);
+        const QString days = site.send(u"/"_s).body;
+        const qsizetype at = days.indexOf(label);
+        QVERIFY2(at > 0, qPrintable(label));
+        const QString line = days.mid(days.lastIndexOf(u"<li>"_s, at), days.indexOf(u"</li>"_s, at) - days.lastIndexOf(u"<li>"_s, at));
+        QCOMPARE(line.startsWith(u"<li><a href"_s), why.isEmpty());
+        QVERIFY2(line.contains(why), qPrintable(line));
+        // The legend's words never part inside a word on a narrow phone.
+        QVERIFY(days.contains(u"<p class=\"legend\"><span>○ 空きあり</span><span>△ 残りわずか</span>"_s));
     }
 
     void onlyBookableSlotsAreOffered_data()
@@ -634,11 +703,12 @@ private slots:
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("error");
         QTest::newRow("no name") << u"name"_s << u"  "_s << u"氏名を入力してください。"_s;
-        QTest::newRow("name outside Shift-JIS") << u"name"_s << u"𠮷田"_s << u"氏名に使えない文字"_s;
+        QTest::newRow("name outside Shift-JIS")
+            << u"name"_s << u"𠮷田"_s << u"氏名の「𠮷」は当院の記録に使えない文字です。「吉」に置き換えて"_s;
+        QTest::newRow("emoji in the remarks")
+            << u"remarks"_s << u"熱なし😷です"_s << u"備考の「😷」は当院の記録に使えない文字です（絵文字や一部の旧字体など）"_s;
         QTest::newRow("name too long") << u"name"_s << QString(41, u'山') << u"40文字以内"_s;
         QTest::newRow("kana not kana") << u"kana"_s << u"Yamada"_s << u"カタカナかひらがな"_s;
-        QTest::newRow("birth no date") << u"birth"_s << u"19851345"_s << u"西暦で入力"_s;
-        QTest::newRow("birth in the future") << u"birth"_s << u"2010-01-01"_s << u"西暦で入力"_s;
         QTest::newRow("name like a formula")
             << u"name"_s << u"=HYPERLINK(\"http://example.com\",\"開く\")"_s << u"記号（= + - @）で始めないで"_s;
         QTest::newRow("tel letters") << u"tel"_s << u"090-abcd-5678"_s << u"数字で入力"_s;
@@ -664,9 +734,132 @@ private slots:
         const Reply reply = site.send(u"/confirm"_s, site.typed(u"2009-10-13"_s, u"10"_s, changes));
         QCOMPARE(reply.status, 422);
         QVERIFY2(reply.body.contains(u"<p class=\"error\" id=\"e-"_s + field), qPrintable(reply.body));
+        // Tied to its field for a screen reader, and listed at the top with a link to the field.
+        QVERIFY(reply.body.contains(u"aria-describedby=\"e-"_s + field));
+        QVERIFY(reply.body.contains(u"<li><a href=\"#f-"_s + field + u"\">"_s));
         QVERIFY(reply.body.contains(error));
         QVERIFY(reply.body.contains(u"value=\"山田 花子\""_s) || field == u"name"_s);
         QVERIFY(reply.body.contains(u"value=\"０９０１２３４５６７８\""_s) || field == u"tel"_s);
+        QCOMPARE(site.rows(), 0);
+    }
+
+    // Birth dates the way patients write them, western or in an era, all stored as the desk stores
+    // eight typed digits and read back with the era.
+    void birthDatesAsPatientsWriteThem_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("era");
+        QTest::addColumn<QString>("stored"); // empty: refused
+        QTest::addColumn<QString>("shown");  // or the error
+        const QString showa = u"1985年4月12日・昭和60年"_s;
+        QTest::newRow("eight digits") << u"19850412"_s << u"0"_s << u"1985年04月12日"_s << showa;
+        QTest::newRow("hyphens") << u"1985-04-12"_s << u"0"_s << u"1985年04月12日"_s << showa;
+        QTest::newRow("full-width slashes") << u"１９８５／４／１２"_s << u"0"_s << u"1985年04月12日"_s << showa;
+        QTest::newRow("dots") << u"1985.4.12"_s << u"3"_s << u"1985年04月12日"_s << showa;
+        QTest::newRow("kanji") << u"1985年4月12日"_s << u"0"_s << u"1985年04月12日"_s << showa;
+        QTest::newRow("era in words") << u"昭和60年4月12日"_s << u"0"_s << u"1985年04月12日"_s << showa;
+        QTest::newRow("era letter") << u"S60.4.12"_s << u"0"_s << u"1985年04月12日"_s << showa;
+        QTest::newRow("era letter full-width, small") << u"ｓ６０．４．１２"_s << u"0"_s << u"1985年04月12日"_s << showa;
+        QTest::newRow("six digits, era chosen") << u"600412"_s << u"3"_s << u"1985年04月12日"_s << showa;
+        QTest::newRow("first year") << u"平成元年1月8日"_s << u"0"_s << u"1989年01月08日"_s
+                                    << u"1989年1月8日・平成元年"_s;
+        QTest::newRow("heisei letter") << u"H2.3.4"_s << u"0"_s << u"1990年03月04日"_s << u"1990年3月4日・平成2年"_s;
+        QTest::newRow("taisho") << u"大正15年12月24日"_s << u"0"_s << u"1926年12月24日"_s
+                                << u"1926年12月24日・大正15年"_s;
+        QTest::newRow("six digits, no era") << u"600412"_s << u"0"_s << QString() << u"元号（昭和など）を選ぶか"_s;
+        QTest::newRow("six digits, an era never offered")
+            << u"600412"_s << u"9"_s << QString() << u"元号（昭和など）を選ぶか"_s;
+        QTest::newRow("past its era") << u"S64.1.8"_s << u"0"_s << QString() << u"昭和にはその日付がありません"_s;
+        QTest::newRow("no date") << u"19851345"_s << u"0"_s << QString() << u"1985/4/12、昭和60年4月12日"_s;
+        QTest::newRow("in the future") << u"2010-01-01"_s << u"0"_s << QString() << u"1985/4/12、昭和60年4月12日"_s;
+        QTest::newRow("letters") << u"S60.4.12x"_s << u"0"_s << QString() << u"1985/4/12、昭和60年4月12日"_s;
+    }
+    void birthDatesAsPatientsWriteThem()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, era);
+        QFETCH(QString, stored);
+        QFETCH(QString, shown);
+        Site site(2);
+        const auto fields = site.typed(u"2009-10-13"_s, u"10"_s, {{u"birth"_s, typed}}) << std::pair(u"era"_s, era);
+        const Reply confirm = site.send(u"/confirm"_s, fields);
+        QVERIFY2(confirm.body.contains(shown), qPrintable(confirm.body));
+        if (stored.isEmpty()) {
+            QCOMPARE(confirm.status, 422);
+            QVERIFY(confirm.body.contains(u"value=\""_s + typed + u"\""_s));
+            QVERIFY(era.toInt() > Reiwa || confirm.body.contains(u"<option value=\""_s + era + u"\" selected>"_s));
+            return;
+        }
+        QVERIFY(confirm.body.contains(u"<th>生年月日</th><td>"_s + shown + u"</td>"_s));
+        const Reply done = site.book(fields);
+        QVERIFY(done.body.contains(u"<th>生年月日</th><td>"_s + shown + u"</td>"_s));
+        QCOMPARE(test::stored(site.ws.db, u"BIRTHDAY, BFLG"_s), (QStringList{stored, u"0"_s}));
+    }
+
+    // A booking or a cancellation is answered with the address of its result: Back and reload show
+    // that page again and never send the form again; the done page, with its code, only to the
+    // browser that booked, and only for a while.
+    void sentFormsAnswerWithTheirResultsAddress()
+    {
+        Site site(3);
+        site.followRedirects = false;
+        const Reply sent = site.book(site.typed(u"2009-10-13"_s, u"10"_s));
+        QCOMPARE(sent.status, 303);
+        // The confirm page Back returns to is kept by her browser alone; the done page by none.
+        QCOMPARE(site.send(u"/confirm"_s, site.typed(u"2009-10-13"_s, u"10"_s)).headers->rawHeader("cache-control"),
+                 "private, max-age=0");
+        const QString done = QString::fromLatin1(sent.headers->rawHeader("location"));
+        QVERIFY2(done.startsWith(u"/done?s="_s), qPrintable(done));
+        const Reply shown = site.send(done);
+        QCOMPARE(shown.status, 200);
+        QCOMPARE(shown.headers->rawHeader("cache-control"), "no-store");
+        QVERIFY(!Site::code(shown).isEmpty());
+        const Reply reload = site.send(done);
+        QCOMPARE(Site::yno(reload), Site::yno(shown));
+        QCOMPARE(Site::code(reload), Site::code(shown));
+        // The confirm page sent once more (Back, then the button): the same result, nothing booked twice.
+        const Reply again = site.send(u"/book"_s, site.sent);
+        QCOMPARE(again.status, 303);
+        QCOMPARE(Site::code(site.send(QString::fromLatin1(again.headers->rawHeader("location")))), Site::code(shown));
+        QCOMPARE(site.rows(), 1);
+
+        // Another browser, a changed address, and the same browser too late, see no code.
+        QString forged = done;
+        forged.replace(QRegularExpression(u"&e=(\\d+)"_s), u"&e=9\\1"_s);
+        QVERIFY(forged != done);
+        QCOMPARE(site.send(forged).status, 404);
+        site.ws.clock.at = site.ws.clock.at.addSecs(15 * 60);
+        const Reply late = site.send(done);
+        QCOMPARE(late.status, 404);
+        QVERIFY(Site::code(late).isEmpty() && !late.body.contains(Site::code(shown)));
+        site.ws.clock.at = site.ws.clock.at.addSecs(-15 * 60);
+        site.browser.setCookieJar(new QNetworkCookieJar);
+        const Reply stranger = site.send(done);
+        QCOMPARE(stranger.status, 404);
+        QVERIFY(!stranger.body.contains(Site::code(shown)));
+
+        site.csrf = Site::field(site.send(u"/check"_s).body, u"csrf"_s);
+        // The check, too, sends her on to the booking's page; its cancel button needs no code, only
+        // that page's address, which is hers alone.
+        const Reply checked = site.check(shown, Site::code(shown));
+        QCOMPARE(checked.status, 303);
+        const QString booking = QString::fromLatin1(checked.headers->rawHeader("location"));
+        QVERIFY2(booking.startsWith(u"/booking?s="_s), qPrintable(booking));
+        const Reply page = site.send(booking);
+        QVERIFY(page.body.contains(u"この予約を取り消す"_s) && !page.body.contains(Site::code(shown)));
+        Form cancelForm{{u"csrf"_s, site.csrf}};
+        for (const QString &name : {u"s"_s, u"e"_s, u"t"_s}) {
+            cancelForm.append({name, Site::field(page.body, name)});
+        }
+        Form forgedForm = cancelForm;
+        forgedForm[2].second += u"9"_s; // a later expiry than the one signed
+        QCOMPARE(site.send(u"/cancel"_s, forgedForm).status, 403);
+        QCOMPARE(site.rows(), 1);
+        const Reply cancel = site.send(u"/cancel"_s, cancelForm);
+        QCOMPARE(cancel.status, 303);
+        const QString cancelled = QString::fromLatin1(cancel.headers->rawHeader("location"));
+        QVERIFY(cancelled.startsWith(u"/cancelled?s="_s));
+        QVERIFY(site.send(cancelled).body.contains(u"<h1>予約を取り消しました</h1>"_s));
         QCOMPARE(site.rows(), 0);
     }
 
@@ -713,7 +906,7 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(QString, second);
         QFETCH(int, workers);
-        Site site(1, 8, {}, 100, workers);
+        Site site(1, 8, {}, 100, {}, workers);
         const QList<Reply> taps =
             site.sendAtOnce(u"/book"_s,
                             site.confirmed(site.send(u"/confirm"_s, site.typed(u"2009-10-14"_s, u"10"_s,
@@ -817,7 +1010,7 @@ private slots:
         for (int round = 0; round < Rounds; ++round) {
             const int one = statuses[0].value(round);
             const int other = statuses[1].value(round);
-            QCOMPARE(std::min(one, other), 200);
+            QCOMPARE(std::min(one, other), 303); // sent on to the done page
             QCOMPARE(std::max(one, other), 409);
         }
         // Each hour holds one pair: the winner's second dose on 11/10 and her first dose, nothing of the other's.
@@ -899,7 +1092,10 @@ private slots:
         Site site(5);
         const Reply done = site.book(site.typed(u"2009-10-13"_s, u"10"_s));
         for (int i = 0; i < 5; ++i) {
-            QCOMPARE(site.check(done, u"AAAA-AAAA-AAAA-AAAA"_s, u"/check"_s, "203.0.113.7").status, 403);
+            const Reply wrong = site.check(done, u"AAAA-AAAA-AAAA-AAAA"_s, u"/check"_s, "203.0.113.7");
+            QCOMPARE(wrong.status, 403);
+            // Warned once, before the try that locks.
+            QCOMPARE(wrong.body.contains(u"あと1回間違えると、30分間は予約の確認・取消ができなくなります。"_s), i == 3);
         }
         const Reply locked = site.check(done, Site::code(done), u"/check"_s, "203.0.113.7");
         QCOMPARE(locked.status, 429);
