@@ -29,6 +29,7 @@
 #include <map>
 #include <thread>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -365,11 +366,23 @@ double cpuSeconds(qint64 pid)
     return double(fields.at(11).toLongLong() + fields.at(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
 }
 
+// Seconds of processor time this process (the browsers and the desks) has used.
+double ownCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
 // What one rush measured, for the table that sets the runs side by side.
 struct RunSummary {
     int workers = 0;
     double requestsPerSecond = 0;
     double cpuMsPerRequest = 0;
+    double seconds = 0;            // the rush's wall time
+    double serverCpu = 0;          // qrb-web's processor time
+    double generatorCpu = 0;       // the browsers' and desks' (this program's)
     std::map<QString, double> p99; // page → milliseconds
     int breaks = 0;
 };
@@ -423,6 +436,7 @@ int rushWith(const Options &o, int workers, RunSummary &run, QJsonArray &operati
         DeskFigures desks[2];
         QElapsedTimer wall;
         wall.start();
+        const double generatorBefore = ownCpuSeconds();
         std::thread desk1(desk, 1, rush.target, wanted, std::ref(stop), std::ref(desks[0]));
         std::thread desk2(desk, 2, rush.target, wanted, std::ref(stop), std::ref(desks[1]));
         int running = o.clients;
@@ -438,6 +452,8 @@ int rushWith(const Options &o, int workers, RunSummary &run, QJsonArray &operati
         }
         loop.exec();
         const double seconds = wall.nsecsElapsed() / 1e9;
+        // The browsers and the desks run on the same machine: what they take is not the server's.
+        const double generator = ownCpuSeconds() - generatorBefore;
         // What else the machine was doing shapes the figures as much as the program does.
         double load[3] = {0, 0, 0};
         if (getloadavg(load, 3) != 3) {
@@ -527,13 +543,16 @@ int rushWith(const Options &o, int workers, RunSummary &run, QJsonArray &operati
         }
         run.requestsPerSecond = figures.requests / seconds;
         run.cpuMsPerRequest = cpu * 1000 / double(qMax<qint64>(1, figures.requests));
+        run.seconds = seconds;
+        run.serverCpu = cpu;
+        run.generatorCpu = generator;
         run.breaks = breaks;
         out << "rush on " << engine << " with " << workers << (workers == 1 ? " worker: " : " workers: ") << o.clients
             << " clients, " << o.days << " days x " << SlotCount << " slots x " << o.places << " places, " << seconds
             << " s, load average " << load[0] << " " << load[1] << " " << load[2] << "\n";
         out << "  requests " << figures.requests << " (" << figures.requests / seconds << "/s), errors "
             << figures.errors << "; qrb-web used " << cpu << " s of processor time, " << run.cpuMsPerRequest
-            << " ms a request\n";
+            << " ms a request; the browsers and desks " << generator << " s\n";
         out << "  web bookings " << webBooked << " (" << webRate << "/s), told full " << told << ", full at confirm "
             << figures.fullAtConfirm << "\n";
         out << "  re-sent pages: " << figures.doubleTaps << " double taps, " << figures.reloads
@@ -571,6 +590,7 @@ int rushWith(const Options &o, int workers, RunSummary &run, QJsonArray &operati
                                      {u"requests_per_s"_s, run.requestsPerSecond},
                                      {u"cpu_s"_s, cpu},
                                      {u"cpu_ms_per_request"_s, run.cpuMsPerRequest},
+                                     {u"generator_cpu_s"_s, generator},
                                      {u"web_bookings"_s, webBooked},
                                      {u"web_bookings_per_s"_s, webRate},
                                      {u"floor_bookings_per_s"_s, floorRate},
@@ -611,14 +631,16 @@ int runRush(const Options &o)
         runs << run;
     }
     // The runs side by side, as the README shows them.
-    out << "\n| WORKERS | requests/s | CPU ms/request |";
+    out << "\n| WORKERS | requests/s | CPU ms/request | wall s | qrb-web CPU s | browsers' CPU s |";
     for (const auto &[page, p99] : runs.first().p99) {
         out << " p99 " << page << " ms |";
     }
-    out << " breaks |\n|---|---|---|" << QString(u"---|"_s).repeated(int(runs.first().p99.size())) << "---|\n";
+    out << " breaks |\n|---|---|---|---|---|---|" << QString(u"---|"_s).repeated(int(runs.first().p99.size()))
+        << "---|\n";
     for (const RunSummary &run : runs) {
         out << "| " << run.workers << " | " << qRound(run.requestsPerSecond) << " | "
-            << QString::number(run.cpuMsPerRequest, 'f', 2) << " |";
+            << QString::number(run.cpuMsPerRequest, 'f', 2) << " | " << QString::number(run.seconds, 'f', 1) << " | "
+            << QString::number(run.serverCpu, 'f', 1) << " | " << QString::number(run.generatorCpu, 'f', 1) << " |";
         for (const auto &[page, p99] : run.p99) {
             out << " " << qRound(p99) << " |";
         }
