@@ -596,7 +596,8 @@ Response WebApp::book(const Request &r)
     // cut-off or the second dose's slot since: a reload or a double tap must show her number and code,
     // never "full". It is no new booking, so it does not count against the address either.
     // Every send of a page carries the same address, so every answer says the same of the mail.
-    const bool mailed = !formOf(r).email.isEmpty();
+    const FormInput input = formOf(r);
+    const bool mailed = !input.email.isEmpty();
     if (const auto stored = onlineBookingOfPage(m_db, nonce)) {
         // Cancelled since: told at once, there is no result to go to.
         return stored->doses.isEmpty() ? donePage(*stored, nonce, mailed) : seeResult(u"/done"_s, nonce, mailed);
@@ -605,7 +606,6 @@ Response WebApp::book(const Request &r)
         return tooMany();
     }
     const Calendar calendar(m_db, m_calendar, m_settings, m_clock.now());
-    const FormInput input = formOf(r);
     const QString code = m_secrets.cancelCode(nonce);
     const Validation v = validateForm(input, calendar, m_settings);
     OnlineResult result;
