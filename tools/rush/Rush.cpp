@@ -1,5 +1,7 @@
 #include "Rush.h"
 
+#include "Http.h"
+
 #include "db/Booking.h"
 #include "db/Database.h"
 #include "db/Schema.h"
@@ -8,23 +10,22 @@
 #include "shared/Dates.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTextStream>
-#include <QUrlQuery>
+#include <QUrl>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <map>
 #include <thread>
@@ -72,14 +73,39 @@ struct Figures {
     qint64 requests = 0;
 };
 
+// What follows `before` up to the next `end`, in every place a page has it; or in the first.
+std::vector<std::string_view> allBetween(std::string_view page, std::string_view before, char end)
+{
+    std::vector<std::string_view> found;
+    for (size_t at = page.find(before); at != std::string_view::npos; at = page.find(before, at)) {
+        at += before.size();
+        const size_t stop = page.find(end, at);
+        if (stop == std::string_view::npos) {
+            break;
+        }
+        found.push_back(page.substr(at, stop - at));
+    }
+    return found;
+}
+
+QString firstBetween(std::string_view page, std::string_view before, char end)
+{
+    const size_t at = page.find(before);
+    if (at == std::string_view::npos) {
+        return {};
+    }
+    const std::string_view rest = page.substr(at + before.size());
+    return QString::fromUtf8(rest.substr(0, rest.find(end)));
+}
+
 // One patient's browser: days page, a day, a slot's form, confirm, book; again until the wanted
 // days show no place left.
-class Client final : public QObject
+class Client final
 {
 public:
-    Client(int id, QString base, QStringList wanted, Figures &figures, std::function<void()> finished)
+    Client(int id, HttpLoop &loop, QStringList wanted, Figures &figures, std::function<void()> finished)
         : m_id(id)
-        , m_base(std::move(base))
+        , m_browser(loop)
         , m_wanted(std::move(wanted))
         , m_figures(figures)
         , m_finished(std::move(finished))
@@ -88,48 +114,33 @@ public:
     void start() { daysPage(); }
 
 private:
-    using Then = std::function<void(int, const QString &)>;
-    void request(const QString &page, const QString &path, const QList<std::pair<QString, QString>> &form,
+    using Then = std::function<void(int, std::string_view)>;
+    void request(const QString &page, const std::string &path, const QList<std::pair<QString, QString>> &form,
                  const Then &then)
     {
-        QNetworkRequest request(QUrl(m_base + path));
         // Every booking comes from an address of its own, as patients' phones do behind the proxy.
-        request.setRawHeader("X-Forwarded-For", "10.%1.%2.%3"_ba.replace("%1", QByteArray::number(m_id % 250))
-                                                    .replace("%2", QByteArray::number(m_sent / 250 % 250))
-                                                    .replace("%3", QByteArray::number(m_sent % 250 + 1)));
-        QNetworkReply *reply = nullptr;
-        if (form.isEmpty()) {
-            reply = m_nam.get(request);
-        } else {
-            QUrlQuery query;
-            for (const auto &[k, v] : form) {
-                query.addQueryItem(k, QString::fromLatin1(QUrl::toPercentEncoding(v)));
-            }
-            request.setHeader(QNetworkRequest::ContentTypeHeader, "application/x-www-form-urlencoded");
-            reply = m_nam.post(request, query.query(QUrl::FullyEncoded).toLatin1());
+        const std::string from = "X-Forwarded-For: 10." + std::to_string(m_id % 250) + '.' +
+                                 std::to_string(m_sent / 250 % 250) + '.' + std::to_string(m_sent % 250 + 1) + "\r\n";
+        std::string body;
+        for (const auto &[k, v] : form) {
+            body.append(body.empty() ? "" : "&").append(k.toStdString()).append("=");
+            body.append(QUrl::toPercentEncoding(v).toStdString());
         }
-        auto *timer = new QElapsedTimer;
-        timer->start();
-        connect(reply, &QNetworkReply::finished, this, [=, this] {
-            m_figures.latencies[page].push_back(timer->nsecsElapsed() / 1e6);
-            delete timer;
+        const auto started = std::chrono::steady_clock::now();
+        m_browser.request(path, body, from, [=, this](int status, std::string_view answer) {
+            m_figures.latencies[page].push_back(
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count());
             ++m_figures.requests;
-            const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-            const QString body = QString::fromUtf8(reply->readAll());
-            reply->deleteLater();
-            then(status, body);
+            then(status, answer);
         });
     }
     template <typename T> const T &pick(const QList<T> &list)
     {
         return list.at(QRandomGenerator::global()->bounded(list.size()));
     }
-    static QString field(const QString &html, const QString &name)
+    static QString field(std::string_view html, const QString &name)
     {
-        return QRegularExpression(u"name=\"%1\" value=\"([^\"]*)\""_s.arg(name))
-            .match(html)
-            .captured(1)
-            .replace(u"&amp;"_s, u"&"_s);
+        return firstBetween(html, "name=\"" + name.toStdString() + "\" value=\"", '"').replace(u"&amp;"_s, u"&"_s);
     }
     void fail()
     {
@@ -139,13 +150,11 @@ private:
 
     void daysPage()
     {
-        request(u"days"_s, u"/"_s, {}, [this](int status, const QString &body) {
+        request(u"days"_s, "/", {}, [this](int status, std::string_view body) {
             QStringList open;
-            static const QRegularExpression link(u"href=\"/day\\?d=([0-9-]+)\""_s);
-            for (auto it = link.globalMatch(body); it.hasNext();) {
-                const QString day = it.next().captured(1);
-                if (m_wanted.contains(day)) {
-                    open << day;
+            for (const std::string_view day : allBetween(body, "href=\"/day?d=", '"')) {
+                if (m_wanted.contains(QLatin1StringView(day))) {
+                    open << QString::fromLatin1(day);
                 }
             }
             if (status != 200 || open.isEmpty()) {
@@ -157,11 +166,12 @@ private:
     }
     void dayPage(const QString &day)
     {
-        request(u"day"_s, u"/day?d="_s + day, {}, [this, day](int status, const QString &body) {
+        request(u"day"_s, "/day?d=" + day.toStdString(), {}, [this, day](int status, std::string_view body) {
             QStringList hours;
-            static const QRegularExpression link(u"&amp;h=(\\d\\d)\""_s);
-            for (auto it = link.globalMatch(body); it.hasNext();) {
-                hours << it.next().captured(1);
+            for (const std::string_view hour : allBetween(body, "&amp;h=", '"')) {
+                if (hour.size() == 2) {
+                    hours << QString::fromLatin1(hour);
+                }
             }
             if (status != 200 || hours.isEmpty()) {
                 return status == 200 ? daysPage() : fail();
@@ -171,7 +181,8 @@ private:
     }
     void formPage(const QString &day, const QString &hour)
     {
-        request(u"form"_s, u"/form?d=%1&h=%2"_s.arg(day, hour), {}, [this, day, hour](int status, const QString &body) {
+        const std::string path = "/form?d=" + day.toStdString() + "&h=" + hour.toStdString();
+        request(u"form"_s, path, {}, [this, day, hour](int status, std::string_view body) {
             if (status != 200) {
                 return status == 409 ? daysPage() : fail();
             }
@@ -193,7 +204,7 @@ private:
     void confirm(const QString &day, const QString &hour, const QString &name,
                  const QList<std::pair<QString, QString>> &fields)
     {
-        request(u"confirm"_s, u"/confirm"_s, fields, [=, this](int status, const QString &body) {
+        request(u"confirm"_s, "/confirm", fields, [=, this](int status, std::string_view body) {
             if (status == 422) {
                 ++m_figures.fullAtConfirm;
                 return daysPage();
@@ -226,7 +237,7 @@ private:
             daysPage();
         };
         for (int tap = 0; tap < taps; ++tap) {
-            request(u"book"_s, u"/book"_s, fields, [=, this](int status, const QString &body) {
+            request(u"book"_s, "/book", fields, [=, this](int status, std::string_view body) {
                 told->answers << answerOf(status, body);
                 if (--*pending > 0) {
                     return;
@@ -234,29 +245,26 @@ private:
                 if (!reload) {
                     return finish();
                 }
-                request(u"book"_s, u"/book"_s, fields, [=, this](int again, const QString &page) {
+                request(u"book"_s, "/book", fields, [=, this](int again, std::string_view page) {
                     told->answers << answerOf(again, page);
                     finish();
                 });
             });
         }
     }
-    Answer answerOf(int status, const QString &body)
+    Answer answerOf(int status, std::string_view body)
     {
-        static const QRegularExpression yno(u"id=\"yno\">(\\d+)<"_s);
-        static const QRegularExpression code(u"id=\"code\">([^<]*)<"_s);
         if (status != 200 && status != 409) {
             ++m_figures.errors;
         }
-        return {status, yno.match(body).captured(1).toInt(), code.match(body).captured(1)};
+        return {status, firstBetween(body, "id=\"yno\">", '<').toInt(), firstBetween(body, "id=\"code\">", '<')};
     }
 
     int m_id;
-    QString m_base;
+    HttpLoop::Browser m_browser;
     QStringList m_wanted;
     Figures &m_figures;
     std::function<void()> m_finished;
-    QNetworkAccessManager m_nam;
     int m_sent = 0;
 };
 
@@ -413,18 +421,22 @@ int rushWith(const Options &o, int workers, RunSummary &run, QJsonArray &operati
         QProcess server;
         server.setWorkingDirectory(rush.dir.path());
         server.setStandardOutputFile(QProcess::nullDevice());
-        server.setReadChannel(QProcess::StandardError);
+        // The server logs every request, to a file: the browsers' loop reads no pipe, and one left
+        // full would stop the server mid-rush. Only the line saying it listens matters here.
+        QFile log(rush.dir.path() + u"/qrb-web.log"_s);
+        server.setStandardErrorFile(log.fileName());
         server.start(QCoreApplication::applicationDirPath() + u"/qrb-web"_s, {});
-        // The server logs every request; only the line saying it listens matters here.
         QByteArray said;
-        while (server.waitForStarted() && !said.contains("受付中") && server.waitForReadyRead(10000)) {
-            said += server.readAllStandardError();
+        for (QDeadlineTimer deadline(10000); server.waitForStarted() && !said.contains("受付中") && !deadline.hasExpired() &&
+                                             !server.waitForFinished(20);) {
+            if (log.isOpen() || log.open(QIODevice::ReadOnly)) {
+                said += log.readAll();
+            }
         }
         if (!said.contains("受付中")) {
             out << "qrb-web did not start: " << QString::fromUtf8(said) << Qt::endl;
             return -1;
         }
-        QObject::connect(&server, &QProcess::readyReadStandardError, [&] { server.readAllStandardError(); });
 
         // Tomorrow on: every slot of the wanted days lies ahead, whatever the hour of the run.
         QStringList wanted;
@@ -440,17 +452,27 @@ int rushWith(const Options &o, int workers, RunSummary &run, QJsonArray &operati
         std::thread desk1(desk, 1, rush.target, wanted, std::ref(stop), std::ref(desks[0]));
         std::thread desk2(desk, 2, rush.target, wanted, std::ref(stop), std::ref(desks[1]));
         int running = o.clients;
-        QEventLoop loop;
+        HttpLoop loop(port);
         std::vector<std::unique_ptr<Client>> clients;
         for (int i = 0; i < o.clients; ++i) {
-            clients.push_back(std::make_unique<Client>(i + 1, u"http://127.0.0.1:%1"_s.arg(port), wanted, figures, [&] {
+            clients.push_back(std::make_unique<Client>(i + 1, loop, wanted, figures, [&] {
                 if (--running == 0) {
                     loop.quit();
                 }
             }));
             clients.back()->start();
         }
-        loop.exec();
+        loop.run();
+        if (loop.serverStopped()) {
+            stop = true;
+            desk1.join();
+            desk2.join();
+            server.kill();
+            server.waitForFinished();
+            out << "qrb-web stopped answering; its log: " << rush.dir.path() << "/qrb-web.log" << Qt::endl;
+            rush.dir.setAutoRemove(false);
+            return -1;
+        }
         const double seconds = wall.nsecsElapsed() / 1e9;
         // The browsers and the desks run on the same machine: what they take is not the server's.
         const double generator = ownCpuSeconds() - generatorBefore;
