@@ -10,7 +10,10 @@
 #include <QSqlError>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <map>
+#include <memory>
 
 using namespace Qt::StringLiterals;
 
@@ -414,19 +417,62 @@ int Database::write(const QString &sql, const QVariantList &values)
     return affected;
 }
 
-Database::WriteTransaction::WriteTransaction(Database &db, Lock lock)
+namespace {
+
+// SQLite lets a writer that finds the file locked sleep and try again, a few milliseconds at a time:
+// fair between workstations, but qrb-web's workers, each with its own connection in one process, would
+// sleep so between each other's bookings while the pages waiting behind them wait too. Writers of one
+// process queue here instead and each goes on the moment the one before has committed; the file's lock
+// still decides between processes. Recursive, so that a thread with a transaction open that begins
+// another on a second connection meets SQLite's wait and its message, as before, not a deadlock.
+std::recursive_timed_mutex &writersOf(const QString &path)
+{
+    static std::mutex guard;
+    static std::map<QString, std::unique_ptr<std::recursive_timed_mutex>> byFile;
+    const std::scoped_lock lock(guard);
+    auto &writers = byFile[path];
+    if (!writers) {
+        writers = std::make_unique<std::recursive_timed_mutex>();
+    }
+    return *writers;
+}
+
+} // namespace
+
+Database::WriteTransaction::WriteTransaction(Database &db, Lock lock, Flush flush)
     : m_db(db)
+    , m_flush(flush)
 {
     if (!m_db.isOpen()) {
         throw DbError(u"データベースが開かれていません。"_s);
     }
     if (!m_db.isPostgres()) {
-        m_db.execRaw(u"BEGIN IMMEDIATE"_s, Outcome::NothingDone);
+        // Past the file's own wait the turn is not taken, and BEGIN meets the lock as it would alone.
+        m_sameProcess = std::unique_lock(writersOf(m_db.m_target.sqlitePath), std::defer_lock);
+        (void)m_sameProcess.try_lock_for(std::chrono::milliseconds(LockWaitMs));
+        // In WAL mode NORMAL leaves the flush to the next FULL commit or checkpoint; the file stays whole.
+        if (m_flush == Flush::Later) {
+            m_db.execRaw(u"PRAGMA synchronous = NORMAL"_s, Outcome::NothingDone);
+        }
+        try {
+            m_db.execRaw(u"BEGIN IMMEDIATE"_s, Outcome::NothingDone);
+        } catch (const DbError &) {
+            flushAgain();
+            throw;
+        }
         m_db.m_inTransaction = true;
         return;
     }
     m_db.execRaw(u"BEGIN ISOLATION LEVEL READ COMMITTED"_s, Outcome::NothingDone);
     m_db.m_inTransaction = true;
+    if (m_flush == Flush::Later) {
+        try {
+            m_db.execRaw(u"SET LOCAL synchronous_commit = off"_s, Outcome::NotStored);
+        } catch (const DbError &) {
+            rollback();
+            throw;
+        }
+    }
     if (lock == Lock::Tables) {
         try {
             m_db.execRaw(u"LOCK TABLE YOYAKU, SETTING IN SHARE ROW EXCLUSIVE MODE"_s, Outcome::NotStored);
@@ -452,13 +498,31 @@ void Database::WriteTransaction::rollback()
         QSqlQuery rollback(m_db.connection());
         rollback.exec(u"ROLLBACK"_s);
     }
+    flushAgain();
+    if (m_sameProcess.owns_lock()) {
+        m_sameProcess.unlock();
+    }
 }
 
 void Database::WriteTransaction::commit()
 {
-    m_db.execRaw(u"COMMIT"_s, Outcome::Unknown);
+    m_db.execRaw(u"COMMIT"_s, Outcome::Unknown); // on failure the destructor rolls back
     m_done = true;
     m_db.m_inTransaction = false;
+    flushAgain();
+    if (m_sameProcess.owns_lock()) {
+        m_sameProcess.unlock();
+    }
+}
+
+// The next write on this connection may be a reservation: it is flushed on its commit again. Setting
+// the flag touches no file and fails only with a connection gone, which no write then passes.
+void Database::WriteTransaction::flushAgain()
+{
+    if (m_flush == Flush::Later && !m_db.isPostgres()) {
+        QSqlQuery full(m_db.connection());
+        full.exec(u"PRAGMA synchronous = FULL"_s);
+    }
 }
 
 } // namespace qrb

@@ -7,6 +7,7 @@
 #include <QVariantList>
 
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <unordered_map>
@@ -140,7 +141,10 @@ public:
     public:
         // NoTables is for writing the schema itself, before the tables exist to be locked.
         enum class Lock { Tables, NoTables };
-        explicit WriteTransaction(Database &db, Lock lock = Lock::Tables);
+        // A reservation is on the disk when its commit returns. What only counts attempts may wait for
+        // the next flush: a power cut forgets a few counts, and the pages go on meanwhile.
+        enum class Flush { OnCommit, Later };
+        explicit WriteTransaction(Database &db, Lock lock = Lock::Tables, Flush flush = Flush::OnCommit);
         ~WriteTransaction();
         WriteTransaction(const WriteTransaction &) = delete;
         WriteTransaction &operator=(const WriteTransaction &) = delete;
@@ -148,7 +152,10 @@ public:
 
     private:
         void rollback();
+        void flushAgain();
         Database &m_db;
+        Flush m_flush;
+        std::unique_lock<std::recursive_timed_mutex> m_sameProcess;
         bool m_done = false;
     };
 

@@ -80,7 +80,8 @@ qint64 lockWait(Database &db, const QStringList &lockKeys, qint64 nowMs)
 qint64 countAttempt(Database &db, const QList<Tally> &tallies, const QStringList &lockKeys, qint64 nowMs,
                     QString *refusedBy)
 {
-    Database::WriteTransaction transaction(db, Database::WriteTransaction::Lock::NoTables);
+    Database::WriteTransaction transaction(db, Database::WriteTransaction::Lock::NoTables,
+                                           Database::WriteTransaction::Flush::Later);
     qint64 wait = 0;
     const auto refuse = [&](qint64 ms, const QString &key) {
         if (ms > wait) {
@@ -122,7 +123,8 @@ qint64 countAttempt(Database &db, const QList<Tally> &tallies, const QStringList
 
 void countDone(Database &db, const Tally &tally, qint64 nowMs)
 {
-    Database::WriteTransaction transaction(db, Database::WriteTransaction::Lock::NoTables);
+    Database::WriteTransaction transaction(db, Database::WriteTransaction::Lock::NoTables,
+                                           Database::WriteTransaction::Flush::Later);
     count(db, tally, nowMs);
     transaction.commit();
 }

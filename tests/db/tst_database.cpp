@@ -375,6 +375,23 @@ private slots:
             counts << YOYAKU_cnt(ws.db, Day, q.value(0).toString()) << NINZU_cnt(ws.db, 5, q.value(0).toString());
         });
         QCOMPARE(counts, (QList<int>{1, 2, 1, 2}));
+        // Counting attempts may leave the flush to a later commit; the next write, a reservation maybe,
+        // is flushed on its own commit again, whether the count was committed or undone.
+        const auto flushed = [&] {
+            return ws.onPostgres() ? ws.db.scalar(u"SHOW synchronous_commit"_s).toString() == u"on"_s
+                                   : ws.db.scalar(u"PRAGMA synchronous"_s).toInt() == 2;
+        };
+        for (const bool keep : {true, false}) {
+            {
+                Database::WriteTransaction t(ws.db, Database::WriteTransaction::Lock::NoTables,
+                                             Database::WriteTransaction::Flush::Later);
+                QVERIFY(!flushed());
+                if (keep) {
+                    t.commit();
+                }
+            }
+            QVERIFY(flushed());
+        }
     }
 
     // The server ends the program's session (a restart, an administrator): the next action goes on,
