@@ -465,22 +465,17 @@ Database::WriteTransaction::WriteTransaction(Database &db, Lock lock, Flush flus
     }
     m_db.execRaw(u"BEGIN ISOLATION LEVEL READ COMMITTED"_s, Outcome::NothingDone);
     m_db.m_inTransaction = true;
-    if (m_flush == Flush::Later) {
-        try {
+    try {
+        if (m_flush == Flush::Later) {
             m_db.execRaw(u"SET LOCAL synchronous_commit = off"_s, Outcome::NotStored);
-        } catch (const DbError &) {
-            rollback();
-            throw;
         }
-    }
-    if (lock == Lock::Tables) {
-        try {
+        if (lock == Lock::Tables) {
             m_db.execRaw(u"LOCK TABLE YOYAKU, SETTING IN SHARE ROW EXCLUSIVE MODE"_s, Outcome::NotStored);
-        } catch (const DbError &) {
-            // The destructor does not run for a constructor that throws.
-            rollback();
-            throw;
         }
+    } catch (const DbError &) {
+        // The destructor does not run for a constructor that throws.
+        rollback();
+        throw;
     }
 }
 
