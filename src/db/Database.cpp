@@ -457,7 +457,7 @@ Database::WriteTransaction::WriteTransaction(Database &db, Lock lock, Flush flus
         try {
             m_db.execRaw(u"BEGIN IMMEDIATE"_s, Outcome::NothingDone);
         } catch (const DbError &) {
-            flushAgain();
+            ended();
             throw;
         }
         m_db.m_inTransaction = true;
@@ -493,10 +493,7 @@ void Database::WriteTransaction::rollback()
         QSqlQuery rollback(m_db.connection());
         rollback.exec(u"ROLLBACK"_s);
     }
-    flushAgain();
-    if (m_sameProcess.owns_lock()) {
-        m_sameProcess.unlock();
-    }
+    ended();
 }
 
 void Database::WriteTransaction::commit()
@@ -504,19 +501,20 @@ void Database::WriteTransaction::commit()
     m_db.execRaw(u"COMMIT"_s, Outcome::Unknown); // on failure the destructor rolls back
     m_done = true;
     m_db.m_inTransaction = false;
-    flushAgain();
-    if (m_sameProcess.owns_lock()) {
-        m_sameProcess.unlock();
-    }
+    ended();
 }
 
-// The next write on this connection may be a reservation: it is flushed on its commit again. Setting
-// the flag touches no file and fails only with a connection gone, which no write then passes.
-void Database::WriteTransaction::flushAgain()
+// The next write on this connection may be a reservation: it is flushed on its commit again (setting
+// the flag touches no file and fails only with a connection gone, which no write then passes), and
+// the next writer of this process takes its turn.
+void Database::WriteTransaction::ended()
 {
     if (m_flush == Flush::Later && !m_db.isPostgres()) {
         QSqlQuery full(m_db.connection());
         full.exec(u"PRAGMA synchronous = FULL"_s);
+    }
+    if (m_sameProcess.owns_lock()) {
+        m_sameProcess.unlock();
     }
 }
 

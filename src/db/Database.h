@@ -152,7 +152,7 @@ public:
 
     private:
         void rollback();
-        void flushAgain();
+        void ended();
         Database &m_db;
         Flush m_flush;
         std::unique_lock<std::recursive_timed_mutex> m_sameProcess;

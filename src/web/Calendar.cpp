@@ -96,9 +96,10 @@ SlotInfo Calendar::slot(QDate day, int index) const
     s.taken = m_counts.value(dateKey(day) + u' ' + s.hour);
     const bool afterCutoff =
         day > m_earliestDay || (day == m_earliestDay && (FirstSlotHour + index) * 60 >= m_earliestMinute);
-    s.open = s.places > 0 && m_cache.offered(day) && afterCutoff;
+    const bool offersPlaces = s.places > 0 && m_cache.offered(day);
+    s.open = offersPlaces && afterCutoff;
     s.bookable = s.open && s.left() > 0;
-    s.late = s.places > 0 && m_cache.offered(day) && !afterCutoff;
+    s.late = offersPlaces && !afterCutoff;
     return s;
 }
 

@@ -168,7 +168,7 @@ void HttpLoop::drop(Connection &c)
 
 void HttpLoop::receive(Connection &c)
 {
-    std::array<char, 65536> buffer; // NOLINT(cppcoreguidelines-pro-type-member-init): filled by read
+    std::array<char, 65536> buffer; // filled by read
     const ssize_t n = ::read(c.fd, buffer.data(), buffer.size());
     if (n < 0 && errno == EAGAIN) {
         return;

@@ -427,10 +427,15 @@ int rushWith(const Options &o, int workers, RunSummary &run, QJsonArray &operati
         server.setStandardErrorFile(log.fileName());
         server.start(QCoreApplication::applicationDirPath() + u"/qrb-web"_s, {});
         QByteArray said;
-        for (QDeadlineTimer deadline(10000); server.waitForStarted() && !said.contains("受付中") && !deadline.hasExpired() &&
-                                             !server.waitForFinished(20);) {
+        const QDeadlineTimer deadline(10000);
+        // A program that never started has nothing to wait for; one that ends has said why in the log.
+        while (server.waitForStarted() && !said.contains("受付中") && !deadline.hasExpired()) {
+            const bool ended = server.waitForFinished(20);
             if (log.isOpen() || log.open(QIODevice::ReadOnly)) {
                 said += log.readAll();
+            }
+            if (ended) {
+                break;
             }
         }
         if (!said.contains("受付中")) {
